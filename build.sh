@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds rplc and runs it once (no argument), or builds and runs the whole
+# test suite ("test"), or the suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer ("sanitize"). Installs missing Debian packages
+# first when run as root or with sudo available.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(g++ cmake make libgtest-dev tcl8.6-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+case "${1:-}" in
+  "")
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j"$jobs" --target rplc
+    printf 'teh cat sat on teh mat\n' | ./build/rplc -f:teh -t:the
+    ;;
+  test)
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j"$jobs"
+    ctest --test-dir build --output-on-failure -j"$jobs"
+    ;;
+  sanitize)
+    cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DRPLC_SANITIZE=ON >/dev/null
+    cmake --build build-san -j"$jobs"
+    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-san --output-on-failure -j"$jobs"
+    ;;
+  *)
+    echo "usage: $0 [test|sanitize]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("rplc: under construction");
+  return 0;
+}

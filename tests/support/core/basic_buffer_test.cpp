@@ -1,0 +1,243 @@
+#include "support/core/basic_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace Velk {
+namespace {
+
+std::string str(const narrow_buffer& b) { return std::string(b.c_str(), b.length()); }
+
+TEST(BasicBufferTest, DefaultIsEmptyWithNonNullCString) {
+  narrow_buffer b;
+  EXPECT_EQ(b.length(), 0u);
+  EXPECT_EQ(b.capacity(), 0u);
+  EXPECT_EQ(b.data(), nullptr);
+  ASSERT_NE(b.c_str(), nullptr);
+  EXPECT_EQ(b.c_str()[0], '\0');
+}
+
+TEST(BasicBufferTest, GrowthPolicyWorkedValues) {
+  narrow_buffer b;
+  b.reserve_grow(10);
+  EXPECT_EQ(b.capacity(), 31u);
+  b.reserve_grow(40);
+  EXPECT_EQ(b.capacity(), 63u);
+
+  narrow_buffer c;
+  c.reserve_exact(100);
+  ASSERT_EQ(c.capacity(), 100u);
+  c.reserve_grow(101);
+  EXPECT_EQ(c.capacity(), 150u);
+
+  wide_buffer w;
+  w.reserve_exact(100);
+  w.reserve_grow(101);
+  EXPECT_EQ(w.capacity(), 150u);
+}
+
+TEST(BasicBufferTest, SharedBlockIsCopiedWithMaskAndNoGrowthFactor) {
+  narrow_buffer a("hello");
+  narrow_buffer b = a;
+  EXPECT_EQ(a.share_count(), 2u);
+  b.reserve_grow(3);  // shared: max(3, length 5) | 31
+  EXPECT_EQ(b.capacity(), 31u);
+  EXPECT_EQ(a.share_count(), 1u);
+  EXPECT_EQ(b.share_count(), 1u);
+}
+
+TEST(BasicBufferTest, SelfAppendDoublesWhetherOrNotTheBlockMoves) {
+  for (std::uint32_t spare : {0u, 100u}) {
+    narrow_buffer b;
+    b.reserve_exact(7 + spare);
+    b.append("abcdef");
+    const char* before = b.data();
+    b.append(b.data(), b.length());
+    EXPECT_EQ(str(b), "abcdefabcdef") << "spare " << spare;
+    if (spare) {
+      EXPECT_EQ(b.data(), before);
+    }
+  }
+  narrow_buffer c("xyz");
+  c.append(c.data() + 1, 2);
+  EXPECT_EQ(str(c), "xyzyz");
+}
+
+// Each case: text, pos, count, source range within the same text.
+TEST(BasicBufferTest, ReplaceWithOwnContentsInAllOverlapCases) {
+  struct Case { std::uint32_t pos, count, opos, ocount; };
+  const Case cases[] = {
+      {2, 4, 3, 2},   // ocount <= count
+      {6, 2, 0, 4},   // source entirely before the hole
+      {2, 3, 1, 6},   // source overlapping the hole
+      {1, 2, 5, 4},   // source entirely after the hole
+  };
+  for (const Case& c : cases) {
+    narrow_buffer b("0123456789");
+    std::string expected = "0123456789";
+    const std::string source = expected.substr(c.opos, c.ocount);
+    expected.replace(c.pos, c.count, source);
+    b.replace(c.pos, c.count, b, c.opos, c.ocount);
+    EXPECT_EQ(str(b), expected) << c.pos << "," << c.count << "," << c.opos;
+    EXPECT_EQ(b.c_str()[b.length()], '\0');
+  }
+}
+
+TEST(BasicBufferTest, CopyOnWriteKeepsSourceAndShareState) {
+  narrow_buffer a("shared");
+  narrow_buffer b = a;
+  EXPECT_EQ(a.data(), b.data());
+  b.append("!");
+  EXPECT_EQ(str(a), "shared");
+  EXPECT_EQ(str(b), "shared!");
+  EXPECT_EQ(a.share_count(), 1u);
+  EXPECT_EQ(b.share_count(), 1u);
+  narrow_buffer c = b;
+  c.to_upper();
+  EXPECT_EQ(str(b), "shared!");
+  EXPECT_EQ(str(c), "SHARED!");
+}
+
+TEST(BasicBufferTest, LiteralViewsSurviveCopiesAndOwnMakesACopy) {
+  static const char text[] = "view";
+  narrow_buffer v = narrow_buffer::literal(text);
+  narrow_buffer copy = v;
+  EXPECT_TRUE(copy.is_view());
+  EXPECT_EQ(copy.data(), text);
+  EXPECT_EQ(copy.capacity(), narrow_buffer::max_size);
+  copy.reserve_grow(1000);
+  EXPECT_EQ(copy.data(), text);
+  copy.own();
+  EXPECT_FALSE(copy.is_view());
+  EXPECT_NE(copy.data(), text);
+  EXPECT_EQ(copy.capacity(), 5u);
+  EXPECT_EQ(str(copy), "view");
+  narrow_buffer sub = copy.subview(1, 2);
+  EXPECT_TRUE(sub.is_view());
+  EXPECT_EQ(str(sub), "ie");
+}
+
+TEST(BasicBufferTest, AssignAndClearNeverWriteIntoAView) {
+  narrow_buffer v = narrow_buffer::literal("constant");
+  v.assign("other", 5);
+  EXPECT_EQ(str(v), "other");
+  narrow_buffer w = narrow_buffer::literal("constant");
+  w.clear();
+  EXPECT_EQ(w.length(), 0u);
+}
+
+TEST(BasicBufferTest, AppendNumber) {
+  struct Case { std::uint32_t value; unsigned base; const char* text; };
+  const Case cases[] = {{0, 16, "0"}, {255, 16, "FF"}, {7, 1, "0"},
+                        {7, 37, "0"}, {4294967295u, 10, "4294967295"},
+                        {35, 36, "Z"}, {5, 2, "101"}};
+  for (const Case& c : cases) {
+    narrow_buffer b("x");
+    b.append_number(c.value, c.base);
+    EXPECT_EQ(str(b), std::string("x") + c.text) << c.value << " base " << c.base;
+  }
+  narrow_buffer big("junk");
+  big.assign_number(0x123456789ABCull, 16);
+  EXPECT_EQ(str(big), "123456789ABC");
+}
+
+TEST(BasicBufferTest, ICompare) {
+  EXPECT_EQ(narrow_buffer("abc").icompare(narrow_buffer("ABCD")), -1);
+  EXPECT_EQ(narrow_buffer("ABC").icompare(narrow_buffer("abc")), 0);
+  EXPECT_EQ(narrow_buffer("b").icompare(narrow_buffer("A")), 1);
+  // Bytes above 0x7F have no case partner and compare unsigned.
+  EXPECT_EQ(narrow_buffer("\xC9").icompare(narrow_buffer("\xE9")), -1);
+}
+
+TEST(BasicBufferTest, FindEdges) {
+  narrow_buffer b("abcabc");
+  EXPECT_EQ(b.find("", 6, 0), 6u);
+  EXPECT_EQ(b.find("", 7, 0), narrow_buffer::npos);
+  EXPECT_EQ(b.find("bc", 0, 2), 1u);
+  EXPECT_EQ(b.find("bc", 2, 2), 4u);
+  EXPECT_EQ(b.find("bc", 5, 2), narrow_buffer::npos);
+  EXPECT_EQ(b.find("abcabcd", 0, 7), narrow_buffer::npos);
+  EXPECT_EQ(b.rfind("bc", narrow_buffer::npos, 2), 4u);
+  EXPECT_EQ(b.rfind("", 3, 0), 3u);
+  EXPECT_EQ(b.find_first_of("cx", 0, 2), 2u);
+  EXPECT_EQ(b.find_last_of("a", narrow_buffer::npos, 1), 3u);
+  EXPECT_EQ(b.find_first_of("", 0, 0), narrow_buffer::npos);
+}
+
+TEST(BasicBufferTest, IFindFoldsAsciiOnly) {
+  narrow_buffer b("xxAbaBab\xC9");
+  EXPECT_EQ(b.ifind(narrow_buffer("ab")), 2u);
+  EXPECT_EQ(b.ifind(narrow_buffer("ab"), 3), 4u);
+  EXPECT_EQ(b.ifind(narrow_buffer("AB"), 5), 6u);
+  EXPECT_EQ(b.ifind(narrow_buffer("\xE9")), narrow_buffer::npos);
+  EXPECT_EQ(b.ifind(narrow_buffer("\xC9")), 8u);
+  EXPECT_EQ(b.ifind(narrow_buffer(""), 4), 4u);
+  EXPECT_EQ(b.ifind(narrow_buffer("ab"), 9), narrow_buffer::npos);
+}
+
+TEST(BasicBufferTest, CaseConversionIsAsciiOnly) {
+  narrow_buffer b("aZ\xE9\xC9-1");
+  b.to_upper();
+  EXPECT_EQ(str(b), "AZ\xE9\xC9-1");
+  b.to_lower();
+  EXPECT_EQ(str(b), "az\xE9\xC9-1");
+}
+
+TEST(BasicBufferTest, EraseAndAssignSubstrings) {
+  narrow_buffer b("0123456789");
+  b.erase(2, 3);
+  EXPECT_EQ(str(b), "0156789");
+  b.erase(5);
+  EXPECT_EQ(str(b), "01567");
+  b.assign(b, 1, 3);
+  EXPECT_EQ(str(b), "156");
+  narrow_buffer c("hello world");
+  c.assign(c.data() + 6, 5);
+  EXPECT_EQ(str(c), "world");
+}
+
+TEST(BasicBufferTest, FormatIsBoundedByMaxlen) {
+  narrow_buffer b("n=");
+  b.append_format(16, "%d", 42);
+  EXPECT_EQ(str(b), "n=42");
+  narrow_buffer c;
+  c.assign_format(4, "%s", "abcdefgh");
+  EXPECT_EQ(str(c), "abc");
+}
+
+TEST(BasicBufferTest, ByteBufferWritesNoTerminatorAndSharesPrefixes) {
+  byte_buffer a;
+  const unsigned char raw[] = {1, 2, 3, 4};
+  a.assign(raw, 4);
+  EXPECT_EQ(a.capacity(), 4u);
+  byte_buffer b;
+  b.assign(a, 0, 2);
+  EXPECT_EQ(b.length(), 2u);
+  EXPECT_EQ(b.data(), a.data());
+  a.erase(2);
+  EXPECT_EQ(a.length(), 2u);
+}
+
+TEST(BasicBufferTest, ConcatenationAndNarrowing) {
+  narrow_buffer path = narrow_buffer("dir") + "/" + narrow_buffer("file");
+  EXPECT_EQ(str(path), "dir/file");
+  wide_buffer w(u"A\u0142z");
+  narrow_buffer n;
+  assign_narrowed(n, w);
+  EXPECT_EQ(str(n), "A\x42z");
+}
+
+TEST(BasicBufferTest, OversizedRequestsThrowAndLeaveTheBufferUnchanged) {
+  narrow_buffer b("keep");
+  try {
+    b.reserve_grow(std::size_t(narrow_buffer::max_size) + 1);
+    FAIL() << "no exception";
+  } catch (const std::bad_alloc& e) {
+    EXPECT_STREQ(e.what(), "basic_buffer::__realloc - failed reallocating memory");
+  }
+  EXPECT_EQ(str(b), "keep");
+}
+
+}  // namespace
+}  // namespace Velk
