@@ -1,6 +1,4 @@
-#include <cstdio>
+// rplc: console find and replace.
+#include "driver/run_driver.h"
 
-int main() {
-  std::puts("rplc: under construction");
-  return 0;
-}
+int main(int argc, char** argv) { return Velk::RunDriver(argc, argv); }

@@ -1,0 +1,55 @@
+#include "driver/std_streams.h"
+
+#include "support/core/error_message.h"
+#include "support/core/exceptions.h"
+#include "support/os/console.h"
+
+namespace Velk {
+namespace {
+
+constexpr std::uint32_t kReadBlock = 1u << 20;
+
+[[noreturn]] void ThrowStreamError(int code, const char* head, int error) {
+  throw sysfileExp(code, message_builder(head)
+                             .os_error("sys error", "error desc", error)
+                             .label_width(10)
+                             .str());
+}
+
+}  // namespace
+
+void ReadStandardInput(narrow_buffer& out) {
+  // A redirected file announces its size: one block then suffices (one
+  // spare byte beyond the terminator lets the final read see the end
+  // without growing the block).
+  const std::uint64_t hint = os::standard_input_size_hint();
+  if (hint) out.reserve_grow(std::size_t(out.length()) + hint + 2);
+  const std::uint32_t low_water = hint ? 2 : kReadBlock / 2;
+  for (;;) {
+    if (out.capacity() - out.length() < low_water)
+      out.reserve_grow(std::size_t(out.length()) + kReadBlock + 1);
+    // Leave room for the terminator the buffer keeps after its text.
+    const std::size_t room = out.capacity() - out.length() - 1;
+    std::size_t count = 0;
+    const int error = os::read_standard_input(out.data() + out.length(), room, count);
+    if (error)
+      ThrowStreamError(7, "StdStream::Read - error reading standard input", error);
+    if (count == 0) break;
+    out.set_length(out.length() + std::uint32_t(count));
+  }
+  if (out.data()) out.data()[out.length()] = '\0';
+}
+
+void WriteStandardOutput(const narrow_buffer& data) {
+  const int error =
+      os::write_standard_stream(os::std_stream::output, data.c_str(), data.length());
+  if (error)
+    ThrowStreamError(9, "StdStream::Write - error writing standard output", error);
+}
+
+void WriteErrorLine(const narrow_buffer& text) {
+  narrow_buffer line = text + "\n";
+  os::write_standard_stream(os::std_stream::error, line.c_str(), line.length());
+}
+
+}  // namespace Velk

@@ -1,0 +1,21 @@
+// The driver's standard streams: standard input read whole, standard output
+// written raw, and one-line messages. A failed read or write is thrown as a
+// sysfileExp in the library's layout, so it ends the run as a fatal error
+// instead of passing for success.
+#pragma once
+
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+// Appends everything standard input holds, read in large blocks.
+void ReadStandardInput(narrow_buffer& out);
+
+// Writes the bytes to standard output as they are.
+void WriteStandardOutput(const narrow_buffer& data);
+
+// Writes text followed by a line feed to standard error in one write. A
+// failure to report is not reportable and is ignored.
+void WriteErrorLine(const narrow_buffer& text);
+
+}  // namespace Velk
