@@ -1,0 +1,90 @@
+#include "run_binary.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace rplc_test {
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "rplc-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Restore permissions a test may have taken away, then remove.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+    if (it->is_directory(ignored) && !it->is_symlink(ignored))
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& content) const {
+  const std::string full = path_ + "/" + name;
+  std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+  std::ofstream(full, std::ios::binary) << content;
+  return full;
+}
+
+std::string TempDir::Read(const std::string& name) const { return Slurp(path_ + "/" + name); }
+
+RunResult RunRplc(const std::vector<std::string>& args, const std::string& input,
+                  const std::string& cwd, const std::string& stdout_path) {
+  TempDir io;
+  const std::string in_path = io.Write("stdin", input);
+  const std::string out_path = stdout_path.empty() ? io.path() + "/stdout" : stdout_path;
+  const std::string err_path = io.path() + "/stderr";
+
+  std::vector<char*> argv;
+  std::string program = RPLC_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copies(args);
+  for (std::string& each : copies) argv.push_back(each.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open(in_path.c_str(), O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | (stdout_path.empty() ? O_TRUNC : 0), 0600);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) _exit(120);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(121);
+    execv(argv[0], argv.data());
+    _exit(122);
+  }
+  int wait_status = 0;
+  waitpid(child, &wait_status, 0);
+  RunResult result;
+  if (stdout_path.empty()) result.out = Slurp(out_path);
+  result.err = Slurp(err_path);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
+                                         : 128 + WTERMSIG(wait_status);
+  return result;
+}
+
+}  // namespace rplc_test

@@ -1,0 +1,37 @@
+// Runs the built rplc as a child process: an argument array, standard input
+// from a given text, and the exact standard output, standard error and exit
+// status back. Optionally in a given working folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace rplc_test {
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status; 128 + signal number when killed
+};
+
+// stdout_path, when given, receives standard output instead (for example
+// /dev/full); out is then empty.
+RunResult RunRplc(const std::vector<std::string>& args, const std::string& input = "",
+                  const std::string& cwd = "", const std::string& stdout_path = "");
+
+// A fresh temporary folder, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string Write(const std::string& name, const std::string& content) const;
+  std::string Read(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace rplc_test
