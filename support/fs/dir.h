@@ -1,0 +1,81 @@
+// CDir: a folder object that knows its own full path, plus the static path
+// operations and the whole-file read and write.
+//
+// Paths use "/" only; a backslash or a colon is an ordinary name character.
+// A folder path held by a CDir is full and always ends in one "/". Searches
+// append full file names (folder path without its trailing "/", one "/",
+// the entry's name) to a FileList in discovery order and return the list's
+// new size; nothing is sorted, removed or de-duplicated. Wildcards ("*",
+// "?", case-sensitive) apply to the last path component only. Hidden names
+// are those that start with "."; symbolic links to folders are neither
+// listed nor descended into.
+//
+// Every failure throws: dirExp for folders and paths, sysfileExp for file
+// contents (see sys_file.h). A CDir is a plain value; it keeps nothing open.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+using FileList = std::vector<narrow_buffer>;
+
+class CDir {
+ public:
+  CDir() = default;
+  CDir(const narrow_buffer& path, bool create, bool skipCheck);
+  CDir(const CDir& base, const narrow_buffer& sub, bool create);
+
+  // Makes this object stand for the folder path (relative paths start at
+  // the current directory). Unless skipCheck, a missing folder is created
+  // (create) or is an error. A failed Open leaves the path empty.
+  void Open(const narrow_buffer& path, bool create, bool skipCheck);
+  void OpenSubDir(const narrow_buffer& sub, bool create);
+
+  // Appends the files matching pattern (possibly with a folder part) below
+  // this folder, and with recursive in every sub-folder in depth-first
+  // pre-order. ignoreErrors skips sub-folders that cannot be listed.
+  std::uint32_t GetAllFiles(FileList& list, narrow_buffer pattern,
+                            bool recursive, bool includeHidden,
+                            bool ignoreErrors);
+  // Appends the sub-folders matching pattern ("." and ".." with
+  // includeDots), each without a trailing "/".
+  std::uint32_t GetAllSubDirs(FileList& list, narrow_buffer pattern,
+                              bool recursive, bool includeHidden,
+                              bool includeDots, bool ignoreErrors);
+
+  const narrow_buffer& GetPath() const { return path_; }
+
+  // Trailing runs of "/" cut to one (the root stays "/").
+  static narrow_buffer NormalizePath(const narrow_buffer& path);
+  // NormalizePath, then one "/" at the end of a non-empty path.
+  static narrow_buffer AppendSeparator(const narrow_buffer& path);
+  static bool IsExistingDir(const narrow_buffer& path);
+  // In place: the folder part with trailing "/" ("./" when there is none),
+  // and the name part (empty when path names a folder).
+  static void GetPathDir(narrow_buffer& path);
+  static void GetPathFilename(narrow_buffer& path);
+  // In place: the full path, "." and ".." resolved by text against the
+  // current directory; symbolic links are not resolved.
+  static void ConvToFullPath(narrow_buffer& path);
+  static narrow_buffer GetPwd();
+  static void MakeDir(const narrow_buffer& path, bool recursive);
+
+  // Replaces out by the whole contents of the regular file path.
+  static void ReadFile(const narrow_buffer& path, narrow_buffer& out);
+  // Replaces the contents of path by data (see write_back.h for how the
+  // old contents stay safe until the new ones are complete), or with
+  // append adds data at its end. flush syncs the data to the device.
+  static void WriteFile(const narrow_buffer& path, const narrow_buffer& data,
+                        bool flush, bool append);
+
+ private:
+  bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;
+
+  narrow_buffer path_;
+};
+
+}  // namespace Velk
