@@ -1,0 +1,92 @@
+// The four literal loops. The scans are the buffer's own find (memmem) and
+// ifind (memchr for either case of the first byte).
+#include "engine/replace_all.h"
+
+namespace Velk {
+namespace {
+
+using size_type = narrow_buffer::size_type;
+constexpr size_type npos = narrow_buffer::npos;
+
+size_type find_exact(const narrow_buffer& text, const narrow_buffer& find, size_type pos) {
+  return text.find(find, pos);
+}
+size_type find_folded(const narrow_buffer& text, const narrow_buffer& find, size_type pos) {
+  return text.ifind(find, pos);
+}
+using search_fn = size_type (*)(const narrow_buffer&, const narrow_buffer&, size_type);
+
+std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
+                               const narrow_buffer& find, const narrow_buffer& replacement,
+                               std::uint32_t start, bool replace_all) {
+  if (start >= text.length() || find.empty()) return 0;
+  size_type pos = search(text, find, start);
+  if (pos == npos) return 0;
+  text.own();
+  std::uint32_t count = 0;
+  for (;;) {
+    text.replace(pos, find.length(), replacement);
+    ++count;
+    if (!replace_all) break;
+    const size_type next = pos + replacement.length();
+    if (next >= text.length()) break;
+    pos = search(text, find, next);
+    if (pos == npos) break;
+  }
+  return count;
+}
+
+std::uint32_t replace_expanding(search_fn search, const narrow_buffer& text,
+                                narrow_buffer& output, const narrow_buffer& find,
+                                const narrow_buffer& replacement, std::uint32_t start) {
+  output.clear();
+  if (start >= text.length() || find.empty() || text.empty()) {
+    output = text;
+    return 0;
+  }
+  const std::size_t want =
+      std::size_t(estimate_output_size(text.length(), find.length(), replacement.length())) + 1;
+  output.reserve_exact(std::min<std::size_t>(want, narrow_buffer::max_size));
+  std::uint32_t count = 0;
+  size_type copied = 0;
+  for (size_type m = search(text, find, start); m != npos; m = search(text, find, copied)) {
+    output.append(text.c_str() + copied, m - copied);
+    output.append(replacement);
+    copied = m + find.length();
+    ++count;
+  }
+  output.append(text.c_str() + copied, text.length() - copied);
+  return count;
+}
+
+}  // namespace
+
+std::uint32_t estimate_output_size(std::uint32_t n, std::uint32_t f, std::uint32_t r) {
+  if (f >= r || f == 0) return n;
+  const double estimate = double(n) + double(n) * (double(r) / double(f)) / 70.0;
+  return estimate >= double(narrow_buffer::max_size) ? narrow_buffer::max_size
+                                                      : std::uint32_t(estimate);
+}
+
+std::uint32_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
+                              const narrow_buffer& replacement, std::uint32_t start,
+                              bool replace_all) {
+  return replace_in_place(find_exact, text, find, replacement, start, replace_all);
+}
+std::uint32_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
+                               const narrow_buffer& replacement, std::uint32_t start,
+                               bool replace_all) {
+  return replace_in_place(find_folded, text, find, replacement, start, replace_all);
+}
+std::uint32_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
+                                     const narrow_buffer& find,
+                                     const narrow_buffer& replacement, std::uint32_t start) {
+  return replace_expanding(find_exact, text, output, find, replacement, start);
+}
+std::uint32_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
+                                      const narrow_buffer& find,
+                                      const narrow_buffer& replacement, std::uint32_t start) {
+  return replace_expanding(find_folded, text, output, find, replacement, start);
+}
+
+}  // namespace Velk
