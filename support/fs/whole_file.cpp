@@ -1,12 +1,89 @@
 // CDir: whole-file read and write.
+#include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/sys_file.h"
+#include "support/fs/write_back.h"
+#include "support/os/file_replace.h"
 
 namespace Velk {
 
-void CDir::ReadFile(const narrow_buffer&, narrow_buffer&) { throw sysfileExp(7, "not yet"); }
-void CDir::WriteFile(const narrow_buffer&, const narrow_buffer&, bool, bool) {
-  throw sysfileExp(9, "not yet");
+namespace {
+
+// The largest content the buffer holds with room for its terminator.
+constexpr std::uint64_t kMaxContent = narrow_buffer::max_size - 1;
+
+[[noreturn]] void ThrowTooLarge(const narrow_buffer& path, std::uint64_t size) {
+  throw sysfileExp(17, message_builder("CDir::ReadFile - error reading file : file too large")
+                           .detail("file name", path)
+                           .detail("file size", size)
+                           .os_error("sys error", "error desc", os::file_too_big_error())
+                           .str());
 }
+
+// Refuses folders, FIFOs, devices and sockets: reading one could block for
+// ever or never end, and replacing one makes no sense.
+void RequireRegularFile(CSysFile& file, std::int32_t code, const char* head) {
+  const char* kind = "";
+  if (!file.IsRegularFile(kind))
+    throw sysfileExp(code, message_builder(head)
+                               .detail("file name", file.GetPath())
+                               .detail("file type", kind)
+                               .str());
+}
+
+}  // namespace
+
+void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out) {
+  out.clear();
+  if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
+
+  CSysFile file;
+  file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
+  RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file");
+  const std::uint64_t size = file.GetSize();
+  if (size > kMaxContent) ThrowTooLarge(file.GetPath(), size);
+
+  out.reserve_exact(size + 1);
+  out.set_length(file.Read(out.data(), std::uint32_t(size)));
+  if (out.length() < size) return;  // the file shrank meanwhile: that is all
+
+  // A file that grew since its size was taken is read to its end, so that
+  // writing the result back never cuts off the newer bytes.
+  char more[4096];
+  while (const std::uint32_t count = file.Read(more, sizeof more)) {
+    if (out.length() + std::uint64_t(count) > kMaxContent)
+      ThrowTooLarge(file.GetPath(), out.length() + std::uint64_t(count));
+    out.append(more, count);
+  }
+}
+
+void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool flush,
+                     bool append) {
+  if (path.empty()) throw dirExp(2, narrow_buffer("CDir::WriteFile - write what ?"));
+
+  // Opening for writing first proves that the file may be written: a file
+  // the user may not write is never replaced behind its permissions.
+  CSysFile file;
+  file.Open(path, GENERIC_WRITE, OPEN_ALWAYS, 0, FILE_ATTRIBUTE_NORMAL, 0);
+  RequireRegularFile(file, 9, "CDir::WriteFile - error writing file : not a regular file");
+
+  if (append) {
+    file.SeekFromEnd(0);
+    file.Write(data.c_str(), data.length());
+    if (flush) file.Flush();
+    return;
+  }
+  os::replace_failure failure;
+  if (!os::replace_file_contents(file.GetHandle(), file.GetPath().c_str(), data.c_str(),
+                                 data.length(), flush, failure))
+    throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
+                            .detail("file name", file.GetPath())
+                            .detail("failed step", failure.step)
+                            .os_error("sys error", "error desc", failure.error)
+                            .str());
+}
+
+void InstallWriteBackSignalHandlers() { os::install_replace_signal_handlers(); }
 
 }  // namespace Velk
