@@ -1,0 +1,36 @@
+// Compiling a find pattern into a Matcher, once per run.
+//
+// A pattern that begins with "***" is the engine's own prefix syntax: it is
+// not escape-translated and is newline-insensitive unless an option group
+// "***:(?...)" says otherwise (n, m, w: sensitive; p, s: not; other letters
+// keep the default). Other patterns get the Perl-style class escapes
+// rewritten and the default newline sensitivity.
+//
+// A rejected pattern gives an empty Matcher, which finds nothing; nothing is
+// printed or thrown, and error_reason (when given) receives the engine's
+// reason. Throws only std::bad_alloc.
+#pragma once
+
+#include "engine/find_method.h"
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_sensitive,
+                        bool extended, bool translate_escapes,
+                        narrow_buffer* error_reason = nullptr);
+
+// The newline sensitivity a pattern asks for, given the switch's default.
+template <class T>
+bool pattern_newline_sensitive(const basic_buffer<T>& pattern, bool by_default);
+
+// True when the pattern begins with "***" (no escape translation).
+template <class T>
+bool has_director_prefix(const basic_buffer<T>& pattern);
+
+extern template bool pattern_newline_sensitive(const basic_buffer<char>&, bool);
+extern template bool pattern_newline_sensitive(const basic_buffer<char16_t>&, bool);
+extern template bool has_director_prefix(const basic_buffer<char>&);
+extern template bool has_director_prefix(const basic_buffer<char16_t>&);
+
+}  // namespace Velk

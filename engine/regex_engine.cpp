@@ -1,0 +1,185 @@
+// The Tcl binding. The only file that includes tcl.h; public Tcl C API only.
+//
+// A compiled expression is a Tcl pattern object holding the compiled form
+// as its internal representation (Tcl_GetRegExpFromObj); our reference to
+// the object keeps it alive. A subject is a pure Unicode Tcl object that
+// never gets a string form, owned by one regex_subject; its unit array is
+// edited directly so that a loop over one text never converts it again.
+#include "engine/regex_engine.h"
+
+#include <tcl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/class_repair.h"
+
+static_assert(sizeof(Tcl_UniChar) == sizeof(char16_t),
+              "the binding needs 16-bit Tcl_UniChar (TCL_UTF_MAX 3)");
+
+namespace Velk {
+
+class regex_handle {
+ public:
+  Tcl_Obj* pattern;
+  Tcl_RegExp expression;
+  std::uint32_t groups;
+};
+
+namespace {
+
+// Initialises the Tcl library once, on first use. Not yet guarded against
+// two threads arriving together.
+void ensure_tcl_initialised() {
+  static bool initialised = false;
+  if (initialised) return;
+  Tcl_FindExecutable(nullptr);
+  initialised = true;
+}
+
+const char compile_prefix[] = "couldn't compile regular expression pattern: ";
+
+// Compiles the unit pattern; the Tcl object and its compiled form are ours
+// on success.
+regex_handle* compile_units(wide_buffer units, std::uint32_t flags, narrow_buffer* reason) {
+  ensure_tcl_initialised();
+  repair_class_names(units, (flags & REGEX_NOCASE) != 0);
+  Tcl_Obj* pattern = Tcl_NewUnicodeObj(reinterpret_cast<const Tcl_UniChar*>(units.c_str()),
+                                       int(units.length()));
+  Tcl_IncrRefCount(pattern);
+  Tcl_RegExp expression = Tcl_GetRegExpFromObj(nullptr, pattern, int(flags));
+  if (!expression) {
+    if (reason) {
+      // Only an interpreter receives the engine's reason; compile again with
+      // a short-lived one (a rejected pattern is compiled once per run).
+      reason->clear();
+      Tcl_Interp* interp = Tcl_CreateInterp();
+      if (!Tcl_GetRegExpFromObj(interp, pattern, int(flags))) {
+        const char* text = Tcl_GetStringResult(interp);
+        const std::size_t skip = sizeof(compile_prefix) - 1;
+        if (std::strncmp(text, compile_prefix, skip) == 0) text += skip;
+        reason->assign(text);
+      }
+      Tcl_DeleteInterp(interp);
+    }
+    Tcl_DecrRefCount(pattern);
+    return nullptr;
+  }
+  Tcl_RegExpInfo info;
+  Tcl_RegExpGetInfo(expression, &info);
+  return new regex_handle{pattern, expression, std::uint32_t(info.nsubs)};
+}
+
+regex_status run(const regex_handle* handle, Tcl_Obj* subject, std::uint32_t offset,
+                 std::uint32_t flags, std::uint32_t wanted, REGEX_RANGE* ranges) {
+  if (!handle) return regex_status::error;
+  wanted = std::min({wanted, handle->groups + 1, REGEX_MAX_RANGES});
+  const int result = Tcl_RegExpExecObj(nullptr, handle->expression, subject, int(offset),
+                                       int(wanted), int(flags & (REGEX_NOTBOL | REGEX_NOTEOL)));
+  if (result < 0) return regex_status::error;
+  if (result == 0) return regex_status::no_match;
+  Tcl_RegExpInfo info;
+  Tcl_RegExpGetInfo(handle->expression, &info);
+  for (std::uint32_t k = 0; k < wanted; ++k) {
+    ranges[k].start = std::int32_t(info.matches[k].start);
+    ranges[k].end = std::int32_t(info.matches[k].end);
+  }
+  return regex_status::match;
+}
+
+}  // namespace
+
+regex_handle* compile_regex(const narrow_buffer& pattern, std::uint32_t flags,
+                            narrow_buffer* reason) {
+  wide_buffer units;
+  units.reserve_exact(std::size_t(pattern.length()) + 1);
+  for (std::uint32_t i = 0; i < pattern.length(); ++i) units.push_back(byte_to_unit(pattern[i]));
+  return compile_units(units, flags, reason);
+}
+
+regex_handle* compile_regex(const wide_buffer& pattern, std::uint32_t flags,
+                            narrow_buffer* reason) {
+  return compile_units(pattern, flags, reason);
+}
+
+void free_regex(regex_handle* handle) noexcept {
+  if (!handle) return;
+  Tcl_DecrRefCount(handle->pattern);
+  delete handle;
+}
+
+std::uint32_t regex_group_count(const regex_handle* handle) noexcept {
+  return handle ? handle->groups : 0;
+}
+
+// --- regex_subject ---------------------------------------------------------
+
+regex_subject::regex_subject() {
+  ensure_tcl_initialised();
+  Tcl_Obj* object = Tcl_NewUnicodeObj(nullptr, 0);
+  Tcl_IncrRefCount(object);
+  object_ = object;
+}
+
+regex_subject::~regex_subject() { Tcl_DecrRefCount(static_cast<Tcl_Obj*>(object_)); }
+
+char16_t* regex_subject::units() const noexcept {
+  int length;
+  return reinterpret_cast<char16_t*>(
+      Tcl_GetUnicodeFromObj(static_cast<Tcl_Obj*>(object_), &length));
+}
+
+char16_t regex_subject::unit(std::uint32_t pos) const noexcept { return units()[pos]; }
+
+// Sets the unit count, keeping the units in front. Growth goes through a
+// larger capacity first, so that Tcl's exact-size reallocation runs only
+// O(log n) times over a loop.
+void regex_subject::resize(std::uint32_t count) {
+  Tcl_Obj* object = static_cast<Tcl_Obj*>(object_);
+  Tcl_InvalidateStringRep(object);
+  if (count > capacity_) {
+    const std::uint64_t grown = std::max<std::uint64_t>(count, capacity_ + capacity_ / 2);
+    capacity_ = std::uint32_t(std::min<std::uint64_t>(grown, 0x7FFFFFF0u));
+    Tcl_SetObjLength(object, int(capacity_));
+  }
+  Tcl_SetObjLength(object, int(count));
+  length_ = count;
+}
+
+void regex_subject::assign(const narrow_buffer& text) {
+  resize(text.length());
+  char16_t* out = units();
+  const char* in = text.c_str();
+  for (std::uint32_t i = 0; i < text.length(); ++i) out[i] = byte_to_unit(in[i]);
+}
+
+void regex_subject::assign(const char16_t* units_in, std::uint32_t count) {
+  resize(count);
+  if (count) std::memcpy(units(), units_in, std::size_t(count) * sizeof(char16_t));
+}
+
+void regex_subject::replace(std::uint32_t pos, std::uint32_t count, const char* bytes,
+                            std::uint32_t byte_count) {
+  const std::uint32_t old_length = length_;
+  const std::uint32_t tail = old_length - pos - count;
+  if (byte_count > count) resize(old_length - count + byte_count);
+  char16_t* text = units();
+  std::memmove(text + pos + byte_count, text + pos + count, std::size_t(tail) * sizeof(char16_t));
+  for (std::uint32_t i = 0; i < byte_count; ++i) text[pos + i] = byte_to_unit(bytes[i]);
+  if (byte_count < count) resize(old_length - count + byte_count);
+}
+
+regex_status exec_regex(const regex_handle* handle, regex_subject& subject,
+                        std::uint32_t offset, std::uint32_t flags, std::uint32_t wanted,
+                        REGEX_RANGE* ranges) {
+  return run(handle, static_cast<Tcl_Obj*>(subject.object_), offset, flags, wanted, ranges);
+}
+
+regex_status exec_regex(const regex_handle* handle, const char16_t* units, std::uint32_t count,
+                        std::uint32_t flags, std::uint32_t wanted, REGEX_RANGE* ranges) {
+  regex_subject subject;
+  subject.assign(units, count);
+  return exec_regex(handle, subject, 0, flags, wanted, ranges);
+}
+
+}  // namespace Velk

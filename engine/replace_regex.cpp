@@ -1,0 +1,79 @@
+// The two regular-expression loops. Each converts its text for the engine
+// once per call and reuses one span list and one expansion buffer for all
+// matches; the in-place loop applies every replacement to the converted
+// copy as well, so that it never converts again.
+#include <algorithm>
+
+#include "engine/expand_template.h"
+#include "engine/find_next.h"
+#include "engine/replace_all.h"
+#include "engine/translate.h"
+
+namespace Velk {
+
+std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
+                            bool notbol, bool noteol, bool translate) {
+  if (translate) translate_escapes(templ, '\\', control_escape_table(), false, true);
+  if (matcher.empty() || text.empty()) return 0;
+  regex_subject units(text);
+  const std::uint32_t need = template_span_need(templ);
+  SpanList spans;
+  narrow_buffer expanded;
+  std::uint32_t count = 0;
+  bool found = find_next(units, spans, matcher, 0, 0, notbol, noteol, true, need);
+  if (found) text.own();
+  while (found) {
+    const MatchSpan match = spans[0];
+    expand_template_into(expanded, templ, text.c_str(), spans);
+    text.replace(match.start, match.length, expanded);
+    units.replace(match.start, match.length, expanded.c_str(), expanded.length());
+    ++count;
+    const std::uint32_t next = match.start + expanded.length() + (match.length == 0 ? 1 : 0);
+    found = find_next(units, spans, matcher, 0, next, notbol, noteol, true, need);
+  }
+  return count;
+}
+
+std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
+                                   const Matcher& matcher, narrow_buffer templ, bool notbol,
+                                   bool noteol, bool translate) {
+  output.clear();
+  if (matcher.empty()) {
+    output = text;
+    return 0;
+  }
+  if (translate) translate_escapes(templ, '\\', control_escape_table(), false, true);
+  const bool newline_sensitive = matcher.newline_sensitive();
+  const std::size_t want = 1 + std::size_t(1.17 * double(text.length()));
+  output.reserve_exact(std::min<std::size_t>(want, narrow_buffer::max_size));
+  std::uint32_t count = 0;
+  std::uint32_t copied = 0;
+  if (!text.empty()) {
+    regex_subject units(text);
+    const std::uint32_t need = template_span_need(templ);
+    SpanList spans;
+    narrow_buffer expanded;
+    bool found = find_next(units, spans, matcher, 0, 0, notbol, noteol, false, need);
+    while (found) {
+      const MatchSpan match = spans[0];
+      const std::uint32_t until = std::min(match.start, text.length());
+      output.append(text.c_str() + copied, until - copied);
+      expand_template_into(expanded, templ, text.c_str(), spans);
+      output.append(expanded);
+      copied = match.start + match.length;
+      const std::uint32_t next = copied + (match.length == 0 ? 1 : 0);
+      ++count;
+      // "^" may match at the next start only where the output so far ends a
+      // line (newline-sensitive) or is still empty.
+      const bool at_line_start =
+          output.empty() ||
+          (newline_sensitive && output[output.length() - 1] == '\n');
+      notbol = !at_line_start;
+      found = find_next(units, spans, matcher, 0, next, notbol, noteol, false, need);
+    }
+  }
+  output.append(text.c_str() + copied, text.length() - copied);
+  return count;
+}
+
+}  // namespace Velk
