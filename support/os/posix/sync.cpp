@@ -4,6 +4,8 @@
 // stored in errno for the caller.
 #include "support/os/sync.h"
 
+#include "support/os/posix/monitor.h"
+
 #include <pthread.h>
 #include <sched.h>
 #include <sys/syscall.h>
@@ -15,6 +17,10 @@
 
 namespace Velk::os {
 
+using posix::fail;
+using posix::locked;
+using posix::monitor;
+
 std::int32_t current_thread_id() noexcept {
   // gettid is a system call; a thread's id never changes, so ask once.
   thread_local std::int32_t id = 0;
@@ -23,75 +29,6 @@ std::int32_t current_thread_id() noexcept {
 }
 
 void yield_thread() noexcept { ::sched_yield(); }
-
-namespace {
-
-bool fail(int error_number) {
-  errno = error_number;
-  return false;
-}
-
-// A mutex and a condition variable that times out on the monotonic clock.
-struct monitor {
-  pthread_mutex_t mutex;
-  pthread_cond_t cond;
-
-  int init() {
-    int rc = pthread_mutex_init(&mutex, nullptr);
-    if (rc) return rc;
-    pthread_condattr_t attr;
-    rc = pthread_condattr_init(&attr);
-    if (!rc) rc = pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-    if (!rc) rc = pthread_cond_init(&cond, &attr);
-    pthread_condattr_destroy(&attr);
-    if (rc) pthread_mutex_destroy(&mutex);
-    return rc;
-  }
-  int destroy() {
-    int rc = pthread_cond_destroy(&cond);
-    int rc2 = pthread_mutex_destroy(&mutex);
-    return rc ? rc : rc2;
-  }
-
-  // Waits with the mutex held until ready() or the timeout. Spurious and
-  // interrupted wake-ups re-test the predicate and wait again.
-  template <class Ready>
-  wait_result wait(std::int32_t timeout_ms, Ready ready) {
-    timespec deadline{};
-    if (timeout_ms > 0) {
-      clock_gettime(CLOCK_MONOTONIC, &deadline);
-      deadline.tv_sec += timeout_ms / 1000;
-      deadline.tv_nsec += long(timeout_ms % 1000) * 1000000L;
-      if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-      }
-    }
-    while (!ready()) {
-      if (timeout_ms == 0) return wait_result::timed_out;
-      int rc = timeout_ms < 0 ? pthread_cond_wait(&cond, &mutex)
-                              : pthread_cond_timedwait(&cond, &mutex, &deadline);
-      if (rc == ETIMEDOUT) return ready() ? wait_result::signalled : wait_result::timed_out;
-      if (rc && rc != EINTR) {
-        errno = rc;
-        return wait_result::failed;
-      }
-    }
-    return wait_result::signalled;
-  }
-};
-
-// Holds a monitor's mutex for a scope; a failed lock is reported by rc.
-struct locked {
-  explicit locked(monitor& m) : m_(m), rc(pthread_mutex_lock(&m.mutex)) {}
-  ~locked() {
-    if (!rc) pthread_mutex_unlock(&m_.mutex);
-  }
-  monitor& m_;
-  int rc;
-};
-
-}  // namespace
 
 struct semaphore {
   monitor m;
@@ -119,7 +56,7 @@ semaphore* create_semaphore(std::int32_t initial, std::int32_t maximum) noexcept
   return sem;
 }
 
-wait_result wait_semaphore(semaphore* sem, std::int32_t timeout_ms) noexcept {
+wait_result wait_semaphore(semaphore* sem, std::int32_t timeout_ms) {
   if (!sem) return fail(EINVAL), wait_result::failed;
   locked hold(sem->m);
   if (hold.rc) return fail(hold.rc), wait_result::failed;
@@ -168,7 +105,7 @@ event* create_event(bool signalled) noexcept {
   return ev;
 }
 
-wait_result wait_event(event* ev, std::int32_t timeout_ms) noexcept {
+wait_result wait_event(event* ev, std::int32_t timeout_ms) {
   if (!ev) return fail(EINVAL), wait_result::failed;
   locked hold(ev->m);
   if (hold.rc) return fail(hold.rc), wait_result::failed;
