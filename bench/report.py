@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Prints the table of bench/run.sh from its rows file, then the targets.
+
+  report.py ROWS_TSV
+
+Each row: workload, tool, median seconds (or "timeout:N" / "failed..."),
+peak resident set in KiB, input bytes, output verdict.  The first rplc row of
+a workload is the base of that workload's "peer / rplc" ratios.
+"""
+import sys
+
+
+def load(path):
+    rows = []
+    for line in open(path):
+        if line.strip():
+            wl, tool, med, rss, size, verdict = line.rstrip("\n").split("\t")
+            try:
+                m = float(med)
+            except ValueError:
+                m = None
+            rows.append(dict(wl=wl, tool=tool, med=med, m=m, rss=int(rss or 0),
+                             size=int(size or 0), verdict=verdict))
+    return rows
+
+
+def table(rows):
+    base = {}
+    print("| workload | tool | median | peer ÷ rplc | peak memory | × input | output |")
+    print("|---|---|---:|---:|---:|---:|---|")
+    for r in rows:
+        if r["m"] is not None:
+            shown = "%.3f s" % r["m"]
+        elif r["med"].startswith("timeout:"):
+            shown = "> %s s" % r["med"].split(":")[1]
+        else:
+            shown = r["med"]
+        if r["tool"].startswith("rplc") and r["wl"] not in base:
+            base[r["wl"]] = r["m"]
+            ratio = ""
+        else:
+            b = base.get(r["wl"])
+            ratio = "%.2f" % (r["m"] / b) if r["m"] is not None and b else ""
+        mult = r["rss"] * 1024 / r["size"] if r["size"] else 0
+        print("| %s | %s | %s | %s | %.0f MB | %.2f | %s |" % (
+            r["wl"], r["tool"].replace("|", "\\|"), shown, ratio,
+            r["rss"] / 1024, mult, r["verdict"]))
+
+
+def targets(rows):
+    """The speed and memory to reach, each as measured / needed."""
+    def find(wl, prefix):
+        for r in rows:
+            if r["wl"] == wl and r["tool"].startswith(prefix):
+                return r
+        return None
+
+    def ratio(wl, peer, need, what):
+        me, other = find(wl, "rplc"), find(wl, peer)
+        if not me or not other:
+            return
+        if me["m"] is None or other["m"] is None:
+            ok, got = False, "n/a"
+        else:
+            got = other["m"] / me["m"]
+            ok, got = got >= need, "%.2f" % got
+        out.append((ok, "%s: %s ÷ rplc = %s (need ≥ %.3g)" % (wl, peer, got, need)))
+
+    def memory(wl, limit, what):
+        me = find(wl, "rplc")
+        if not me or not me["size"]:
+            return
+        got = me["rss"] * 1024 / me["size"]
+        out.append((got <= limit, "%s: rplc peak memory %.2f × input (need ≤ %s, %s)"
+                    % (wl, got, limit, what)))
+
+    out = []
+    ratio("W1", "cat", 1 / 1.5, "within 1.5x of cat")
+    for peer in ("sed", "perl", "sd", "rg"):
+        ratio("W1", peer, 3, "3x ahead")
+    for r in rows:
+        if r["wl"].startswith("W2") and not r["wl"].endswith("-noexp") and r["tool"].startswith("rplc"):
+            skip = r["wl"] in ("W2 literal start", "W2 line anchor")
+            ratio(r["wl"], "sd", 2 if skip else 1, "")
+    ratio("W3", "rg -l0", 1, "")
+    ratio("W3", "find -exec sed", 8, "")
+    ratio("W4", "sd", 2, "")
+    memory("W1", 2.3, "literal, expanding")
+    memory("W1 -noexp", 1.2, "literal, in place")
+    for r in rows:
+        if r["wl"].startswith("W2") and r["tool"].startswith("rplc"):
+            memory(r["wl"], 4.5, "regular expression")
+    if out:
+        print()
+        print("Targets:")
+        for ok, text in out:
+            print("  %s %s" % ("ok  " if ok else "MISS", text))
+
+
+def main(argv):
+    rows = load(argv[1])
+    table(rows)
+    targets(rows)
+
+
+if __name__ == "__main__":
+    main(sys.argv)

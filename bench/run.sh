@@ -1,0 +1,259 @@
+#!/usr/bin/env bash
+# Benchmarks rplc against the tools people use instead (sed, perl, sd,
+# ripgrep, rpl) on generated data, and prints one table.
+#
+#   bench/run.sh [--small] [W1|W2|W3|W4 ...]
+#
+#   --small   a tenth of the default sizes (quick check)
+#   W1..W4    run only these workloads (default: all; W1 and W2 include
+#             their -noexp rows)
+#
+# Environment:
+#   TMPDIR        where the data is generated (default /dev/shm, a RAM disk);
+#                 TMPDIR=/var/tmp bench/run.sh measures on the ordinary disk
+#   RPLC          an rplc binary to measure instead of building build-bench/rplc
+#   NOEXP_LIMIT   seconds after which one -noexp run is given up (default 60)
+#
+# Installs missing tools from Debian with apt-get (as root, or with sudo).
+# The data is generated fresh into a temporary folder and removed at exit.
+# Exit status 0 when every compared output agrees with rplc's, 1 otherwise.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+
+small=0
+only=()
+for a in "$@"; do
+  case "$a" in
+    --small) small=1 ;;
+    W1|W2|W3|W4) only+=("$a") ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $a (try --help)" >&2; exit 2 ;;
+  esac
+done
+wanted() {
+  ((${#only[@]} == 0)) && return 0
+  local w
+  for w in "${only[@]}"; do [ "$w" = "$1" ] && return 0; done
+  return 1
+}
+
+if ((small)); then
+  log_size=20000000; regex_size=2000000; tree_files=2000; noexp_limit=${NOEXP_LIMIT:-30}
+else
+  log_size=200000000; regex_size=20000000; tree_files=20000; noexp_limit=${NOEXP_LIMIT:-60}
+fi
+
+# --- tools -------------------------------------------------------------------
+need=()
+want_cmd() { command -v "$1" >/dev/null 2>&1 || need+=("$2"); }
+want_cmd hyperfine hyperfine
+want_cmd sed sed
+want_cmd perl perl
+want_cmd sd sd
+want_cmd rg ripgrep
+want_cmd rpl rpl
+want_cmd python3 python3
+want_cmd find findutils
+want_cmd grep grep
+want_cmd cmp diffutils
+[ -x /usr/bin/time ] || need+=(time)
+if [ -z "${RPLC:-}" ]; then
+  want_cmd cmake cmake
+  want_cmd g++ g++
+  want_cmd make make
+  dpkg-query -W -f='${Status}' tcl8.6-dev 2>/dev/null | grep -q "install ok installed" || need+=(tcl8.6-dev)
+fi
+if ((${#need[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "installing: ${need[*]}" >&2
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+# --- rplc --------------------------------------------------------------------
+if [ -z "${RPLC:-}" ]; then
+  build="$root/build-bench"
+  echo "building rplc (Release) in $build" >&2
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRPLC_TESTS=OFF >/dev/null
+  cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target rplc >/dev/null
+  RPLC="$build/rplc"
+fi
+RPLC=$(cd "$(dirname "$RPLC")" && pwd)/$(basename "$RPLC")
+if [ "$(printf 'teh\n' | "$RPLC" -f:teh -t:the 2>/dev/null)" != "the" ]; then
+  echo "$RPLC does not filter standard input yet; nothing to measure" >&2
+  exit 2
+fi
+
+# --- data --------------------------------------------------------------------
+work=$(mktemp -d "${TMPDIR:-/dev/shm}/rplc-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+rows="$work/rows.tsv"
+: >"$rows"
+failed=0
+
+gen() { python3 "$here/gen_data.py" "$@"; }
+size_of() { stat -c %s "$1"; }
+tree_digest() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum | md5sum | cut -d' ' -f1); }
+
+# run_one WORKLOAD TOOL INPUT_BYTES CHECK LIMIT CMD [PREPARE]
+#   Runs CMD once under /usr/bin/time for its peak memory and its result, then
+#   times it with hyperfine (PREPARE before every run, output to /dev/null).
+#   CHECK: "stdout" compares the standard output, "file:PATH" the file PATH,
+#   "tree:DIR" every file under DIR, "none" compares nothing.  The first row of
+#   a workload is rplc's and sets the expected result of the others.
+run_one() {
+  local wl=$1 tool=$2 bytes=$3 check=$4 limit=$5 cmd=$6 prep=${7:-}
+  local out="$work/out" tf="$work/time.txt" json="$work/$(date +%s%N).json"
+  local digest="" verdict="-" median="" status=0
+  [ -n "$prep" ] && sh -c "$prep"
+  /usr/bin/time -v -o "$tf" timeout "$limit" sh -c "$cmd" >"$out" 2>"$work/err" || status=$?
+  local rss_kb
+  rss_kb=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$tf")
+  if ((status == 124)); then
+    median="timeout:$limit"
+  elif ((status != 0)) && ! grep -q '^rg ' <<<"$tool"; then
+    median="failed:$status"
+    echo "  $tool exited with $status: $(head -c 300 "$work/err")" >&2
+  fi
+  case "$check" in
+    stdout) digest=$(md5sum <"$out" | cut -d' ' -f1) ;;
+    file:*) digest=$(md5sum <"${check#file:}" | cut -d' ' -f1) ;;
+    tree:*) digest=$(tree_digest "${check#tree:}") ;;
+  esac
+  rm -f "$out"
+  if [ "$check" != none ] && [ -z "$median" ]; then
+    if [ -z "${expected[$wl]:-}" ]; then
+      expected[$wl]=$digest
+      verdict="reference"
+    elif [ "${expected[$wl]}" = "$digest" ]; then
+      verdict="same"
+    else
+      verdict="DIFFERENT"
+      failed=1
+    fi
+  fi
+  if [ -z "$median" ]; then
+    local hf=(hyperfine --style basic --warmup 1 --min-runs 3 --max-runs 10
+              --output null --export-json "$json")
+    [ -n "$prep" ] && hf+=(--prepare "$prep")
+    if "${hf[@]}" "$cmd" >"$work/hyperfine.log" 2>&1; then
+      median=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json")
+    else
+      median="failed"
+      echo "  hyperfine failed for $tool: $(tail -n 3 "$work/hyperfine.log")" >&2
+    fi
+  fi
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$wl" "$tool" "$median" "${rss_kb:-0}" "$bytes" "$verdict" >>"$rows"
+  printf '  %-8s %-34s %-12s %s\n' "$wl" "$tool" "$median" "$verdict" >&2
+}
+declare -A expected
+
+limit=600
+log="$work/log.txt"
+if wanted W1 || wanted W4; then
+  echo "generating a ${log_size}-byte log" >&2
+  gen log "$log_size" "$log"
+fi
+X=session Y=connection
+
+if wanted W1; then
+  echo "W1: literal filter, standard input to standard output" >&2
+  b=$(size_of "$log")
+  cd "$work"
+  run_one W1 "rplc" "$b" stdout $limit "'$RPLC' -f:$X -t:$Y < '$log'"
+  run_one W1 "cat (floor)" "$b" none $limit "cat < '$log'"
+  run_one W1 "sed" "$b" stdout $limit "sed 's/$X/$Y/g' < '$log'"
+  run_one W1 "perl -pe" "$b" stdout $limit "perl -pe 's/\\Q$X\\E/$Y/g' < '$log'"
+  run_one W1 "sd -s" "$b" stdout $limit "sd -s '$X' '$Y' < '$log'"
+  run_one W1 "rg --passthru -F -r" "$b" stdout $limit "rg --passthru -F -r '$Y' '$X' < '$log'"
+  echo "W1 -noexp" >&2
+  expected["W1 -noexp"]=${expected[W1]:-}
+  run_one "W1 -noexp" "rplc -noexp" "$b" stdout "$noexp_limit" "'$RPLC' -noexp -f:$X -t:$Y < '$log'"
+fi
+
+# Regular-expression jobs, fields separated by "#": name, rplc's find and
+# replacement, the peers' find, the replacement for perl, sd and rg, and
+# the replacement for sed.  The issue's two patterns come first; the last two
+# show the cases that can skip ahead (a literal start, a line anchor).
+patterns=(
+  'W2 [0-9]+#[0-9]+#N#[0-9]+#N#N'
+  'W2 alt swap#(alpha|beta) ([a-z]+)#\2 \1#(alpha|beta) ([a-z]+)#$2 $1#\2 \1'
+  'W2 literal start#user=([a-z]+)#login=\1#user=([a-z]+)#login=$1#login=\1'
+  'W2 line anchor#^([0-9]+)-([0-9]+)#\2-\1#^([0-9]+)-([0-9]+)#$2-$1#\2-\1'
+)
+if wanted W2; then
+  rx="$work/regex.txt"
+  echo "generating a ${regex_size}-byte log" >&2
+  gen log "$regex_size" "$rx"
+  b=$(size_of "$rx")
+  cd "$work"
+  for p in "${patterns[@]}"; do
+    IFS='#' read -r name rfind rrepl pfind prepl srepl <<<"$p"
+    echo "$name: ${rfind} -> ${rrepl}" >&2
+    run_one "$name" "rplc -r" "$b" stdout $limit "'$RPLC' '-r:$rfind' '-t:$rrepl' < '$rx'"
+    run_one "$name" "sed -E" "$b" stdout $limit "sed -E 's/$pfind/$srepl/g' < '$rx'"
+    run_one "$name" "perl -pe" "$b" stdout $limit "perl -pe 's/$pfind/$prepl/g' < '$rx'"
+    run_one "$name" "sd" "$b" stdout $limit "sd '$pfind' '$prepl' < '$rx'"
+    run_one "$name" "rg --passthru -r" "$b" stdout $limit "rg --passthru -r '$prepl' '$pfind' < '$rx'"
+    expected["$name -noexp"]=${expected[$name]:-}
+    run_one "$name -noexp" "rplc -r -noexp" "$b" stdout "$noexp_limit" "'$RPLC' -noexp '-r:$rfind' '-t:$rrepl' < '$rx'"
+  done
+fi
+
+if wanted W3; then
+  T="$work/tree" B="$work/tree-backup"
+  TX=legacy_connect TY=pool_connect
+  echo "generating a tree of $tree_files files" >&2
+  gen tree "$tree_files" "$T" "$TX" >"$work/tree-literal.txt"
+  mkdir -p "$B"
+  (cd "$T" && xargs -d '\n' cp --parents -t "$B" <"$work/tree-literal.txt")
+  b=$(cd "$T" && find . -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
+  echo "W3: in-place literal over $tree_files files, $(wc -l <"$work/tree-literal.txt") with the literal" >&2
+  restore="cp -r '$B/.' '$T/'"
+  cd "$T"
+  # rplc must rewrite exactly the files that hold the literal.
+  sleep 0.1; touch "$work/stamp"; sleep 0.1
+  "$RPLC" -s '*' -f:$TX -t:$TY >/dev/null 2>&1 || true
+  rewritten=$(find "$T" -type f -newer "$work/stamp" | wc -l)
+  if [ "$rewritten" -ne "$(wc -l <"$work/tree-literal.txt")" ]; then
+    echo "  rplc rewrote $rewritten files, expected only the $(wc -l <"$work/tree-literal.txt") holding the literal" >&2
+    failed=1
+  fi
+  sh -c "$restore"
+  run_one W3 "rplc -s" "$b" "tree:$T" $limit "'$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
+  run_one W3 "find -exec sed -i" "$b" "tree:$T" $limit "find . -type f -exec sed -i 's/$TX/$TY/g' {} +" "$restore"
+  run_one W3 "find | xargs sd -s" "$b" "tree:$T" $limit "find . -type f -print0 | xargs -0 sd -s $TX $TY" "$restore"
+  run_one W3 "rpl -R" "$b" "tree:$T" $limit "rpl -R -q -F --encoding utf-8 $TX $TY . 2>/dev/null" "$restore"
+  run_one W3 "find -exec perl -pi" "$b" "tree:$T" $limit "find . -type f -exec perl -pi -e 's/$TX/$TY/g' {} +" "$restore"
+  run_one W3 "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+  run_one W3 "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+fi
+
+if wanted W4; then
+  F="$work/w4.log"
+  b=$(size_of "$log")
+  restore="cp '$log' '$F'"
+  echo "W4: in-place literal in one file" >&2
+  cd "$work"
+  run_one W4 "rplc FILE" "$b" "file:$F" $limit "'$RPLC' w4.log -f:$X -t:$Y" "$restore"
+  run_one W4 "sed -i" "$b" "file:$F" $limit "sed -i 's/$X/$Y/g' w4.log" "$restore"
+  run_one W4 "perl -pi" "$b" "file:$F" $limit "perl -pi -e 's/\\Q$X\\E/$Y/g' w4.log" "$restore"
+  run_one W4 "sd -s" "$b" "file:$F" $limit "sd -s $X $Y w4.log" "$restore"
+  rm -f "$F"
+fi
+
+cd "$here"
+# --- table -------------------------------------------------------------------
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+echo
+echo "rplc benchmark, $(date -u +%Y-%m-%d), $(nproc) cores ($cpu), data in ${TMPDIR:-/dev/shm}$( ((small)) && echo ', --small sizes')"
+echo "peers: $(sed --version | head -n 1); perl $(perl -e 'print substr($^V,1)'); sd $(sd --version | cut -d' ' -f2); ripgrep $(rg --version | sed -n '1s/^ripgrep \([^ ]*\).*/\1/p'); rpl $(rpl --version 2>&1 | head -n 1 | awk '{print $NF}'); $(hyperfine --version)"
+echo
+python3 "$here/report.py" "$rows"
+echo
+if ((failed)); then
+  echo "some outputs differ from rplc's (marked DIFFERENT above)" >&2
+  exit 1
+fi
