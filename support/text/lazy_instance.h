@@ -17,7 +17,13 @@ template <class T>
 class lazy_instance {
  public:
   constexpr lazy_instance() noexcept = default;
-  ~lazy_instance() { delete object_.exchange(nullptr); }
+  ~lazy_instance() {
+    try {
+      delete object_.exchange(nullptr);
+    } catch (...) {
+      // Process exit: a release failure has nobody left to report to.
+    }
+  }
   lazy_instance(const lazy_instance&) = delete;
   lazy_instance& operator=(const lazy_instance&) = delete;
 
