@@ -1,0 +1,227 @@
+// compile_matcher, find_next and the engine binding underneath them.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "engine/compile_matcher.h"
+#include "engine/find_next.h"
+#include "engine/regex_engine.h"
+
+namespace Velk {
+namespace {
+
+std::string str(const narrow_buffer& b) { return std::string(b.c_str(), b.length()); }
+narrow_buffer buf(const std::string& s) { return narrow_buffer(s.data(), std::uint32_t(s.size())); }
+
+TEST(MatcherTest, CompileFlagsOfEachSwitchAndDirector) {
+  struct {
+    const char* pattern;
+    bool ignore_case;
+    bool newline;
+    std::uint32_t flags;
+  } rows[] = {
+      {"abc", false, true, 0xC1},          {"abc", true, true, 0xC9},
+      {"abc", false, false, 0x01},         {"abc", true, false, 0x09},
+      {"***:abc", false, true, 0x01},      {"***:(?n)abc", false, false, 0xC1},
+      {"***:(?i)abc", false, true, 0xC1},  {"***:(?i)abc", false, false, 0x01},
+      {"***=a(", false, true, 0x01},       {"***:(?m)a", false, false, 0xC1},
+      {"***:(?w)a", false, false, 0xC1},   {"***:(?p)a", false, true, 0x01},
+      {"***:(?s)a", false, true, 0x01},    {"***:(?sn)a", false, false, 0xC1},
+      {"***:(?ps)a", true, true, 0x09},
+  };
+  for (const auto& row : rows) {
+    const Matcher m = compile_matcher(row.pattern, row.ignore_case, row.newline, true, true);
+    ASSERT_FALSE(m.empty()) << row.pattern;
+    EXPECT_EQ(m.flags(), row.flags) << row.pattern;
+  }
+  // Option letters without a closing parenthesis count as none.
+  EXPECT_TRUE(pattern_newline_sensitive(narrow_buffer("***:(?n"), true));
+  EXPECT_FALSE(pattern_newline_sensitive(narrow_buffer("***:(?n"), false));
+  EXPECT_FALSE(pattern_newline_sensitive(narrow_buffer("***:(?n"), false));
+  EXPECT_TRUE(pattern_newline_sensitive(wide_buffer(u"***:(?w)x"), false));
+  EXPECT_FALSE(pattern_newline_sensitive(wide_buffer(u"***x"), true));
+}
+
+TEST(MatcherTest, RejectedPatternIsEmptyAndKeepsTheReason) {
+  narrow_buffer reason("stale");
+  Matcher m = compile_matcher("a(", false, true, true, true, &reason);
+  EXPECT_TRUE(m.empty());
+  EXPECT_EQ(m.flags(), 0u);
+  EXPECT_EQ(str(reason), "parentheses () not balanced");
+  m = compile_matcher("a", false, true, true, true, &reason);
+  EXPECT_FALSE(m.empty());
+  EXPECT_EQ(str(reason), "");
+  EXPECT_TRUE(compile_matcher("", false, true, true, true, &reason).empty());
+  EXPECT_TRUE(compile_matcher("***", false, true, true, true).empty());
+  SpanList spans;
+  EXPECT_FALSE(find_next("a(", spans, Matcher(), 0, 0, false, false, false));
+}
+
+TEST(MatcherTest, SharesOutliveTheOriginal) {
+  SpanList spans;
+  Matcher copy;
+  {
+    const Matcher m = compile_matcher("b", false, true, true, true);
+    copy = m;
+  }
+  ASSERT_TRUE(find_next("abc", spans, copy, 0, 0, false, false, false));
+  EXPECT_EQ(spans[0].start, 1u);
+}
+
+TEST(FindNextTest, SpansAndStart) {
+  SpanList spans;
+  const Matcher any = compile_matcher("x*", false, true, true, true);
+  EXPECT_FALSE(find_next("ab", spans, any, 0, 2, false, false, false));  // never at the end
+  ASSERT_TRUE(find_next("ab", spans, any, 0, 1, false, false, false));
+  EXPECT_EQ(spans[0].start, 1u);
+  EXPECT_EQ(spans[0].length, 0u);
+
+  const Matcher twelve =
+      compile_matcher("(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)", false, true, true, true);
+  EXPECT_EQ(twelve.group_count(), 12u);
+  ASSERT_TRUE(find_next("xabcdefghijkl", spans, twelve, 0, 0, false, false, false));
+  ASSERT_EQ(spans.size(), 10u);
+  EXPECT_EQ(spans[0].start, 1u);
+  EXPECT_EQ(spans[0].length, 12u);
+  EXPECT_EQ(spans[9].start, 9u);  // the ninth group, "i"
+  EXPECT_EQ(spans[9].length, 1u);
+
+  const Matcher either = compile_matcher("(a)|(b)", false, true, true, true);
+  ASSERT_TRUE(find_next("a", spans, either, 0, 0, false, false, false));
+  ASSERT_EQ(spans.size(), 3u);
+  EXPECT_EQ(spans[1].length, 1u);
+  EXPECT_EQ(spans[2].length, 0u);
+
+  // max_spans limits what the engine is asked for.
+  regex_subject units(narrow_buffer("ab"));
+  const Matcher pair = compile_matcher("(a)(b)", false, true, true, true);
+  ASSERT_TRUE(find_next(units, spans, pair, 0, 0, false, false, false, 1));
+  EXPECT_EQ(spans.size(), 1u);
+  EXPECT_EQ(spans[0].length, 2u);
+}
+
+TEST(FindNextTest, Skip) {
+  SpanList spans;
+  const Matcher x = compile_matcher("x", false, true, true, true);
+  ASSERT_TRUE(find_next("axbxc", spans, x, 1, 0, false, false, false));
+  EXPECT_EQ(spans[0].start, 3u);
+  EXPECT_FALSE(find_next("axbxc", spans, x, 2, 0, false, false, false));
+  const Matcher any = compile_matcher("x*", false, true, true, true);
+  ASSERT_TRUE(find_next("ab", spans, any, 1, 0, false, false, false));  // steps one byte on
+  EXPECT_EQ(spans[0].start, 1u);
+  EXPECT_FALSE(find_next("ab", spans, any, 2, 0, false, false, false));
+  // Later passes decide the line beginning themselves.
+  const Matcher bol = compile_matcher("^x", false, true, true, true);
+  ASSERT_TRUE(find_next("x\nx", spans, bol, 1, 0, false, false, false));
+  EXPECT_EQ(spans[0].start, 2u);
+}
+
+TEST(FindNextTest, LineBeginning) {
+  SpanList spans;
+  const Matcher nl = compile_matcher("^b", false, true, true, true);
+  const Matcher whole = compile_matcher("^b", false, false, true, true);
+  const narrow_buffer text("a\nb"), flat("ab");
+  EXPECT_TRUE(find_next(text, spans, nl, 0, 2, true, false, true));      // after a line feed
+  EXPECT_FALSE(find_next(text, spans, whole, 0, 2, false, false, true));  // not sensitive
+  EXPECT_FALSE(find_next(flat, spans, nl, 0, 1, false, false, true));
+  EXPECT_TRUE(find_next(flat, spans, nl, 0, 1, false, false, false));   // caller's flag
+  EXPECT_FALSE(find_next(flat, spans, nl, 0, 1, true, false, false));
+  EXPECT_TRUE(find_next(text, spans, nl, 0, 0, false, false, true));    // "^" after a line feed inside
+  const Matcher end = compile_matcher("b$", false, false, true, true);
+  EXPECT_TRUE(find_next(flat, spans, end, 0, 0, false, false, false));
+  EXPECT_FALSE(find_next(flat, spans, end, 0, 0, false, true, false));
+}
+
+// Each class covers exactly the ASCII characters the C library puts in it,
+// and no byte 0x80-0xFF, with and without ignore case.
+TEST(EngineTest, ClassesAreAsciiOnly) {
+  struct {
+    const char* name;
+    int (*is)(int);
+  } classes[] = {
+      {"alpha", isalpha}, {"alnum", isalnum}, {"digit", isdigit}, {"xdigit", isxdigit},
+      {"lower", islower}, {"upper", isupper}, {"space", isspace}, {"blank", isblank},
+      {"punct", ispunct}, {"print", isprint}, {"graph", isgraph}, {"cntrl", iscntrl},
+  };
+  SpanList spans;
+  for (const auto& c : classes) {
+    for (const bool ignore_case : {false, true}) {
+      const Matcher m = compile_matcher(narrow_buffer("^[[:") + c.name + ":]]$", ignore_case,
+                                        false, true, true);
+      ASSERT_FALSE(m.empty()) << c.name;
+      const std::string name = c.name;
+      for (int ch = 0; ch < 256; ++ch) {
+        bool expected = ch < 0x80 && c.is(ch);
+        if (ignore_case && (name == "lower" || name == "upper")) expected = ch < 0x80 && isalpha(ch);
+        const std::string subject(1, char(ch));
+        EXPECT_EQ(find_next(buf(subject), spans, m, 0, 0, false, false, false), expected)
+            << c.name << (ignore_case ? " ignoring case, byte " : ", byte ") << ch;
+      }
+    }
+  }
+}
+
+TEST(EngineTest, HighBytesFoldNowhereAndKeepTheirOrder) {
+  SpanList spans;
+  for (const char* p : {".", "[^a]", "[^[:alpha:]]", "\\W", "\\S", "\\D", "\\P"}) {
+    const Matcher m = compile_matcher(p, true, true, true, true);
+    for (int ch = 0x80; ch < 0x100; ++ch)
+      EXPECT_TRUE(find_next(buf(std::string(1, char(ch))), spans, m, 0, 0, false, false, false))
+          << p << " byte " << ch;
+  }
+  for (const char* p : {"\\w", "\\s", "\\d", "\\p", "\\a", "\\x"}) {
+    const Matcher m = compile_matcher(p, true, true, true, true);
+    for (int ch = 0x80; ch < 0x100; ++ch)
+      EXPECT_FALSE(find_next(buf(std::string(1, char(ch))), spans, m, 0, 0, false, false, false))
+          << p << " byte " << ch;
+  }
+  // Ignore case: each high byte matches itself only.
+  for (int ch = 0x80; ch < 0x100; ++ch) {
+    const Matcher m = compile_matcher(buf(std::string(1, char(ch))), true, true, true, true);
+    std::string all;
+    for (int other = 0; other < 0x100; ++other) all.push_back(char(other));
+    ASSERT_TRUE(find_next(buf(all), spans, m, 0, 0, false, false, false));
+    EXPECT_EQ(spans[0].start, std::uint32_t(ch));
+    EXPECT_FALSE(find_next(buf(all), spans, m, 0, std::uint32_t(ch) + 1, false, false, false));
+  }
+  const Matcher range = compile_matcher("^[\xA0-\xBF]+$", true, true, true, true);
+  EXPECT_TRUE(find_next("\xA0\xB5\xBF", spans, range, 0, 0, false, false, false));
+  EXPECT_FALSE(find_next("\x9F", spans, range, 0, 0, false, false, false));
+  EXPECT_FALSE(find_next("\xC0", spans, range, 0, 0, false, false, false));
+  EXPECT_TRUE(compile_matcher("[\xBF-\xA0]", false, true, true, true).empty());
+}
+
+TEST(EngineTest, SubjectStaysInStepWithEdits) {
+  regex_subject units(narrow_buffer("abc"));
+  units.replace(1, 1, "X\xE9Z", 3);
+  ASSERT_EQ(units.length(), 5u);
+  const char16_t grown[] = {u'a', u'X', char16_t(0xD8E9), u'Z', u'c'};
+  for (std::uint32_t i = 0; i < 5; ++i) EXPECT_EQ(units.unit(i), grown[i]) << i;
+  units.replace(0, 4, "", 0);
+  ASSERT_EQ(units.length(), 1u);
+  EXPECT_EQ(units.unit(0), u'c');
+  // Many growing edits (the capacity grows ahead of the length).
+  for (int i = 0; i < 1000; ++i) units.replace(units.length(), 0, "ab", 2);
+  EXPECT_EQ(units.length(), 2001u);
+  EXPECT_EQ(units.unit(2000), u'b');
+}
+
+TEST(EngineTest, WideFormPassesUnitsAsTheyAre) {
+  const wide_buffer pattern(u"[[:alpha:]]+");
+  regex_handle* handle = compile_regex(pattern, REGEX_EXTENDED);
+  ASSERT_NE(handle, nullptr);
+  const char16_t text[] = {u'1', 0x00E9, u'a', u'2'};
+  REGEX_RANGE ranges[REGEX_MAX_RANGES];
+  ASSERT_EQ(exec_regex(handle, text, 4, 0, 1, ranges), regex_status::match);
+  EXPECT_EQ(ranges[0].start, 1);
+  EXPECT_EQ(ranges[0].end, 3);
+  EXPECT_EQ(exec_regex(handle, text, 1, 0, 1, ranges), regex_status::no_match);
+  free_regex(handle);
+  narrow_buffer reason;
+  EXPECT_EQ(compile_regex(wide_buffer(u"(?"), REGEX_EXTENDED, &reason), nullptr);
+  EXPECT_FALSE(reason.empty());
+}
+
+}  // namespace
+}  // namespace Velk
