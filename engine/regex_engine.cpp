@@ -10,9 +10,11 @@
 #include <tcl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "engine/class_repair.h"
+#include "support/core/fast_lock.h"
 
 static_assert(sizeof(Tcl_UniChar) == sizeof(char16_t),
               "the binding needs 16-bit Tcl_UniChar (TCL_UTF_MAX 3)");
@@ -28,13 +30,14 @@ class regex_handle {
 
 namespace {
 
-// Initialises the Tcl library once, on first use. Not yet guarded against
-// two threads arriving together.
+// Initialises the Tcl library once, on first use, under the library lock.
 void ensure_tcl_initialised() {
-  static bool initialised = false;
-  if (initialised) return;
+  static std::atomic<bool> initialised{false};
+  if (initialised.load(std::memory_order_acquire)) return;
+  CFastLockGuard guard(LibraryLock());
+  if (initialised.load(std::memory_order_relaxed)) return;
   Tcl_FindExecutable(nullptr);
-  initialised = true;
+  initialised.store(true, std::memory_order_release);
 }
 
 const char compile_prefix[] = "couldn't compile regular expression pattern: ";
