@@ -29,7 +29,7 @@ if [ ! -f "$page" ]; then
   page=${page%.gz}
   [ -f "$page" ] || fail "no manual page under usr/share/man/man1"
 fi
-extra=$(cd "$dest/root" && find . ! -type d | sort | grep -v -x -e ./usr/bin/rplc -e "./${page#"$dest"/root/}" || true)
+extra=$(cd "$dest/root" && find . ! -type d | grep -v -x -e ./usr/bin/rplc -e "./${page#"$dest"/root/}") || true
 [ -z "$extra" ] || fail "unexpected installed files: $extra"
 
 # The installed binary works on its own, outside the build folder.
