@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #include "engine/class_repair.h"
 #include "support/core/fast_lock.h"
@@ -136,16 +137,23 @@ char16_t regex_subject::unit(std::uint32_t pos) const noexcept { return units()[
 
 // Sets the unit count, keeping the units in front. Growth goes through a
 // larger capacity first, so that Tcl's exact-size reallocation runs only
-// O(log n) times over a loop.
+// O(log n) times over a loop. Tcl would end the process on a failed or
+// oversized allocation; the attempt form lets us throw bad_alloc instead.
 void regex_subject::resize(std::uint32_t count) {
+  constexpr std::uint32_t max_units = 0x7FFFFFF0u;
+  if (count > max_units) throw std::bad_alloc();
   Tcl_Obj* object = static_cast<Tcl_Obj*>(object_);
   Tcl_InvalidateStringRep(object);
   if (count > capacity_) {
     const std::uint64_t grown = std::max<std::uint64_t>(count, capacity_ + capacity_ / 2);
-    capacity_ = std::uint32_t(std::min<std::uint64_t>(grown, 0x7FFFFFF0u));
-    Tcl_SetObjLength(object, int(capacity_));
+    std::uint32_t capacity = std::uint32_t(std::min<std::uint64_t>(grown, max_units));
+    if (!Tcl_AttemptSetObjLength(object, int(capacity))) {
+      capacity = count;  // no room to grow ahead: exactly what is needed
+      if (!Tcl_AttemptSetObjLength(object, int(capacity))) throw std::bad_alloc();
+    }
+    capacity_ = capacity;
   }
-  Tcl_SetObjLength(object, int(count));
+  Tcl_SetObjLength(object, int(count));  // within the capacity: no allocation
   length_ = count;
 }
 

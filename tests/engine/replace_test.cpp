@@ -195,7 +195,8 @@ TEST(ReplaceTest, HighBytesAreCharactersOfNoClass) {
       {RIC, "[^a]", "X", "\xC3\xA9" "A", "XXA", "XXA", 2, -1},
       {R, "[\x80-\x9F]", "X", "\x85\xA0\x9F", "X\xA0X", "X\xA0X", 2, -1},
       {RIC, "[\x80-\x9F]", "X", "\x85\xA0\x9F", "X\xA0X", "X\xA0X", 2, -1},
-      {R, "(\xE9+)", "<\\1>", "a\xE9\xE9", "a<\xE9\xE9>", "a<\xE9\xE9>", 1, -1},
+      {R, "(\xE9+)", "<\\1>", "a\xE9\xE9", "a<\xE9\xE9>", "a<\xE9\xE9>", 1, -1},      {R, "a.b", "X", std::string("a\0b\0", 4), std::string("X\0", 2),
+       std::string("X\0", 2), 1, -1},  // NUL is an ordinary byte
   };
   for (const ROW& row : rows) check(row);
 }
