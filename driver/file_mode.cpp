@@ -3,12 +3,15 @@
 #include "driver/std_streams.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/write_back.h"
 
 namespace Velk {
 
 CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
 bool CFileMode::Collect(const CArgList& args) {
+  // Only a rewrite of files leaves temporary files behind to clean up.
+  if (!settings_.stdout_mode) InstallWriteBackSignalHandlers();
   CDir base(narrow_buffer::literal("."), false, false);
   // Errors here are not caught: a missing folder or a failed listing ends
   // the run through the driver's fatal-error report.
