@@ -29,6 +29,7 @@ using ucnv_from_uchars_fn = std::int32_t (*)(void* converter, char* out,
                                              std::int32_t count, icu_error* error);
 using ucnv_close_fn = void (*)(void* converter);
 using u_error_name_fn = const char* (*)(icu_error error);
+using u_cleanup_fn = void (*)();
 
 // Errors that still leave a usable result: U_INVALID_CHAR_FOUND,
 // U_TRUNCATED_CHAR_FOUND, U_ILLEGAL_CHAR_FOUND, and for a size query
@@ -45,11 +46,18 @@ struct ICU_API {
   ucnv_from_uchars_fn from_uchars = nullptr;
   ucnv_close_fn close = nullptr;
   u_error_name_fn error_name = nullptr;
+  // ICU keeps converter data and tables in caches of its own; they are
+  // freed before the library is unloaded, or every load would leak them.
+  // Optional: without it the caches are left as they are.
+  u_cleanup_fn cleanup = nullptr;
 
   ICU_API() = default;
   ICU_API(const ICU_API&) = delete;
   ICU_API& operator=(const ICU_API&) = delete;
-  ~ICU_API() noexcept(false) { delete loader; }
+  ~ICU_API() noexcept(false) {
+    if (cleanup) cleanup();
+    delete loader;
+  }
 };
 
 library_binding<ICU_API> g_icu;
@@ -73,6 +81,11 @@ void load_icu(ICU_API& api) {
         reinterpret_cast<ucnv_from_uchars_fn>(entry(*loader, "ucnv_fromUChars"));
     api.close = reinterpret_cast<ucnv_close_fn>(entry(*loader, "ucnv_close"));
     api.error_name = reinterpret_cast<u_error_name_fn>(entry(*loader, "u_errorName"));
+    try {
+      api.cleanup = reinterpret_cast<u_cleanup_fn>(entry(*loader, "u_cleanup"));
+    } catch (const dlllExp&) {
+      api.cleanup = nullptr;
+    }
     api.loader = loader;
   } catch (const dlllExp& e) {
     try {

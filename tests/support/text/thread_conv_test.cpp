@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "support/core/thread.h"
+
 #include "support/text/os_text_conv.h"
 #include "support/text/sys_conv.h"
 #include "support/text/text_conv_pass.h"
@@ -77,6 +79,29 @@ TEST(GetThreadConv, OnePerThreadClonedFromThePrototype) {
   EXPECT_NE(others[0], mine);
   EXPECT_NE(others[1], nullptr);
   EXPECT_EQ(TTextConv::GetThreadConv(), mine);
+}
+
+// A library thread releases its converter when it ends (the sanitizer
+// build's leak check fails otherwise).
+TEST(GetThreadConv, LibraryThreadsReleaseTheirConverterAtExit) {
+  class converting : public TThread {
+   public:
+    ~converting() override { Wait(); }
+    std::uint32_t Run() override {
+      TTextConv* conv = TTextConv::GetThreadConv();
+      converted = str(conv->WCtoMB(wide(kUtf8Text)));
+      return conv == TTextConv::GetThreadConv() ? 0 : 1;
+    }
+    std::string converted;
+  };
+  for (int i = 0; i < 3; ++i) {
+    converting thread;
+    thread.Create();
+    thread.Resume();
+    ASSERT_TRUE(thread.Wait());
+    EXPECT_EQ(thread.GetExitCode(), 0u);
+    EXPECT_EQ(thread.converted, kUtf8Bytes);
+  }
 }
 
 }  // namespace
