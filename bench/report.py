@@ -4,7 +4,8 @@
   report.py ROWS_TSV
 
 Each row: workload, tool, median seconds (or "timeout:N" / "failed..."),
-peak resident set in KiB, input bytes, output verdict.  The first rplc row of
+peak resident set in KiB, input bytes, output verdict, mean CPU seconds
+(user + system; a check on the wall times when the machine is busy).  The first rplc row of
 a workload is the base of that workload's "peer / rplc" ratios.
 """
 import sys
@@ -14,20 +15,21 @@ def load(path):
     rows = []
     for line in open(path):
         if line.strip():
-            wl, tool, med, rss, size, verdict = line.rstrip("\n").split("\t")
+            wl, tool, med, rss, size, verdict, cpu = line.rstrip("\n").split("\t")
             try:
                 m = float(med)
             except ValueError:
                 m = None
             rows.append(dict(wl=wl, tool=tool, med=med, m=m, rss=int(rss or 0),
-                             size=int(size or 0), verdict=verdict))
+                             size=int(size or 0), verdict=verdict,
+                             cpu=float(cpu) if cpu else None))
     return rows
 
 
 def table(rows):
     base = {}
-    print("| workload | tool | median | peer ÷ rplc | peak memory | × input | output |")
-    print("|---|---|---:|---:|---:|---:|---|")
+    print("| workload | tool | median | peer ÷ rplc | cpu | peak memory | × input | output |")
+    print("|---|---|---:|---:|---:|---:|---:|---|")
     for r in rows:
         if r["m"] is not None:
             shown = "%.3f s" % r["m"]
@@ -42,8 +44,9 @@ def table(rows):
             b = base.get(r["wl"])
             ratio = "%.2f" % (r["m"] / b) if r["m"] is not None and b else ""
         mult = r["rss"] * 1024 / r["size"] if r["size"] else 0
-        print("| %s | %s | %s | %s | %.0f MB | %.2f | %s |" % (
-            r["wl"], r["tool"].replace("|", "\\|"), shown, ratio,
+        cpu = "%.3f s" % r["cpu"] if r["cpu"] is not None else ""
+        print("| %s | %s | %s | %s | %s | %.0f MB | %.2f | %s |" % (
+            r["wl"], r["tool"].replace("|", "\\|"), shown, ratio, cpu,
             r["rss"] / 1024, mult, r["verdict"]))
 
 

@@ -12,7 +12,8 @@
 #   TMPDIR        where the data is generated (default /dev/shm, a RAM disk);
 #                 TMPDIR=/var/tmp bench/run.sh measures on the ordinary disk
 #   RPLC          an rplc binary to measure instead of building build-bench/rplc
-#   NOEXP_LIMIT   seconds after which one -noexp run is given up (default 60)
+#   NOEXP_LIMIT   seconds after which one -noexp run is given up (default 30,
+#                 15 with --small)
 #
 # Installs missing tools from Debian with apt-get (as root, or with sudo).
 # The data is generated fresh into a temporary folder and removed at exit.
@@ -39,9 +40,9 @@ wanted() {
 }
 
 if ((small)); then
-  log_size=20000000; regex_size=2000000; tree_files=2000; noexp_limit=${NOEXP_LIMIT:-30}
+  log_size=20000000; regex_size=2000000; tree_files=2000; noexp_limit=${NOEXP_LIMIT:-15}
 else
-  log_size=200000000; regex_size=20000000; tree_files=20000; noexp_limit=${NOEXP_LIMIT:-60}
+  log_size=200000000; regex_size=20000000; tree_files=20000; noexp_limit=${NOEXP_LIMIT:-30}
 fi
 
 # --- tools -------------------------------------------------------------------
@@ -90,6 +91,7 @@ fi
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/rplc-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 rows="$work/rows.tsv"
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 : >"$rows"
 failed=0
 
@@ -106,7 +108,7 @@ tree_digest() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0
 run_one() {
   local wl=$1 tool=$2 bytes=$3 check=$4 limit=$5 cmd=$6 prep=${7:-}
   local out="$work/out" tf="$work/time.txt" json="$work/$(date +%s%N).json"
-  local digest="" verdict="-" median="" status=0
+  local digest="" verdict="-" median="" cpu="" status=0
   [ -n "$prep" ] && sh -c "$prep"
   /usr/bin/time -v -o "$tf" timeout "$limit" sh -c "$cmd" >"$out" 2>"$work/err" || status=$?
   local rss_kb
@@ -139,13 +141,13 @@ run_one() {
               --output null --export-json "$json")
     [ -n "$prep" ] && hf+=(--prepare "$prep")
     if "${hf[@]}" "$cmd" >"$work/hyperfine.log" 2>&1; then
-      median=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json")
+      read -r median cpu < <(python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][0]; print(r["median"], r["user"] + r["system"])' "$json")
     else
       median="failed"
       echo "  hyperfine failed for $tool: $(tail -n 3 "$work/hyperfine.log")" >&2
     fi
   fi
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$wl" "$tool" "$median" "${rss_kb:-0}" "$bytes" "$verdict" >>"$rows"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$wl" "$tool" "$median" "${rss_kb:-0}" "$bytes" "$verdict" "$cpu" >>"$rows"
   printf '  %-8s %-34s %-12s %s\n' "$wl" "$tool" "$median" "$verdict" >&2
 }
 declare -A expected
@@ -249,6 +251,7 @@ cd "$here"
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 echo
 echo "rplc benchmark, $(date -u +%Y-%m-%d), $(nproc) cores ($cpu), data in ${TMPDIR:-/dev/shm}$( ((small)) && echo ', --small sizes')"
+echo "load average at start $load_start, at end $(cut -d' ' -f1-3 /proc/loadavg) (wall times are only comparable on an idle machine)"
 echo "peers: $(sed --version | head -n 1); perl $(perl -e 'print substr($^V,1)'); sd $(sd --version | cut -d' ' -f2); ripgrep $(rg --version | sed -n '1s/^ripgrep \([^ ]*\).*/\1/p'); rpl $(rpl --version 2>&1 | head -n 1 | awk '{print $NF}'); $(hyperfine --version)"
 echo
 python3 "$here/report.py" "$rows"
