@@ -46,6 +46,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_deb_check.cmake)
 # CPack puts the summary above this text as the package's first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "rplc replaces every match of one find pattern (literal, literal ignoring \
