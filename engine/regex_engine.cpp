@@ -112,6 +112,8 @@ void free_regex(regex_handle* handle) noexcept {
   delete handle;
 }
 
+void release_regex_thread_state() noexcept { Tcl_FinalizeThread(); }
+
 std::uint32_t regex_group_count(const regex_handle* handle) noexcept {
   return handle ? handle->groups : 0;
 }

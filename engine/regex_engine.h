@@ -62,6 +62,11 @@ regex_handle* compile_regex(const wide_buffer& pattern, std::uint32_t flags,
                             narrow_buffer* reason = nullptr);
 // Releases a compiled expression; null is ignored.
 void free_regex(regex_handle* handle) noexcept;
+// Releases the engine's own per-thread state of the calling thread, which
+// is otherwise lost when the thread ends. Called at the end of a library
+// thread, after its compiled expressions and subjects are released; the
+// thread must not use the engine afterwards.
+void release_regex_thread_state() noexcept;
 std::uint32_t regex_group_count(const regex_handle* handle) noexcept;
 
 // The subject of a series of searches, converted to the engine's units once

@@ -3,7 +3,8 @@
 //
 // Core cannot know the modules above it, so each module registers its own
 // hook, into a fixed slot that sets the order: the cached matchers' release
-// (narrow, then wide), then the thread's default text converter. Modules
+// (narrow, then wide), the regular-expression engine's per-thread state,
+// then the thread's default text converter. Modules
 // register when they first create per-thread state; registering the same
 // slot again just replaces the function. An empty slot is skipped.
 // Exceptions from hooks are swallowed.
@@ -14,8 +15,9 @@ namespace Velk {
 enum ThreadExitHookSlot : unsigned {
   thread_exit_cached_match_narrow = 0,
   thread_exit_cached_match_wide = 1,
-  thread_exit_text_conv = 2,
-  thread_exit_hook_slots = 3
+  thread_exit_regex_engine = 2,
+  thread_exit_text_conv = 3,
+  thread_exit_hook_slots = 4
 };
 
 using ThreadExitHook = void (*)();

@@ -45,7 +45,6 @@ TEST(Thread, RunsOnlyAfterResumeAndKeepsItsExitCode) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(ran);
   t->Resume();
-  t->Resume();  // running already: no effect
   EXPECT_TRUE(t->Wait(-1));
   EXPECT_TRUE(ran);
   EXPECT_EQ(t->GetState(), TThread::state_finished);
@@ -78,6 +77,7 @@ TEST(Thread, SecondCreateThrowsCodeTwo) {
   std::unique_ptr<TThread> t(make_thread([&](TThread&) { return go.Wait(-1) ? 1u : 0u; }));
   t->Create();
   t->Resume();
+  t->Resume();  // running already: no effect
   try {
     t->Create();
     FAIL();
