@@ -4,9 +4,9 @@
 // (char16_t, 0-terminated) and byte_buffer (unsigned char, no terminator).
 // Storage is shared between copies and copied only before a copy is written
 // (copy on write). A buffer may instead be a view over memory it does not own
-// (literal, attach, subview): a view never frees or reallocates that memory,
-// and its capacity is the maximum so no reserve ever replaces it. Callers
-// that edit a buffer that may be a view call own() first.
+// (literal, attach, subview): a view never frees, reallocates or writes that
+// memory. Its capacity reads as the maximum; the first write takes a private
+// copy, exactly as for a shared block, so a view is never written through.
 //
 // Lengths, capacities and positions are 32-bit; npos means "not found" or
 // "up to the end". Storage exhaustion throws buffer_alloc_error (a
@@ -181,7 +181,9 @@ class basic_buffer {
   void reserve_grow(size_t n) {
     if (n > max_size) buffer_detail::throw_realloc();
     const size_type want = size_type(n);
-    if (is_shared()) {
+    // A view is treated like a shared block: writing through it would
+    // change memory the buffer does not own (a literal would fault).
+    if (is_shared() || is_view()) {
       copy_to_private(std::max(want, length_) | traits::mask);
       return;
     }
@@ -198,7 +200,7 @@ class basic_buffer {
   void reserve_exact(size_t n) {
     if (n > max_size) buffer_detail::throw_realloc();
     const size_type want = size_type(n);
-    if (is_shared()) {
+    if (is_shared() || is_view()) {
       copy_to_private(std::max(want, length_));
       return;
     }
@@ -258,7 +260,7 @@ class basic_buffer {
   basic_buffer& assign(const T* text) { return assign(text, string_length(text)); }
 
   // Length 0; the storage block stays allocated (and becomes private). A
-  // view becomes empty rather than writing into memory it does not own.
+  // view simply becomes empty.
   void clear() {
     length_ = 0;
     if (is_view()) {
