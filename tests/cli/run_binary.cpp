@@ -1,6 +1,7 @@
 #include "run_binary.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,7 +52,8 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
 std::string TempDir::Read(const std::string& name) const { return Slurp(path_ + "/" + name); }
 
 RunResult RunRplc(const std::vector<std::string>& args, const std::string& input,
-                  const std::string& cwd, const std::string& stdout_path) {
+                  const std::string& cwd, const std::string& stdout_path,
+                  long file_size_limit) {
   TempDir io;
   const std::string in_path = io.Write("stdin", input);
   const std::string out_path = stdout_path.empty() ? io.path() + "/stdout" : stdout_path;
@@ -74,6 +76,10 @@ RunResult RunRplc(const std::vector<std::string>& args, const std::string& input
     dup2(out, 1);
     dup2(err, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(121);
+    if (file_size_limit >= 0) {
+      const rlimit limit{rlim_t(file_size_limit), rlim_t(file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(123);
+    }
     execv(argv[0], argv.data());
     _exit(122);
   }

@@ -15,9 +15,11 @@ struct RunResult {
 };
 
 // stdout_path, when given, receives standard output instead (for example
-// /dev/full); out is then empty.
+// /dev/full); out is then empty. file_size_limit, when not negative, is the
+// child's RLIMIT_FSIZE in bytes.
 RunResult RunRplc(const std::vector<std::string>& args, const std::string& input = "",
-                  const std::string& cwd = "", const std::string& stdout_path = "");
+                  const std::string& cwd = "", const std::string& stdout_path = "",
+                  long file_size_limit = -1);
 
 // A fresh temporary folder, removed with everything in it on destruction.
 class TempDir {
