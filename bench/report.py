@@ -43,11 +43,14 @@ def table(rows):
         else:
             b = base.get(r["wl"])
             ratio = "%.2f" % (r["m"] / b) if r["m"] is not None and b else ""
+        # A run that was given up says nothing about the peak.
+        timed_out = r["med"].startswith("timeout:")
         mult = r["rss"] * 1024 / r["size"] if r["size"] else 0
+        memory = ("%.0f MB" % (r["rss"] / 1024), "%.2f" % mult) if not timed_out else ("", "")
         cpu = "%.3f s" % r["cpu"] if r["cpu"] is not None else ""
-        print("| %s | %s | %s | %s | %s | %.0f MB | %.2f | %s |" % (
+        print("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
             r["wl"], r["tool"].replace("|", "\\|"), shown, ratio, cpu,
-            r["rss"] / 1024, mult, r["verdict"]))
+            memory[0], memory[1], r["verdict"]))
 
 
 def targets(rows):
@@ -67,11 +70,17 @@ def targets(rows):
         else:
             got = other["m"] / me["m"]
             ok, got = got >= need, "%.2f" % got
+            if me["cpu"] and other["cpu"]:
+                got += " (by CPU time %.2f)" % (other["cpu"] / me["cpu"])
         out.append((ok, "%s: %s ÷ rplc = %s (need ≥ %.3g)" % (wl, peer, got, need)))
 
     def memory(wl, limit, what):
         me = find(wl, "rplc")
         if not me or not me["size"]:
+            return
+        if me["m"] is None:
+            out.append((False, "%s: rplc peak memory unknown, the run did not finish (need ≤ %s, %s)"
+                        % (wl, limit, what)))
             return
         got = me["rss"] * 1024 / me["size"]
         out.append((got <= limit, "%s: rplc peak memory %.2f × input (need ≤ %s, %s)"
