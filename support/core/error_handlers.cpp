@@ -68,8 +68,8 @@ CErrorHandlers::CErrorHandlers() {
   os::install_fault_handler(on_fault);
   std::set_new_handler(on_allocation_failure);
   // No unexpected-exception handler: std::set_unexpected is gone from C++17,
-  // where a dynamic exception specification can no longer be violated (a
-  // throwing noexcept function calls std::terminate, handled below).
+  // where a throw() list can no longer be violated (a throwing noexcept
+  // function calls std::terminate, handled below).
   std::set_terminate(on_terminate);
 }
 
