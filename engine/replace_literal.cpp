@@ -1,5 +1,6 @@
 // The four literal loops. The scans are the buffer's own find (memmem) and
 // ifind (memchr for either case of the first byte).
+#include "engine/inplace_rewriter.h"
 #include "engine/replace_all.h"
 
 namespace Velk {
@@ -16,23 +17,32 @@ size_type find_folded(const narrow_buffer& text, const narrow_buffer& find, size
 }
 using search_fn = size_type (*)(const narrow_buffer&, const narrow_buffer&, size_type);
 
+// Replaces every match left to right. The search resumes behind each
+// inserted replacement, so only the original text is ever searched: the
+// rewrite runs as one front-to-back pass inside the text's own block.
 std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
                                const narrow_buffer& find, const narrow_buffer& replacement,
                                std::uint32_t start, bool replace_all) {
   if (start >= text.length() || find.empty()) return 0;
   size_type pos = search(text, find, start);
   if (pos == npos) return 0;
-  text.own();
-  std::uint32_t count = 0;
-  for (;;) {
+  if (!replace_all) {
     text.replace(pos, find.length(), replacement);
-    ++count;
-    if (!replace_all) break;
-    const size_type next = pos + replacement.length();
-    if (next >= text.length()) break;
-    pos = search(text, find, next);
-    if (pos == npos) break;
+    return 1;
   }
+  inplace_rewriter rewriter(text);
+  std::uint32_t count = 0;
+  while (pos != npos) {
+    rewriter.copy_through(pos);
+    rewriter.skip_to(pos + find.length());
+    rewriter.write(replacement.c_str(), replacement.length());
+    ++count;
+    narrow_buffer unread;
+    unread.attach(rewriter.unread(), rewriter.unread_length());
+    const size_type next = search(unread, find, 0);
+    pos = next == npos ? npos : rewriter.consumed() + next;
+  }
+  rewriter.finish();
   return count;
 }
 

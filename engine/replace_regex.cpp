@@ -1,36 +1,58 @@
 // The two regular-expression loops. Each converts its text for the engine
 // once per call and reuses one span list and one expansion buffer for all
-// matches; the in-place loop applies every replacement to the converted
-// copy as well, so that it never converts again.
+// matches.
 #include <algorithm>
 
 #include "engine/expand_template.h"
 #include "engine/find_next.h"
+#include "engine/inplace_rewriter.h"
 #include "engine/replace_all.h"
 #include "engine/translate.h"
 
 namespace Velk {
 
+// The engine searches the original text, converted once; since every search
+// resumes behind the replacement just inserted, what it sees from its start
+// on is always original text. The edited text is built in the text's own
+// block, and the one byte the edited text contributes to a search, the byte
+// before its start, is read from the output built so far.
 std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
                             bool notbol, bool noteol, bool translate) {
   if (translate) translate_escapes(templ, '\\', control_escape_table(), false, true);
   if (matcher.empty() || text.empty()) return 0;
   regex_subject units(text);
   const std::uint32_t need = template_span_need(templ);
+  const bool newline_sensitive = matcher.newline_sensitive();
   SpanList spans;
   narrow_buffer expanded;
   std::uint32_t count = 0;
   bool found = find_next(units, spans, matcher, 0, 0, notbol, noteol, true, need);
-  if (found) text.own();
+  if (!found) return 0;
+  const std::uint32_t length = text.length();
+  inplace_rewriter rewriter(text);
   while (found) {
     const MatchSpan match = spans[0];
-    expand_template_into(expanded, templ, text.c_str(), spans);
-    text.replace(match.start, match.length, expanded);
-    units.replace(match.start, match.length, expanded.c_str(), expanded.length());
+    rewriter.copy_through(match.start);
+    // The spans index original offsets; the matched text is still unread.
+    for (MatchSpan& span : spans)
+      span.start = span.length ? std::uint32_t(span.start + rewriter.shift()) : 0;
+    expand_template_into(expanded, templ, text.data(), spans);
+    rewriter.skip_to(match.start + match.length);
+    rewriter.write(expanded.c_str(), expanded.length());
     ++count;
-    const std::uint32_t next = match.start + expanded.length() + (match.length == 0 ? 1 : 0);
-    found = find_next(units, spans, matcher, 0, next, notbol, noteol, true, need);
+    const std::uint32_t next = match.start + match.length + (match.length == 0 ? 1 : 0);
+    if (next >= length) break;
+    // The edited text's start is 0 only when nothing precedes it; the caller's
+    // flag holds there. Elsewhere a line begins after a line feed.
+    bool next_notbol = notbol;
+    if (rewriter.output_length() != 0 || next != rewriter.consumed()) {
+      const char before = next == rewriter.consumed() ? rewriter.last_output_byte()
+                                                      : rewriter.original(next - 1);
+      next_notbol = !(newline_sensitive && before == '\n');
+    }
+    found = find_next(units, spans, matcher, 0, next, next_notbol, noteol, false, need);
   }
+  rewriter.finish();
   return count;
 }
 
