@@ -25,6 +25,7 @@
 
 #include "support/core/ascii.h"
 #include "support/core/shared_ref.h"
+#include "support/os/memory.h"
 
 namespace Velk {
 
@@ -217,7 +218,7 @@ class basic_buffer {
     if (is_shared() || is_view() || capacity_ < want) {
       share_counter* counter = new_share_counter();
       if (!counter) buffer_detail::throw_alloc();
-      T* block = static_cast<T*>(std::malloc(block_bytes(want ? want : 1)));
+      T* block = advised(static_cast<T*>(std::malloc(block_bytes(want ? want : 1))), want);
       if (!block) {
         delete_share_counter(counter);
         buffer_detail::throw_alloc();
@@ -520,6 +521,12 @@ class basic_buffer {
 
  private:
   static size_t block_bytes(size_t elements) { return elements * sizeof(T); }
+  // Large blocks (whole files) are faulted in with huge pages where possible.
+  static T* advised(T* block, size_t elements) {
+    if (block && block_bytes(elements) >= os::kLargeBlockBytes)
+      os::advise_large_block(block, block_bytes(elements));
+    return block;
+  }
   static size_type clip(size_type count, size_type length, size_type pos) {
     if (pos >= length) return 0;
     return count > length - pos ? length - pos : count;
@@ -554,7 +561,7 @@ class basic_buffer {
   void copy_to_private(size_type capacity) {
     share_counter* counter = new_share_counter();
     if (!counter) buffer_detail::throw_alloc();
-    T* block = static_cast<T*>(std::malloc(block_bytes(capacity)));
+    T* block = advised(static_cast<T*>(std::malloc(block_bytes(capacity))), capacity);
     if (!block) {
       delete_share_counter(counter);
       buffer_detail::throw_alloc();
@@ -571,7 +578,7 @@ class basic_buffer {
       counter = new_share_counter();
       if (!counter) buffer_detail::throw_alloc();
     }
-    T* block = static_cast<T*>(std::realloc(data(), block_bytes(capacity)));
+    T* block = advised(static_cast<T*>(std::realloc(data(), block_bytes(capacity))), capacity);
     if (!block) {
       if (counter) delete_share_counter(counter);
       buffer_detail::throw_realloc();

@@ -1,0 +1,16 @@
+// Memory advice for large blocks.
+#pragma once
+
+#include <cstddef>
+
+namespace Velk::os {
+
+// Blocks at least this large are worth the advice below.
+constexpr std::size_t kLargeBlockBytes = std::size_t(8) << 20;
+
+// Asks the system to back the whole pages of [block, block+bytes) with huge
+// pages where it can: a whole-file buffer is then faulted in a few hundred
+// times instead of once per 4 KiB. Advice only; failure changes nothing.
+void advise_large_block(void* block, std::size_t bytes) noexcept;
+
+}  // namespace Velk::os
