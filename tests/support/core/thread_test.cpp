@@ -134,6 +134,11 @@ TEST(Thread, CanBeCreatedAgainAfterItEnded) {
 }
 
 TEST(Thread, DeletingALiveThreadKillsIt) {
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer's stack bookkeeping misreads the forced unwind of a
+  // cancelled thread as a stack overflow.
+  GTEST_SKIP() << "thread cancellation is not supported under AddressSanitizer";
+#endif
   std::atomic<bool> ran{false};
   {
     // Suspended: killed at its start gate, Run never called.
