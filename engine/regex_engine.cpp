@@ -15,6 +15,7 @@
 #include <new>
 
 #include "engine/class_repair.h"
+#include "engine/pattern_limits.h"
 #include "support/core/fast_lock.h"
 
 static_assert(sizeof(Tcl_UniChar) == sizeof(char16_t),
@@ -46,6 +47,9 @@ const char compile_prefix[] = "couldn't compile regular expression pattern: ";
 // Compiles the unit pattern; the Tcl object and its compiled form are ours
 // on success.
 regex_handle* compile_units(wide_buffer units, std::uint32_t flags, narrow_buffer* reason) {
+  // Patterns that would crash the engine's compiler or keep it busy for
+  // seconds are refused before it sees them.
+  if (!check_pattern_limits(units, (flags & REGEX_EXTENDED) != 0, reason)) return nullptr;
   ensure_tcl_initialised();
   repair_class_names(units, (flags & REGEX_NOCASE) != 0);
   Tcl_Obj* pattern = Tcl_NewUnicodeObj(reinterpret_cast<const Tcl_UniChar*>(units.c_str()),

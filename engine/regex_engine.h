@@ -15,7 +15,8 @@
 // symbols $+<=>^`|~ as the C library's ispunct does.
 //
 // Errors: compile returns null for a rejected pattern and, when asked, the
-// engine's reason; execute reports an engine error as regex_status::error.
+// engine's reason; a pattern beyond the bounds of pattern_limits.h is
+// rejected the same way before the engine sees it; execute reports an engine error as regex_status::error.
 // Nothing throws except std::bad_alloc from the program's own buffers.
 // Compiled expressions and subjects belong to the thread that made them.
 #pragma once

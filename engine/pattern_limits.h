@@ -1,0 +1,30 @@
+// The bounds a pattern must keep before the regular-expression engine
+// compiles it. The engine's compiler recurses once per nesting level (deep
+// nesting overflows the stack) and its compile time grows steeply with the
+// number of groups and repetitions; these bounds lie far above any real
+// pattern and keep every compile short.
+//
+// check_pattern_limits reads the pattern in the syntax the engine will use
+// (the "***:" and "***=" prefixes, the extended flag, an ARE's leading
+// option group) and counts groups and quantifiers, each repeat of a counted
+// repetition counted once: "(a*){3}" counts 3 x 2 + 1. The reading is
+// approximate where that errs towards counting more. Returns true when the
+// pattern is within the bounds, else false with reason receiving what is
+// wrong. Throws only std::bad_alloc.
+#pragma once
+
+#include <cstdint>
+
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+constexpr std::uint32_t MAX_PATTERN_LENGTH = 32768;  // units given to the engine
+constexpr std::uint32_t MAX_PATTERN_NESTING = 100;   // levels of parentheses
+constexpr std::uint32_t MAX_PATTERN_COMPLEXITY = 256;  // groups + repetitions
+
+// pattern as the engine receives it (after escape translation); extended
+// is the REGEX_EXTENDED compile flag.
+bool check_pattern_limits(const wide_buffer& pattern, bool extended, narrow_buffer* reason);
+
+}  // namespace Velk

@@ -1,0 +1,110 @@
+// The bounds patterns must keep before the engine compiles them: the
+// counting itself, and that compile_matcher refuses through the reason.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "engine/compile_matcher.h"
+#include "engine/pattern_limits.h"
+
+namespace Velk {
+namespace {
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+wide_buffer Wide(const std::string& s) {
+  wide_buffer out;
+  for (char c : s) out.push_back(char16_t(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string Check(const std::string& pattern, bool extended = true) {
+  narrow_buffer reason("untouched");
+  if (check_pattern_limits(Wide(pattern), extended, &reason)) return "ok";
+  return std::string(reason.c_str(), reason.length());
+}
+
+const char kTooDeep[] = "pattern nests too deeply (more than 100 levels)";
+const char kTooComplex[] = "pattern is too complex (more than 256 groups and repetitions)";
+const char kTooLong[] = "pattern is too long (more than 32768 characters)";
+
+TEST(PatternLimitsTest, BoundsAndHowTheyAreCounted) {
+  struct {
+    std::string pattern;
+    bool extended;
+    std::string expected;
+  } rows[] = {
+      {Repeat("(", 100) + "a" + Repeat(")", 100), true, "ok"},
+      {Repeat("(", 101) + "a" + Repeat(")", 101), true, kTooDeep},
+      {"***:" + Repeat("(?:", 101) + "a" + Repeat(")", 101), true, kTooDeep},
+      {Repeat("(", 50000), true, kTooLong},  // unbalanced: still refused
+      // Parentheses in brackets and escaped ones are no groups.
+      {Repeat("[(]", 300) + Repeat("\\(", 300), true, "ok"},
+      {Repeat("[[:alpha:](]", 300), true, "ok"},
+      {"***:" + Repeat("[\\](]", 300), true, "ok"},
+      // Basic syntax: \( groups, ( is a character.
+      {Repeat("(", 300), false, "ok"},
+      {Repeat("\\(", 101) + Repeat("\\)", 101), false, kTooDeep},
+      {"***:(?b)" + Repeat("\\(", 101), true, kTooDeep},
+      {"***=" + Repeat("(", 1000), true, "ok"},
+      {"***:(?q)" + Repeat("(", 1000), true, "ok"},
+      // Groups and repetitions, counted repeats multiplied out.
+      {Repeat("(a)", 256), true, "ok"},
+      {Repeat("(a)", 257), true, kTooComplex},
+      {Repeat("(a*)", 128), true, "ok"},
+      {Repeat("(a*)", 129), true, kTooComplex},
+      {Repeat("a*", 256) + Repeat("b", 1000), true, "ok"},
+      {"(a{100}){100}", true, "ok"},
+      {"(a{200}){200}", true, kTooComplex},
+      {"(.*.*.*.*){200}", true, kTooComplex},
+      {"((a|b)*(c|d)*(e|f)*){255}", true, kTooComplex},
+      {"\\(a*\\)\\{255\\}", false, kTooComplex},
+      {"a{1000}{1000}", true, kTooComplex},
+      {"(\\d{1,3}\\.){3}\\d{1,3}", true, "ok"},
+      {"x{", true, "ok"},
+      {Repeat("w", 32768), true, "ok"},
+      {Repeat("w", 32769), true, kTooLong},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(Check(row.pattern, row.extended), row.expected)
+        << row.pattern.substr(0, 60) << (row.extended ? "" : " (basic)");
+}
+
+// Every refused pattern reaches the user through compile_matcher's reason,
+// quickly; a pattern that once crashed the engine's compiler by recursion
+// (50,000 nested groups) is among them.
+TEST(PatternLimitsTest, CompileMatcherRefusesWithTheReason) {
+  const std::string rows[] = {
+      Repeat("(?:", 50000) + "a" + Repeat(")", 50000),
+      "***:" + Repeat("(?:", 50000) + "a" + Repeat(")", 50000),
+      Repeat("(", 2000) + "a" + Repeat(")", 2000),
+      Repeat("(a)", 1000),
+      Repeat("\\w", 20000),
+      "(a{200}){200}",
+  };
+  for (const std::string& pattern : rows) {
+    const auto begin = std::chrono::steady_clock::now();
+    narrow_buffer reason;
+    const Matcher m =
+        compile_matcher(narrow_buffer(pattern.data(), std::uint32_t(pattern.size())), false,
+                        true, true, true, &reason);
+    EXPECT_TRUE(m.empty()) << pattern.substr(0, 40);
+    EXPECT_FALSE(reason.empty()) << pattern.substr(0, 40);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2))
+        << pattern.substr(0, 40);
+  }
+  // Escape translation happens first: 2,731 "\w" are 32,772 characters.
+  narrow_buffer reason;
+  const std::string classes = Repeat("\\w", 2731);
+  EXPECT_TRUE(compile_matcher(narrow_buffer(classes.c_str()), false, true, true, true, &reason)
+                  .empty());
+  EXPECT_STREQ(reason.c_str(), kTooLong);
+}
+
+}  // namespace
+}  // namespace Velk
