@@ -30,6 +30,15 @@ std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
     text.replace(pos, find.length(), replacement);
     return 1;
   }
+  // A longer replacement grows the text: count first, so that the block
+  // grows once, to the exact result.
+  if (replacement.length() > find.length()) {
+    std::size_t matches = 0;
+    for (size_type m = pos; m != npos; m = search(text, find, m + find.length())) ++matches;
+    text.reserve_exact(std::min<std::size_t>(
+        std::size_t(text.length()) + 1 + matches * (replacement.length() - find.length()),
+        narrow_buffer::max_size));
+  }
   inplace_rewriter rewriter(text);
   std::uint32_t count = 0;
   while (pos != npos) {
@@ -54,8 +63,19 @@ std::uint32_t replace_expanding(search_fn search, const narrow_buffer& text,
     output = text;
     return 0;
   }
-  const std::size_t want =
+  std::size_t want =
       std::size_t(estimate_output_size(text.length(), find.length(), replacement.length())) + 1;
+  // A longer replacement can outgrow the estimate, and growing a whole-file
+  // block late costs a second block of its size; one counting scan first
+  // reserves the exact result instead.
+  if (replacement.length() > find.length()) {
+    std::size_t matches = 0;
+    for (size_type m = search(text, find, start); m != npos;
+         m = search(text, find, m + find.length()))
+      ++matches;
+    want = std::max(want, std::size_t(text.length()) + 1 +
+                              matches * (replacement.length() - find.length()));
+  }
   output.reserve_exact(std::min<std::size_t>(want, narrow_buffer::max_size));
   std::uint32_t count = 0;
   size_type copied = 0;

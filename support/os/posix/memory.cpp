@@ -1,19 +1,25 @@
 // POSIX implementation of the memory advice.
 #include "support/os/memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace Velk::os {
 
 void advise_large_block(void* block, std::size_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
+  // A large block is a mapping of its own. The advice must cover all of it:
+  // advising part of a mapping splits it, and the allocator can then no
+  // longer grow the block by remapping and copies it instead.
   const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-  const std::uintptr_t begin = (std::uintptr_t(block) + page - 1) & ~(page - 1);
-  const std::uintptr_t end = (std::uintptr_t(block) + bytes) & ~(page - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  const std::size_t usable = std::max(bytes, malloc_usable_size(block));
+  const std::uintptr_t begin = std::uintptr_t(block) & ~(page - 1);
+  const std::uintptr_t end = (std::uintptr_t(block) + usable + page - 1) & ~(page - 1);
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #else
   (void)block;
   (void)bytes;
