@@ -189,4 +189,21 @@ bool check_pattern_limits(const wide_buffer& p, bool extended_flag, narrow_buffe
   return true;
 }
 
+bool pattern_has_back_references(const wide_buffer& p, bool extended_flag) {
+  std::uint32_t i = 0;
+  const syntax mode = read_syntax(p, extended_flag, i);
+  if (mode == syntax::literal) return false;
+  while (i < p.length()) {
+    if (p[i] == u'[') {
+      i = skip_bracket(p, i, mode == syntax::advanced);
+    } else if (p[i] == u'\\') {
+      if (i + 1 < p.length() && p[i + 1] >= u'1' && p[i + 1] <= u'9') return true;
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return false;
+}
+
 }  // namespace Velk

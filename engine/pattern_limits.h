@@ -27,4 +27,10 @@ constexpr std::uint32_t MAX_PATTERN_COMPLEXITY = 256;  // groups + repetitions
 // is the REGEX_EXTENDED compile flag.
 bool check_pattern_limits(const wide_buffer& pattern, bool extended, narrow_buffer* reason);
 
+// True when the pattern may hold a back-reference ("\1" to "\9" outside a
+// bracket expression, in any syntax but a literal one): the one construct
+// that makes the engine's search back-track, with a time that can grow
+// without useful bound.
+bool pattern_has_back_references(const wide_buffer& pattern, bool extended);
+
 }  // namespace Velk

@@ -17,6 +17,7 @@
 #include "engine/class_repair.h"
 #include "engine/pattern_limits.h"
 #include "support/core/fast_lock.h"
+#include "support/os/cpu_deadline.h"
 
 static_assert(sizeof(Tcl_UniChar) == sizeof(char16_t),
               "the binding needs 16-bit Tcl_UniChar (TCL_UTF_MAX 3)");
@@ -28,6 +29,7 @@ class regex_handle {
   Tcl_Obj* pattern;
   Tcl_RegExp expression;
   std::uint32_t groups;
+  bool back_references;
 };
 
 namespace {
@@ -49,7 +51,9 @@ const char compile_prefix[] = "couldn't compile regular expression pattern: ";
 regex_handle* compile_units(wide_buffer units, std::uint32_t flags, narrow_buffer* reason) {
   // Patterns that would crash the engine's compiler or keep it busy for
   // seconds are refused before it sees them.
-  if (!check_pattern_limits(units, (flags & REGEX_EXTENDED) != 0, reason)) return nullptr;
+  const bool extended = (flags & REGEX_EXTENDED) != 0;
+  if (!check_pattern_limits(units, extended, reason)) return nullptr;
+  const bool back_references = pattern_has_back_references(units, extended);
   ensure_tcl_initialised();
   repair_class_names(units, (flags & REGEX_NOCASE) != 0);
   Tcl_Obj* pattern = Tcl_NewUnicodeObj(reinterpret_cast<const Tcl_UniChar*>(units.c_str()),
@@ -75,15 +79,58 @@ regex_handle* compile_units(wide_buffer units, std::uint32_t flags, narrow_buffe
   }
   Tcl_RegExpInfo info;
   Tcl_RegExpGetInfo(expression, &info);
-  return new regex_handle{pattern, expression, std::uint32_t(info.nsubs)};
+  return new regex_handle{pattern, expression, std::uint32_t(info.nsubs), back_references};
+}
+
+// The search time of an expression with back-references, which the engine
+// finds by back-tracking: it can grow with a high power of the text length,
+// or exponentially, and the engine cannot be stopped from outside. All
+// searches over one subject share one budget of processor time; running
+// past it ends the process with an error (a result is never cut short).
+constexpr std::uint64_t budget_base_ns = 2000000000u;     // 2 s
+constexpr std::uint64_t budget_per_mib_ns = 1000000000u;  // + 1 s per MiB of text
+const char budget_message[] =
+    "[FATAL ERROR] regular expression search stopped: the back-references of the pattern "
+    "make it too slow for this text\n";
+
+struct SEARCH_BUDGET {
+  const Tcl_Obj* subject = nullptr;  // whose budget is kept; null: none yet
+  std::uint64_t left_ns = 0;
+};
+thread_local SEARCH_BUDGET search_budget;
+
+// Forgets the budget of a subject whose text is replaced or released.
+void end_budget(const Tcl_Obj* subject) {
+  if (search_budget.subject == subject) search_budget.subject = nullptr;
+}
+
+int exec_bounded(const regex_handle* handle, Tcl_Obj* subject, std::uint32_t offset,
+                 int wanted, int flags) {
+  if (!handle->back_references)
+    return Tcl_RegExpExecObj(nullptr, handle->expression, subject, int(offset), wanted, flags);
+  if (search_budget.subject != subject) {
+    int length = 0;
+    Tcl_GetUnicodeFromObj(subject, &length);
+    search_budget.subject = subject;
+    search_budget.left_ns =
+        budget_base_ns + budget_per_mib_ns * (std::uint64_t(length) >> 20);
+  }
+  const std::uint64_t before = os::thread_cpu_time_ns();
+  const bool armed = os::arm_cpu_deadline(search_budget.left_ns, budget_message);
+  const int result =
+      Tcl_RegExpExecObj(nullptr, handle->expression, subject, int(offset), wanted, flags);
+  if (armed) os::disarm_cpu_deadline();
+  const std::uint64_t used = os::thread_cpu_time_ns() - before;
+  search_budget.left_ns -= std::min(used, search_budget.left_ns);
+  return result;
 }
 
 regex_status run(const regex_handle* handle, Tcl_Obj* subject, std::uint32_t offset,
                  std::uint32_t flags, std::uint32_t wanted, REGEX_RANGE* ranges) {
   if (!handle) return regex_status::error;
   wanted = std::min({wanted, handle->groups + 1, REGEX_MAX_RANGES});
-  const int result = Tcl_RegExpExecObj(nullptr, handle->expression, subject, int(offset),
-                                       int(wanted), int(flags & (REGEX_NOTBOL | REGEX_NOTEOL)));
+  const int result = exec_bounded(handle, subject, offset, int(wanted),
+                                  int(flags & (REGEX_NOTBOL | REGEX_NOTEOL)));
   if (result < 0) return regex_status::error;
   if (result == 0) return regex_status::no_match;
   Tcl_RegExpInfo info;
@@ -131,7 +178,10 @@ regex_subject::regex_subject() {
   object_ = object;
 }
 
-regex_subject::~regex_subject() { Tcl_DecrRefCount(static_cast<Tcl_Obj*>(object_)); }
+regex_subject::~regex_subject() {
+  end_budget(static_cast<Tcl_Obj*>(object_));
+  Tcl_DecrRefCount(static_cast<Tcl_Obj*>(object_));
+}
 
 char16_t* regex_subject::units() const noexcept {
   int length;
@@ -164,6 +214,7 @@ void regex_subject::resize(std::uint32_t count) {
 }
 
 void regex_subject::assign(const narrow_buffer& text) {
+  end_budget(static_cast<Tcl_Obj*>(object_));
   resize(text.length());
   char16_t* out = units();
   const char* in = text.c_str();
@@ -171,6 +222,7 @@ void regex_subject::assign(const narrow_buffer& text) {
 }
 
 void regex_subject::assign(const char16_t* units_in, std::uint32_t count) {
+  end_budget(static_cast<Tcl_Obj*>(object_));
   resize(count);
   if (count) std::memcpy(units(), units_in, std::size_t(count) * sizeof(char16_t));
 }

@@ -16,7 +16,13 @@
 //
 // Errors: compile returns null for a rejected pattern and, when asked, the
 // engine's reason; a pattern beyond the bounds of pattern_limits.h is
-// rejected the same way before the engine sees it; execute reports an engine error as regex_status::error.
+// rejected the same way before the engine sees it. A search with an
+// expression that has back-references (the engine then back-tracks, in time
+// that can grow exponentially) shares with the other searches over the same
+// subject a budget of 2 s processor time plus 1 s per MiB of subject; past
+// it the process ends at once with status 255 and the line "[FATAL ERROR]
+// regular expression search stopped: ..." on standard error, so a result is
+// never cut short (support/os/cpu_deadline.h). Otherwise execute reports an engine error as regex_status::error.
 // Nothing throws except std::bad_alloc from the program's own buffers.
 // Compiled expressions and subjects belong to the thread that made them.
 #pragma once

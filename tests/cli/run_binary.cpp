@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -51,9 +52,11 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
 
 std::string TempDir::Read(const std::string& name) const { return Slurp(path_ + "/" + name); }
 
-RunResult RunRplc(const std::vector<std::string>& args, const std::string& input,
-                  const std::string& cwd, const std::string& stdout_path,
-                  long file_size_limit) {
+namespace {
+
+RunResult Run(const std::vector<std::string>& args, const std::string& input,
+              const std::string& cwd, const std::string& stdout_path, long file_size_limit,
+              const std::function<void(int)>& while_running) {
   TempDir io;
   const std::string in_path = io.Write("stdin", input);
   const std::string out_path = stdout_path.empty() ? io.path() + "/stdout" : stdout_path;
@@ -83,6 +86,7 @@ RunResult RunRplc(const std::vector<std::string>& args, const std::string& input
     execv(argv[0], argv.data());
     _exit(122);
   }
+  if (while_running && child > 0) while_running(int(child));
   int wait_status = 0;
   waitpid(child, &wait_status, 0);
   RunResult result;
@@ -91,6 +95,19 @@ RunResult RunRplc(const std::vector<std::string>& args, const std::string& input
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
                                          : 128 + WTERMSIG(wait_status);
   return result;
+}
+
+}  // namespace
+
+RunResult RunRplc(const std::vector<std::string>& args, const std::string& input,
+                  const std::string& cwd, const std::string& stdout_path,
+                  long file_size_limit) {
+  return Run(args, input, cwd, stdout_path, file_size_limit, nullptr);
+}
+
+RunResult RunRplcWith(const std::vector<std::string>& args, const std::string& cwd,
+                      const std::function<void(int pid)>& while_running) {
+  return Run(args, "", cwd, "", -1, while_running);
 }
 
 }  // namespace rplc_test

@@ -3,6 +3,7 @@
 // status back. Optionally in a given working folder.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ struct RunResult {
 RunResult RunRplc(const std::vector<std::string>& args, const std::string& input = "",
                   const std::string& cwd = "", const std::string& stdout_path = "",
                   long file_size_limit = -1);
+
+// Like RunRplc with empty standard input; while_running(pid) is called once
+// while the child runs (for example to signal it at the right moment), and
+// the child is waited for after it returns.
+RunResult RunRplcWith(const std::vector<std::string>& args, const std::string& cwd,
+                      const std::function<void(int pid)>& while_running);
 
 // A fresh temporary folder, removed with everything in it on destruction.
 class TempDir {

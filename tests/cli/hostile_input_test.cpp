@@ -1,0 +1,170 @@
+// Hostile input against the binary: patterns that would crash or stall the
+// regular-expression engine, searches that back-track without end, and
+// signals and a file-size limit striking a large write-back. Every case
+// must end quickly with a correct result or a clear error, and no file may
+// be lost or left half-written.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run_binary.h"
+
+namespace rplc_test {
+namespace {
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+std::vector<std::string> Listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+using Clock = std::chrono::steady_clock;
+
+TEST(HostileInputTest, PatternsTheEngineCannotTakeAreRefusedWithAReason) {
+  const std::string prefix = "[ERROR] invalid regular expression: ";
+  struct {
+    std::string pattern;
+    std::string reason;  // empty: the engine's own reason
+  } rows[] = {
+      // 50,000 nested groups once crashed the engine's compiler (recursion).
+      {Repeat("(", 50000) + "a" + Repeat(")", 50000),
+       "pattern is too long (more than 32768 characters)"},
+      {Repeat("(", 2000) + "a" + Repeat(")", 2000),
+       "pattern nests too deeply (more than 100 levels)"},
+      {"***:" + Repeat("(?:", 200) + "a" + Repeat(")", 200),
+       "pattern nests too deeply (more than 100 levels)"},
+      // Each of these took seconds to minutes to compile.
+      {Repeat("(a)", 1000), "pattern is too complex (more than 256 groups and repetitions)"},
+      {Repeat("(a|b)*", 256), "pattern is too complex (more than 256 groups and repetitions)"},
+      {"((a|b)*(c|d)*(e|f)*){255}",
+       "pattern is too complex (more than 256 groups and repetitions)"},
+      {"(a{200}){200}", "pattern is too complex (more than 256 groups and repetitions)"},
+      {"a{1000}{1000}", "pattern is too complex (more than 256 groups and repetitions)"},
+      {Repeat("word|", 20000) + "end", "pattern is too long (more than 32768 characters)"},
+      {Repeat("\\w", 3000), "pattern is too long (more than 32768 characters)"},
+      {"a{256}", ""},
+  };
+  for (const auto& row : rows) {
+    const auto begin = Clock::now();
+    const RunResult r = RunRplc({"-r=" + row.pattern, "-t=x", "-stdio"}, "abc\n");
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(3)) << row.pattern.substr(0, 40);
+    EXPECT_EQ(r.status, 255) << row.pattern.substr(0, 40) << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+    if (!row.reason.empty()) EXPECT_EQ(r.err, prefix + row.reason + "\n");
+    else EXPECT_GT(r.err.size(), prefix.size() + 1) << r.err;
+  }
+}
+
+// Patterns that make back-tracking engines explode are found in linear time
+// by this engine unless they use back-references.
+TEST(HostileInputTest, ClassicExplosivePatternsMatchQuicklyAndCorrectly) {
+  const std::string a30k(30000, 'a');
+  struct {
+    std::string pattern;
+    std::string input;
+    std::string output;
+  } rows[] = {
+      {"(a*)*b", a30k + "ba", "Xa"},
+      {"(a*)*b", a30k, a30k},
+      {"((a|aa)+)+$", a30k + "b", a30k + "b"},
+      {"((a|aa)+)+$", a30k, "X"},
+      {"(.*)(.*)(.*)(.*)(.*)c", a30k + "c", "X"},
+      {"(a|aa)*(a*)*x", a30k + "y", a30k + "y"},
+      {"***:(\\w+) \\1", "the the cat", "X cat"},
+  };
+  for (const auto& row : rows) {
+    const auto begin = Clock::now();
+    const RunResult r = RunRplc({"-r=" + row.pattern, "-t=X", "-stdio"}, row.input);
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(3)) << row.pattern;
+    EXPECT_EQ(r.status, 0) << row.pattern << "\n" << r.err;
+    EXPECT_TRUE(r.out == row.output) << row.pattern << ": " << r.out.size() << " bytes";
+    EXPECT_EQ(r.err, "") << row.pattern;
+  }
+}
+
+// With back-references the engine back-tracks in time that grows without
+// useful bound; the search is ended by its processor-time budget with a
+// clear error, and no file is touched.
+TEST(HostileInputTest, RunawayBackReferenceSearchEndsWithAnError) {
+  const std::string message =
+      "[FATAL ERROR] regular expression search stopped: the back-references of the pattern "
+      "make it too slow for this text\n";
+  const std::string text = std::string(30000, 'a') + "ba";
+  for (const std::string pattern : {"***:(a*)*\\1b", "***:^(a*)(a*)\\2\\1b"}) {
+    const auto begin = Clock::now();
+    const RunResult r = RunRplc({"-r=" + pattern, "-t=X", "-stdio"}, text);
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(15)) << pattern;
+    EXPECT_EQ(r.status, 255) << pattern;
+    EXPECT_EQ(r.err, message) << pattern;
+    EXPECT_EQ(r.out, "") << pattern;
+  }
+  TempDir dir;
+  dir.Write("a.txt", "aab");
+  dir.Write("b.txt", text);
+  const RunResult r = RunRplc({"a.txt", "b.txt", "-r=***:(a*)*\\1b", "-t=X"}, "", dir.path());
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, message);
+  EXPECT_EQ(dir.Read("a.txt"), "X") << "rewritten whole before the runaway search";
+  EXPECT_TRUE(dir.Read("b.txt") == text);
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST(HostileInputTest, FileSizeLimitFailsTheLargeWriteCleanly) {
+  TempDir dir;
+  const std::string original(48u << 20, 'x');
+  dir.Write("big.txt", original);
+  // The rewrite doubles the file; the limit lets only the original size be.
+  const RunResult r = RunRplc({"big.txt", "-f=x", "-t=yy"}, "", dir.path(), "",
+                              long(original.size()));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.rfind("[ERROR] can't write to file: " + dir.path() + "/big.txt\n", 0), 0u)
+      << r.err;
+  EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+  EXPECT_TRUE(dir.Read("big.txt") == original);
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"big.txt"});
+}
+
+// An interrupt during the write-back of a large file removes the temporary
+// file and ends the process the way the signal would; the file is the old
+// one or the new one, whole.
+TEST(HostileInputTest, InterruptDuringALargeRewriteLeavesNoTemporaryFile) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    TempDir dir;
+    const std::string original(48u << 20, 'x');
+    dir.Write("big.txt", original);
+    bool struck_during_write = false;
+    const RunResult r = RunRplcWith({"big.txt", "-f=x", "-t=yy"}, dir.path(), [&](int pid) {
+      for (int wait = 0; wait < 20000; ++wait) {
+        if (Listing(dir.path()).size() > 1) {
+          struck_during_write = true;
+          break;
+        }
+        ::usleep(500);
+      }
+      ::kill(pid, signal_number);
+    });
+    ASSERT_TRUE(struck_during_write) << "no temporary file seen, signal " << signal_number;
+    EXPECT_EQ(r.status, 128 + signal_number);
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"big.txt"}) << signal_number;
+    const std::string text = dir.Read("big.txt");
+    EXPECT_TRUE(text == original || text == std::string(original.size() * 2, 'y'))
+        << "signal " << signal_number << ": size " << text.size();
+  }
+}
+
+}  // namespace
+}  // namespace rplc_test
