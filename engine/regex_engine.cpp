@@ -54,6 +54,15 @@ regex_handle* compile_units(wide_buffer units, std::uint32_t flags, narrow_buffe
   const bool extended = (flags & REGEX_EXTENDED) != 0;
   if (!check_pattern_limits(units, extended, reason)) return nullptr;
   const bool back_references = pattern_has_back_references(units, extended);
+  // The engine library mis-sizes a buffer when it turns a "***=" literal
+  // into its fast glob form: each of \ * ? [ ] gains an escape it has no
+  // room for, which overruns the stack or the heap. "***:(?q)" means the
+  // same (the rest is literal) and takes the sound path.
+  if (units.length() >= 4 && units[0] == u'*' && units[1] == u'*' && units[2] == u'*' &&
+      units[3] == u'=') {
+    units.own();
+    units.replace(3, 1, u":(?q)", 5);
+  }
   ensure_tcl_initialised();
   repair_class_names(units, (flags & REGEX_NOCASE) != 0);
   Tcl_Obj* pattern = Tcl_NewUnicodeObj(reinterpret_cast<const Tcl_UniChar*>(units.c_str()),

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/compile_matcher.h"
+#include "engine/find_next.h"
 #include "engine/pattern_limits.h"
 
 namespace Velk {
@@ -104,6 +105,44 @@ TEST(PatternLimitsTest, CompileMatcherRefusesWithTheReason) {
   EXPECT_TRUE(compile_matcher(narrow_buffer(classes.c_str()), false, true, true, true, &reason)
                   .empty());
   EXPECT_STREQ(reason.c_str(), kTooLong);
+}
+
+}  // namespace
+}  // namespace Velk
+
+namespace Velk {
+namespace {
+
+// Regression (fuzzing): the engine library overran a buffer when compiling
+// a "***=" literal holding characters special to glob patterns (\ * ? [ ]),
+// for lengths around 50 to 200 and beyond (stack smashing, or silent heap
+// damage). Every length must compile and match the literal exactly.
+TEST(PatternLimitsTest, LiteralDirectorWithGlobCharactersIsSafe) {
+  for (const char special : {'\\', '*', '?', '[', ']'}) {
+    for (int n = 1; n <= 400; n += (n < 220 ? 1 : 37)) {
+      const std::string literal = std::string(std::size_t(n), special) + "x";
+      const std::string pattern = "***=" + literal;
+      const Matcher m = compile_matcher(narrow_buffer(pattern.c_str()), false, true, true, true);
+      ASSERT_FALSE(m.empty()) << special << " x " << n;
+      EXPECT_FALSE(m.newline_sensitive());
+      const std::string text = "ab" + literal + "cd";
+      SpanList spans;
+      ASSERT_TRUE(find_next(narrow_buffer(text.c_str()), spans, m, 0, 0, false, false, false))
+          << special << " x " << n;
+      EXPECT_EQ(spans[0].start, 2u);
+      EXPECT_EQ(spans[0].length, std::uint32_t(literal.size()));
+      const std::string shorter = "ab" + literal.substr(1) + "cd";
+      EXPECT_FALSE(
+          find_next(narrow_buffer(shorter.c_str()), spans, m, 0, 0, false, false, false));
+    }
+  }
+  // Still a literal: no operator inside works.
+  const Matcher m = compile_matcher(narrow_buffer("***=a.(b)*"), true, true, true, true);
+  SpanList spans;
+  EXPECT_FALSE(find_next(narrow_buffer("axb"), spans, m, 0, 0, false, false, false));
+  ASSERT_TRUE(find_next(narrow_buffer("zA.(B)*"), spans, m, 0, 0, false, false, false));
+  EXPECT_EQ(spans[0].start, 1u);
+  EXPECT_EQ(m.group_count(), 0u);
 }
 
 }  // namespace
