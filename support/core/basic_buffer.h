@@ -24,6 +24,7 @@
 #include <type_traits>
 
 #include "support/core/ascii.h"
+#include "support/core/byte_search.h"
 #include "support/core/shared_ref.h"
 #include "support/os/memory.h"
 
@@ -382,8 +383,9 @@ class basic_buffer {
     if (pos >= length_ || length_ - pos < count) return npos;
     const T* base = data();
     if constexpr (sizeof(T) == 1) {
-      const void* hit = memmem(base + pos, length_ - pos, needle, count);
-      return hit ? size_type(static_cast<const T*>(hit) - base) : npos;
+      const char* hit = find_bytes(reinterpret_cast<const char*>(base) + pos, length_ - pos,
+                                   reinterpret_cast<const char*>(needle), count);
+      return hit ? size_type(hit - reinterpret_cast<const char*>(base)) : npos;
     } else {
       const size_type last = length_ - count;
       for (size_type i = pos; i <= last; ++i)
@@ -478,26 +480,11 @@ class basic_buffer {
     if (pos >= length_ || length_ - pos < count) return npos;
     const T* base = data();
     const T* pin = needle.data();
-    const unsigned first = fold(pin[0]);
-    const size_type last = length_ - count;
     if constexpr (sizeof(T) == 1) {
-      // Scan for either case of the first byte instead of folding every byte.
-      const int lower = int(first), upper = ascii::to_upper(char(first));
-      for (size_type i = pos; i <= last;) {
-        const void* a = std::memchr(base + i, lower, last - i + 1);
-        const void* b = upper == lower
-                            ? nullptr
-                            : std::memchr(base + i, upper, last - i + 1);
-        const T* hit = static_cast<const T*>(a);
-        if (!hit || (b && static_cast<const T*>(b) < hit))
-          hit = static_cast<const T*>(b);
-        if (!hit) return npos;
-        i = size_type(hit - base);
-        if (ascii::equal_folded(base + i + 1, pin + 1, count - 1)) return i;
-        ++i;
-      }
-      return npos;
+      const char* hit = find_bytes_folded(base + pos, length_ - pos, pin, count);
+      return hit ? size_type(hit - base) : npos;
     } else {
+      const size_type last = length_ - count;
       for (size_type i = pos; i <= last; ++i) {
         size_type k = 0;
         while (k < count && fold(base[i + k]) == fold(pin[k])) ++k;
