@@ -9,6 +9,10 @@
 // offset is a byte offset. Wide patterns and subjects pass their 16-bit
 // units as they are.
 //
+// A "***=" literal is compiled as the equivalent "***:(?q)": the engine
+// library overruns a buffer on the first form when the literal holds glob
+// characters (\ * ? [ ]).
+//
 // Before compiling, two faults of the engine's classes are mended in the
 // pattern (see repair_class_names in class_repair.h): under ignore case
 // [:lower:] and [:upper:] match letters only, and [:punct:] includes the ASCII
@@ -22,7 +26,8 @@
 // subject a budget of 2 s processor time plus 1 s per MiB of subject; past
 // it the process ends at once with status 255 and the line "[FATAL ERROR]
 // regular expression search stopped: ..." on standard error, so a result is
-// never cut short (support/os/cpu_deadline.h). Otherwise execute reports an engine error as regex_status::error.
+// never cut short (support/os/cpu_deadline.h). Otherwise execute reports
+// an engine error as regex_status::error.
 // Nothing throws except std::bad_alloc from the program's own buffers.
 // Compiled expressions and subjects belong to the thread that made them.
 #pragma once
