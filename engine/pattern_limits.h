@@ -19,7 +19,7 @@
 
 namespace Velk {
 
-constexpr std::uint32_t MAX_PATTERN_LENGTH = 32768;  // units given to the engine
+constexpr std::uint32_t MAX_PATTERN_LENGTH = 16384;  // units given to the engine
 constexpr std::uint32_t MAX_PATTERN_NESTING = 100;   // levels of parentheses
 constexpr std::uint32_t MAX_PATTERN_COMPLEXITY = 256;  // groups + repetitions
 
