@@ -7,6 +7,8 @@
 // edited directly so that a loop over one text never converts it again.
 #include "engine/regex_engine.h"
 
+#include "support/os/memory.h"
+
 #include <tcl.h>
 
 #include <algorithm>
@@ -41,6 +43,7 @@ void ensure_tcl_initialised() {
   CFastLockGuard guard(LibraryLock());
   if (initialised.load(std::memory_order_relaxed)) return;
   Tcl_FindExecutable(nullptr);
+  os::keep_freed_heap_memory();
   initialised.store(true, std::memory_order_release);
 }
 
@@ -217,6 +220,9 @@ void regex_subject::resize(std::uint32_t count) {
       if (!Tcl_AttemptSetObjLength(object, int(capacity))) throw std::bad_alloc();
     }
     capacity_ = capacity;
+    // The converted text of a whole file: huge pages spare a fault per 4 KiB.
+    if (std::size_t(capacity) * 2 >= os::kLargeBlockBytes)
+      os::advise_large_range(units(), std::size_t(capacity) * 2);
   }
   Tcl_SetObjLength(object, int(count));  // within the capacity: no allocation
   length_ = count;
