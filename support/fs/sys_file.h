@@ -66,7 +66,7 @@ class CSysFile {
   std::uint64_t GetSize();
   // Whether the open file is a regular file (not a folder, FIFO, device or
   // socket), and a short name of what it is otherwise.
-  bool IsRegularFile(const char*& kind);
+  bool IsRegularFile(const char*& kind, std::uint64_t* size = nullptr);
 
   os::file_handle GetHandle() const {
     return handle_ ? handle_->value : os::invalid_file_handle;

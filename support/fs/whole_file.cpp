@@ -22,14 +22,16 @@ constexpr std::uint64_t kMaxContent = narrow_buffer::max_size - 1;
 }
 
 // Refuses folders, FIFOs, devices and sockets: reading one could block for
-// ever or never end, and replacing one makes no sense.
-void RequireRegularFile(CSysFile& file, std::int32_t code, const char* head) {
+// ever or never end, and replacing one makes no sense. Returns the size.
+std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* head) {
   const char* kind = "";
-  if (!file.IsRegularFile(kind))
+  std::uint64_t size = 0;
+  if (!file.IsRegularFile(kind, &size))
     throw sysfileExp(code, message_builder(head)
                                .detail("file name", file.GetPath())
                                .detail("file type", kind)
                                .str());
+  return size;
 }
 
 }  // namespace
@@ -40,8 +42,8 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out) {
 
   CSysFile file;
   file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
-  RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file");
-  const std::uint64_t size = file.GetSize();
+  const std::uint64_t size =
+      RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file");
   if (size > kMaxContent) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
