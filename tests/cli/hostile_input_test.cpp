@@ -69,8 +69,8 @@ TEST(HostileInputTest, PatternsTheEngineCannotTakeAreRefusedWithAReason) {
   }
 }
 
-// Patterns just within the bounds compile in well under the time allowed,
-// in every find variant.
+// Patterns just within the bounds compile in seconds at most, in every
+// find variant.
 TEST(HostileInputTest, PatternsWithinTheBoundsCompileQuickly) {
   const std::string rows[] = {
       Repeat("word|", 3270) + "x",  // 16 KB of alternatives, the slowest under -ric
@@ -84,7 +84,9 @@ TEST(HostileInputTest, PatternsWithinTheBoundsCompileQuickly) {
     for (const char* find : {"-r=", "-ric=", "-rnnlic="}) {
       const auto begin = Clock::now();
       const RunResult r = RunRplc({find + pattern, "-t=x", "-stdio"}, "zzz");
-      EXPECT_LT(Clock::now() - begin, std::chrono::seconds(3)) << find << pattern.substr(0, 40);
+      // About 1 s at most in an optimised build; generous for sanitizer builds
+      // on a loaded machine, still far from the minutes these bounds prevent.
+      EXPECT_LT(Clock::now() - begin, std::chrono::seconds(10)) << find << pattern.substr(0, 40);
       EXPECT_EQ(r.status, 0) << find << pattern.substr(0, 40);
       EXPECT_EQ(r.err, "") << find << pattern.substr(0, 40);
     }
