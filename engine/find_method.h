@@ -41,6 +41,9 @@ struct MATCHER_RECORD {
 
   regex_handle* compiled;
   std::uint32_t flags;
+  // Bytes every match must begin with (empty when that is not known): the
+  // loops skip ahead to them with a fast scan before calling the engine.
+  narrow_buffer literal_prefix;
 };
 
 class Matcher {
@@ -53,6 +56,10 @@ class Matcher {
   std::uint32_t flags() const { return record_ ? record_->flags : 0; }
   bool newline_sensitive() const { return (flags() & REGEX_NEWLINE) != 0; }
   const regex_handle* compiled() const { return record_ ? record_->compiled : nullptr; }
+  const narrow_buffer& literal_prefix() const {
+    static const narrow_buffer none;
+    return record_ ? record_->literal_prefix : none;
+  }
   // Number of parenthesised sub-expressions; 0 for an empty Matcher.
   std::uint32_t group_count() const {
     return record_ ? regex_group_count(record_->compiled) : 0;

@@ -10,6 +10,26 @@
 #include "engine/translate.h"
 
 namespace Velk {
+namespace {
+
+// find_next from start, skipping first to the next place where the bytes
+// every match begins with occur (bytes is the text from original offset
+// base on). No match can begin before that place, and the line-beginning
+// flag cannot matter there, since the expression cannot match "^" before
+// its first literal byte.
+bool search_from(const narrow_buffer& bytes, std::uint32_t start, regex_subject& units,
+                 SpanList& spans, const Matcher& matcher, bool notbol, bool noteol,
+                 bool derive_bol, std::uint32_t need, std::uint32_t base = 0) {
+  const narrow_buffer& prefix = matcher.literal_prefix();
+  if (!prefix.empty()) {
+    const std::uint32_t at = bytes.find(prefix, start);
+    if (at == narrow_buffer::npos) return false;
+    start = at;
+  }
+  return find_next(units, spans, matcher, 0, base + start, notbol, noteol, derive_bol, need);
+}
+
+}  // namespace
 
 // The engine searches the original text, converted once; since every search
 // resumes behind the replacement just inserted, what it sees from its start
@@ -26,7 +46,7 @@ std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_
   SpanList spans;
   narrow_buffer expanded;
   std::uint32_t count = 0;
-  bool found = find_next(units, spans, matcher, 0, 0, notbol, noteol, true, need);
+  bool found = search_from(text, 0, units, spans, matcher, notbol, noteol, true, need);
   if (!found) return 0;
   const std::uint32_t length = text.length();
   inplace_rewriter rewriter(text);
@@ -50,7 +70,10 @@ std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_
                                                       : rewriter.original(next - 1);
       next_notbol = !(newline_sensitive && before == '\n');
     }
-    found = find_next(units, spans, matcher, 0, next, next_notbol, noteol, false, need);
+    narrow_buffer unread;
+    unread.attach(rewriter.unread(), rewriter.unread_length());
+    found = search_from(unread, next - rewriter.consumed(), units, spans, matcher, next_notbol,
+                        noteol, false, need, rewriter.consumed());
   }
   rewriter.finish();
   return count;
@@ -75,7 +98,7 @@ std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& out
     const std::uint32_t need = template_span_need(templ);
     SpanList spans;
     narrow_buffer expanded;
-    bool found = find_next(units, spans, matcher, 0, 0, notbol, noteol, false, need);
+    bool found = search_from(text, 0, units, spans, matcher, notbol, noteol, false, need);
     while (found) {
       const MatchSpan match = spans[0];
       const std::uint32_t until = std::min(match.start, text.length());
@@ -91,7 +114,7 @@ std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& out
           output.empty() ||
           (newline_sensitive && output[output.length() - 1] == '\n');
       notbol = !at_line_start;
-      found = find_next(units, spans, matcher, 0, next, notbol, noteol, false, need);
+      found = search_from(text, next, units, spans, matcher, notbol, noteol, false, need);
     }
   }
   output.append(text.c_str() + copied, text.length() - copied);

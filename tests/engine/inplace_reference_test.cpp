@@ -54,7 +54,9 @@ TEST(InplaceReferenceTest, RegexLoopMatchesTheOneAtATimeLoop) {
   static const char* const patterns[] = {
       "x*", "^", "$", "^b", "b$", "a|", "(^|b)", "\\n", "a*", "(a)(b)?", "[^a]", "b*$",
       "^a*", "(a|\\n)", ".", "a+", "\\w*", "(b)|(a)", "***:(?n)^a*", "***:a*",
-      "$|a", "^\\n*"};
+      "$|a", "^\\n*",
+      // Patterns with a literal start, which the loops skip ahead to.
+      "ab", "a\n", "b(a)", "ab*", "ba+", "aab", "a b", "b\\na", "ba?b", "a[b\n]"};
   static const char* const templates[] = {"", "-", "X\\0Y", "\\1\\1", "\\n", "[:nl:]", "zzz",
                                           "\\2x\\1"};
   std::mt19937 random(7);
@@ -73,6 +75,50 @@ TEST(InplaceReferenceTest, RegexLoopMatchesTheOneAtATimeLoop) {
         EXPECT_EQ(got, want) << pattern << " nl=" << nl << " text=" << text;
         EXPECT_EQ(str(actual), str(expected)) << pattern << " nl=" << nl << " text=" << text;
         EXPECT_EQ(actual.c_str()[actual.length()], '\0');
+      }
+    }
+  }
+}
+
+std::uint32_t reference_expand(const narrow_buffer& text, narrow_buffer& out, const Matcher& matcher,
+                               narrow_buffer templ) {
+  translate_escapes(templ, '\\', control_escape_table(), false, true);
+  out.clear();
+  SpanList spans;
+  std::uint32_t count = 0, copied = 0;
+  bool notbol = false;
+  bool found = find_next(text, spans, matcher, 0, 0, notbol, false, false);
+  while (found) {
+    const MatchSpan m = spans[0];
+    out.append(text, copied, m.start - copied);
+    out.append(expand_template(templ, text, spans));
+    copied = m.start + m.length;
+    ++count;
+    notbol = matcher.newline_sensitive()
+                 ? !(out.empty() || out[out.length() - 1] == '\n')
+                 : !out.empty();
+    found = find_next(text, spans, matcher, 0, copied + (m.length == 0 ? 1 : 0), notbol, false, false);
+  }
+  out.append(text, copied, narrow_buffer::npos);
+  return count;
+}
+
+TEST(InplaceReferenceTest, ExpandingLoopMatchesAPlainSearchLoop) {
+  static const char* const patterns[] = {"ab", "a\n", "b(a)", "ab*", "ba+", "a b", "x*", "^b", "a|b"};
+  std::mt19937 random(3);
+  for (const char* pattern : patterns) {
+    for (bool nl : {true, false}) {
+      const Matcher matcher = compile_matcher(narrow_buffer(pattern), false, nl, true, true);
+      ASSERT_FALSE(matcher.empty()) << pattern;
+      for (int round = 0; round < 40; ++round) {
+        std::string text;
+        for (int i = int(random() % 30); i > 0; --i) text.push_back("ab \n"[random() % 4]);
+        narrow_buffer want_out, got_out;
+        const std::uint32_t want = reference_expand(buf(text), want_out, matcher, narrow_buffer("<\\0>"));
+        const std::uint32_t got =
+            replace_regex_expand(buf(text), got_out, matcher, narrow_buffer("<\\0>"), false, false, true);
+        EXPECT_EQ(got, want) << pattern << " text=" << text;
+        EXPECT_EQ(str(got_out), str(want_out)) << pattern << " text=" << text;
       }
     }
   }
