@@ -37,18 +37,18 @@ bool COSTextConv::__FallBackTo936(int error) {
 
 // Both directions ask for the output size first and convert in one call.
 // A result of 0 with no error number is an input that produces nothing
-// (a lone shift sequence, for instance).
-void COSTextConv::MBtoWC(wide_buffer& out, const narrow_buffer& in) {
+// (a lone shift sequence, for instance). convert (destination, capacity)
+// converts with the current code page, which a failure may switch to 936.
+template <class Out, class Convert>
+void COSTextConv::__ConvertSized(Out& out, bool input_empty, Convert convert, const char* head) {
   out.clear();
-  if (in.empty()) return;
+  if (input_empty) return;
   for (;;) {
-    const std::uint32_t n =
-        os::multibyte_to_utf16(code_page_, in.data(), in.length(), nullptr, 0);
+    const std::uint32_t n = convert(nullptr, 0);
     std::uint32_t k = 0;
     if (n) {
       out.reserve_discard(std::size_t(n) + 2);
-      k = os::multibyte_to_utf16(code_page_, in.data(), in.length(), out.data(),
-                                 n + 1);
+      k = convert(out.data(), n + 1);
     }
     const int error = os::last_error();
     if (k || error == 0) {
@@ -56,34 +56,26 @@ void COSTextConv::MBtoWC(wide_buffer& out, const narrow_buffer& in) {
       out.set_length(k);
       return;
     }
-    if (!__FallBackTo936(error))
-      throw_conversion("COSTextConv::MBtoWC - failed converting multibyte string to unicode one",
-                       code_page_, error);
+    if (!__FallBackTo936(error)) throw_conversion(head, code_page_, error);
   }
 }
 
+void COSTextConv::MBtoWC(wide_buffer& out, const narrow_buffer& in) {
+  __ConvertSized(
+      out, in.empty(),
+      [&](char16_t* to, std::uint32_t capacity) {
+        return os::multibyte_to_utf16(code_page_, in.data(), in.length(), to, capacity);
+      },
+      "COSTextConv::MBtoWC - failed converting multibyte string to unicode one");
+}
+
 void COSTextConv::WCtoMB(narrow_buffer& out, const wide_buffer& in) {
-  out.clear();
-  if (in.empty()) return;
-  for (;;) {
-    const std::uint32_t n =
-        os::utf16_to_multibyte(code_page_, in.data(), in.length(), nullptr, 0);
-    std::uint32_t k = 0;
-    if (n) {
-      out.reserve_discard(std::size_t(n) + 2);
-      k = os::utf16_to_multibyte(code_page_, in.data(), in.length(), out.data(),
-                                 n + 1);
-    }
-    const int error = os::last_error();
-    if (k || error == 0) {
-      if (out.data()) out.data()[k] = 0;
-      out.set_length(k);
-      return;
-    }
-    if (!__FallBackTo936(error))
-      throw_conversion("COSTextConv::WCtoMB - failed converting unicode string to multibyte one",
-                       code_page_, error);
-  }
+  __ConvertSized(
+      out, in.empty(),
+      [&](char* to, std::uint32_t capacity) {
+        return os::utf16_to_multibyte(code_page_, in.data(), in.length(), to, capacity);
+      },
+      "COSTextConv::WCtoMB - failed converting unicode string to multibyte one");
 }
 
 }  // namespace Velk

@@ -31,6 +31,8 @@ class COSTextConv : public TTextConv {
  private:
   // True when a failure with this error allows the switch to 936 (done).
   bool __FallBackTo936(int error);
+  template <class Out, class Convert>
+  void __ConvertSized(Out& out, bool input_empty, Convert convert, const char* head);
 
   std::int32_t code_page_;
 };
