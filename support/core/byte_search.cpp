@@ -1,11 +1,27 @@
 #include "support/core/byte_search.h"
 
 #include <cstring>
+#if defined(_WIN32)
+#include <algorithm>
+#include <functional>
+#endif
 
 #include "support/core/ascii.h"
 
 namespace Velk {
 namespace {
+
+#if defined(_WIN32)
+// The Windows C library has no memmem: the same search by the standard
+// library's Boyer-Moore searcher, which is linear in the haystack too.
+const void* memmem(const void* hay, std::size_t len, const void* needle, std::size_t count) {
+  const char* first = static_cast<const char*>(hay);
+  const char* pattern = static_cast<const char*>(needle);
+  const char* found =
+      std::search(first, first + len, std::boyer_moore_searcher(pattern, pattern + count));
+  return found == first + len ? nullptr : found;
+}
+#endif
 
 // How common a byte is in text, source code and logs (higher = more
 // common); letters rank by English frequency. Only the order matters.

@@ -7,68 +7,49 @@
 #include "support/core/exceptions.h"
 #include "support/os/dir.h"
 #include "support/os/error.h"
+#include "support/os/path_rules.h"
 
 namespace Velk {
 
 namespace {
 
-// The separator is also the whole slash set and the whole path-delimiter
-// set: backslash and colon are ordinary name characters here.
-const narrow_buffer kSeparator = narrow_buffer::literal("/");
-const narrow_buffer kDoubledSeparator = narrow_buffer::literal("//");
-const narrow_buffer kCurrentDir = narrow_buffer::literal("./");
+// The system's path rules (path_rules.h): the separator written into
+// paths, the characters accepted as separators and the characters after
+// which a name begins.
+const narrow_buffer kSeparator = narrow_buffer::literal(os::path_separator);
+const narrow_buffer kSlashSet = narrow_buffer::literal(os::slash_set);
+const narrow_buffer kPathDelimiters = narrow_buffer::literal(os::path_delimiters);
 
 bool EndsWithSeparator(const narrow_buffer& path) {
   return path.ends_with_any(kSeparator);
 }
 
-// Joins a relative path to cwd and resolves "." and ".." by text, the way
-// the Windows call does: links are not followed, ".." at the root stays at
-// the root, doubled separators collapse, a trailing separator is kept.
-narrow_buffer ResolveText(const narrow_buffer& path, const std::string& cwd) {
-  narrow_buffer joined;
-  if (!path.starts_with_any(kSeparator)) {
-    joined.append(cwd.c_str(), narrow_buffer::size_type(cwd.size()));
-    joined.append(kSeparator);
-  }
-  joined.append(path);
-  const bool trailing = EndsWithSeparator(joined);
-
-  narrow_buffer result;
-  result.reserve_grow(size_t(joined.length()) + 2);
-  std::vector<narrow_buffer::size_type> starts;  // where each component's "/" is
-  const char* text = joined.c_str();
-  const narrow_buffer::size_type length = joined.length();
-  for (narrow_buffer::size_type at = 0; at < length;) {
-    narrow_buffer::size_type end = at;
-    while (end < length && text[end] != '/') ++end;
-    const narrow_buffer::size_type count = end - at;
-    if (count == 2 && text[at] == '.' && text[at + 1] == '.') {
-      if (!starts.empty()) {
-        result.erase(starts.back());
-        starts.pop_back();
-      }
-    } else if (count != 0 && !(count == 1 && text[at] == '.')) {
-      starts.push_back(result.length());
-      result.push_back('/');
-      result.append(text + at, count);
-    }
-    at = end + 1;
-  }
-  if (result.empty() || trailing) result.push_back('/');
-  return result;
+bool EndsWithDelimiter(const narrow_buffer& path) {
+  return path.ends_with_any(kPathDelimiters);
 }
+
+narrow_buffer CurrentDir() { return narrow_buffer::literal(".") + kSeparator; }
 
 [[noreturn]] void ThrowEmpty(const char* message) { throw dirExp(2, narrow_buffer(message)); }
 
 }  // namespace
 
 narrow_buffer CDir::NormalizePath(const narrow_buffer& path) {
-  narrow_buffer result(path, 0, narrow_buffer::npos);
-  // While the text ends in two separators, drop the last one; the root "/"
-  // therefore survives.
-  while (result.length() >= 2 &&
-         result.compare(result.length() - 2, 2, kDoubledSeparator.c_str(), 2) == 0)
+  const char separator = kSeparator[0];
+  narrow_buffer result;
+  if (kSlashSet.length() > 1 && path.find_first_of(kSlashSet) != narrow_buffer::npos) {
+    // Every accepted separator becomes the system's own.
+    result.reserve_grow(size_t(path.length()) + 1);
+    for (const char each : path)
+      result.push_back(kSlashSet.find_first_of(&each, 0, 1) != narrow_buffer::npos ? separator
+                                                                                  : each);
+  } else {
+    result.assign(path, 0, narrow_buffer::npos);
+  }
+  // While the text ends in two separators, drop the last one; a root
+  // separator therefore survives.
+  while (result.length() >= 2 && result[result.length() - 1] == separator &&
+         result[result.length() - 2] == separator)
     result.erase(result.length() - 1, 1);
   return result;
 }
@@ -86,14 +67,14 @@ bool CDir::IsExistingDir(const narrow_buffer& path) {
 
 void CDir::GetPathDir(narrow_buffer& path) {
   if (path.empty()) ThrowEmpty("CDir::GetPathDir - nothing to match");
-  if (EndsWithSeparator(path) || IsExistingDir(path)) {
+  if (EndsWithDelimiter(path) || IsExistingDir(path)) {
     path = AppendSeparator(path);
     return;
   }
-  const narrow_buffer::size_type last = path.find_last_of(kSeparator);
+  const narrow_buffer::size_type last = path.find_last_of(kPathDelimiters);
   path.own();
   if (last == narrow_buffer::npos) {
-    path = kCurrentDir;
+    path = CurrentDir();
   } else if (last + 1 < path.length()) {
     path.erase(last + 1);
   }
@@ -102,11 +83,11 @@ void CDir::GetPathDir(narrow_buffer& path) {
 
 void CDir::GetPathFilename(narrow_buffer& path) {
   if (path.empty()) ThrowEmpty("CDir::GetPathFilename - nothing to match");
-  if (EndsWithSeparator(path) || IsExistingDir(path)) {
+  if (EndsWithDelimiter(path) || IsExistingDir(path)) {
     path = narrow_buffer();
     return;
   }
-  const narrow_buffer::size_type last = path.find_last_of(kSeparator);
+  const narrow_buffer::size_type last = path.find_last_of(kPathDelimiters);
   if (last != narrow_buffer::npos) {
     path.own();
     path.erase(0, last + 1);
@@ -116,16 +97,14 @@ void CDir::GetPathFilename(narrow_buffer& path) {
 void CDir::ConvToFullPath(narrow_buffer& path) {
   if (path.empty()) ThrowEmpty("CDir::ConvToFullPath - nothing to convert");
   path = NormalizePath(path);
-  std::string cwd;
-  if (!path.starts_with_any(kSeparator)) {
-    const int error = os::current_dir(cwd);
-    if (error != 0)
-      throw dirExp(9, message_builder("CDir::ConvToFullPath - error convert to full path")
-                          .detail("path to convert", path)
-                          .os_error("system error no", "system error desc", error)
-                          .str());
-  }
-  path = NormalizePath(ResolveText(path, cwd));
+  std::string full;
+  const int error = os::full_path(path.c_str(), full);
+  if (error != 0)
+    throw dirExp(9, message_builder("CDir::ConvToFullPath - error convert to full path")
+                        .detail("path to convert", path)
+                        .os_error("system error no", "system error desc", error)
+                        .str());
+  path = NormalizePath(narrow_buffer(full.c_str(), narrow_buffer::size_type(full.size())));
 }
 
 narrow_buffer CDir::GetPwd() {

@@ -1,13 +1,18 @@
 // CDir: a folder object that knows its own full path, plus the static path
 // operations and the whole-file read and write.
 //
-// Paths use "/" only; a backslash or a colon is an ordinary name character.
-// A folder path held by a CDir is full and always ends in one "/". Searches
-// append full file names (folder path without its trailing "/", one "/",
-// the entry's name) to a FileList in discovery order and return the list's
-// new size; nothing is sorted, removed or de-duplicated. Wildcards ("*",
-// "?", case-sensitive) apply to the last path component only. Hidden names
-// are those that start with "."; symbolic links to folders are neither
+// Paths follow the system's rules (support/os/path_rules.h): on POSIX "/" is
+// the only separator and a backslash or a colon is an ordinary name
+// character; on Windows the backslash separates, a forward slash is accepted
+// and turned into one, and a colon ends a drive prefix. Below, "/" stands
+// for the system's separator. A folder path held by a CDir is full and
+// always ends in one "/". Searches append full file names (folder path
+// without its trailing "/", one "/", the entry's name) to a FileList in
+// discovery order and return the list's new size; nothing is sorted,
+// removed or de-duplicated. Wildcards ("*", "?") apply to the last path
+// component only: case-sensitive on POSIX, the system's own matching on
+// Windows. Hidden names are those that start with "." on POSIX, those with
+// the hidden attribute on Windows; symbolic links to folders are neither
 // listed nor descended into.
 //
 // Every failure throws: dirExp for folders and paths, sysfileExp for file

@@ -6,20 +6,23 @@
 #include "support/fs/dir.h"
 #include "support/fs/wildcard.h"
 #include "support/os/dir.h"
+#include "support/os/path_rules.h"
 
 namespace Velk {
 
 namespace {
 
 const narrow_buffer kAll = narrow_buffer::literal("*");
-const narrow_buffer kCurrentDir = narrow_buffer::literal("./");
+const narrow_buffer kSeparator = narrow_buffer::literal(os::path_separator);
 
 bool IsDots(const char* name, std::size_t length) {
   return name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.'));
 }
 
-bool IsHidden(const char* name, std::size_t length) {
-  return name[0] == '.' && !IsDots(name, length);
+// Whether the folder listing already holds only the names that match.
+bool Matches(const narrow_buffer& pattern, const char* name, std::size_t length) {
+  return os::system_matches_wildcards() ||
+         MatchWildcard(pattern, name, std::uint32_t(length));
 }
 
 narrow_buffer LastEntry(const FileList& list) {
@@ -30,7 +33,7 @@ narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t le
   narrow_buffer entry;
   entry.reserve_grow(size_t(folder.length()) + length + 2);
   entry.append(folder);
-  entry.push_back('/');
+  entry.append(kSeparator);
   entry.append(name, narrow_buffer::size_type(length));
   return entry;
 }
@@ -47,8 +50,8 @@ bool CDir::__SplitPattern(narrow_buffer& pattern, CDir& sub) const {
   narrow_buffer name = pattern;
   GetPathFilename(name);
   pattern = name.empty() ? kAll : name;
-  if (folder == kCurrentDir) return false;
-  if (folder[0] == '/')
+  if (folder == narrow_buffer::literal(".") + kSeparator) return false;
+  if (os::is_absolute_path(folder.c_str(), folder.length()))
     sub.Open(folder, false, false);
   else
     sub = CDir(*this, folder, false);
@@ -74,13 +77,14 @@ std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,
   for (const narrow_buffer& folder : folders) {
     os::dir_reader reader;
     // A folder that cannot be listed has no match, as an empty search has.
-    if (reader.open(folder.empty() ? "/" : folder.c_str()) != 0) continue;
+    if (reader.open(folder.empty() ? os::path_separator : folder.c_str(), pattern.c_str()) != 0)
+      continue;
     const char* name;
     std::size_t length;
     int error;
     while (reader.next(name, length, error)) {
-      if (!MatchWildcard(pattern, name, std::uint32_t(length))) continue;
-      if (!includeHidden && IsHidden(name, length)) continue;
+      if (!Matches(pattern, name, length)) continue;
+      if (!includeHidden && reader.current_hidden()) continue;
       if (reader.current_type() != os::entry_type::file) continue;
       list.push_back(Join(folder, name, length));
     }
@@ -116,7 +120,7 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
   }
 
   os::dir_reader reader;
-  int error = reader.open(path_.c_str());
+  int error = reader.open(path_.c_str(), pattern.c_str());
   if (error != 0)
     throw dirExp(20, message_builder("CDir::GetAllSubDirs - error init first find")
                          .detail("base dir", path_)
@@ -130,11 +134,11 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
   const char* name;
   std::size_t length;
   while (reader.next(name, length, error)) {
-    if (!MatchWildcard(pattern, name, std::uint32_t(length))) continue;
+    if (!Matches(pattern, name, length)) continue;
     if (reader.current_type() != os::entry_type::directory) continue;
     const bool dots = IsDots(name, length);
     if (dots && !includeDots) continue;
-    if (!dots && !includeHidden && IsHidden(name, length)) continue;
+    if (!dots && !includeHidden && reader.current_hidden()) continue;
     names.push_back(narrow_buffer(name, narrow_buffer::size_type(length)));
   }
   const char* failure = "CDir::GetAllSubDirs - error find subdirs";
@@ -149,7 +153,7 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
     list.push_back(path_ + each);
     if (!recursive || IsDots(each.c_str(), each.length())) continue;
     try {
-      GetAllSubDirs(list, each + "/" + pattern, true, includeHidden, includeDots,
+      GetAllSubDirs(list, each + kSeparator + pattern, true, includeHidden, includeDots,
                     ignoreErrors);
     } catch (const byExp&) {
       // Under the error-continue policy only this sub-tree is lost.

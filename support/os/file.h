@@ -1,9 +1,10 @@
 // File handles of the operating system: open, read, write, seek, resize,
 // sync, status and close.
 //
-// A handle is an integer owned by whoever opened it; close_file releases
-// it. Every operation returns the OS error number (errno), 0 on success,
-// and never throws. Reads and writes loop over short transfers and
+// A handle is the system's own, owned by whoever opened it: a file
+// descriptor on POSIX, a HANDLE held as an integer on Windows; close_file
+// releases it. Every operation returns the OS error number (errno on POSIX,
+// GetLastError on Windows), 0 on success, and never throws. Reads and writes loop over short transfers and
 // interrupted calls, so one call moves the whole count or fails (a read
 // also stops at the end of the data).
 #pragma once
@@ -13,7 +14,11 @@
 
 namespace Velk::os {
 
+#if defined(_WIN32)
+using file_handle = std::intptr_t;  // INVALID_HANDLE_VALUE is -1
+#else
 using file_handle = int;
+#endif
 constexpr file_handle invalid_file_handle = -1;
 
 enum class file_creation {

@@ -100,3 +100,17 @@ int dir_reader::close() {
 }
 
 }  // namespace Velk::os
+
+namespace Velk::os {
+
+// POSIX has no wildcard search of its own: the caller matches the names.
+int dir_reader::open(const char* path, const char*) { return open(path); }
+
+bool dir_reader::current_hidden() const {
+  const dirent* entry = static_cast<const dirent*>(entry_);
+  if (!entry || entry->d_name[0] != '.') return false;
+  const char* rest = entry->d_name + 1;
+  return !(rest[0] == '\0' || (rest[0] == '.' && rest[1] == '\0'));
+}
+
+}  // namespace Velk::os

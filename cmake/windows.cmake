@@ -1,0 +1,12 @@
+# The Windows build (cross-compiled with cmake/mingw-i686.cmake): the
+# platform layer of support/os/windows, and the static Tcl library that
+# cmake/windows/build-deps.sh builds (TCL_INCLUDE_PATH, TCL_LIBRARY).
+rplc_layer(rplc_os support/os/windows)
+
+# Tcl's headers declare its functions for a DLL unless told otherwise, and
+# the static library needs the system libraries that its DLL would import.
+add_compile_definitions(STATIC_BUILD)
+set(RPLC_TCL_SYSTEM_LIBS netapi32 userenv ws2_32)
+if(NOT TCL_LIBRARY OR NOT TCL_INCLUDE_PATH)
+  message(FATAL_ERROR "Set TCL_LIBRARY and TCL_INCLUDE_PATH to the static Tcl for Windows")
+endif()

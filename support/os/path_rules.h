@@ -1,0 +1,38 @@
+// The system's rules for path names: which characters separate folders,
+// where a name part begins, what makes a path absolute, how a relative path
+// becomes a full one, and who matches wildcards.
+//
+// POSIX: "/" is the only separator, a backslash or a colon is an ordinary
+// name character, and a full path is made by text. Windows: the backslash
+// separates and the forward slash is accepted as one, a colon ends a drive
+// prefix, and the system makes paths full and matches wildcards.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace Velk::os {
+
+// The separator written into paths (one character).
+extern const char path_separator[];
+// The characters accepted as separators; each is turned into path_separator.
+extern const char slash_set[];
+// The characters after which the name part of a pattern begins.
+extern const char path_delimiters[];
+
+// True for a path that does not depend on the current directory's folder:
+// one that starts with a separator or, on Windows, a drive prefix ("C:").
+bool is_absolute_path(const char* path, std::size_t length);
+
+// The full form of path, relative paths resolved against the current
+// directory and "." and ".." components resolved; a trailing separator is
+// kept. Returns 0 or the OS error number.
+int full_path(const char* path, std::string& out);
+
+// True when folder listings (dir_reader::open with a pattern) return only
+// the names that match, by the system's own rules (Windows: case-insensitive,
+// short names included); false when every entry is listed and the caller
+// matches (POSIX).
+bool system_matches_wildcards();
+
+}  // namespace Velk::os
