@@ -89,8 +89,9 @@ std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& out
   }
   if (translate) translate_escapes(templ, '\\', control_escape_table(), false, true);
   const bool newline_sensitive = matcher.newline_sensitive();
-  const std::size_t want = 1 + std::size_t(1.17 * double(text.length()));
-  output.reserve_exact(std::min<std::size_t>(want, narrow_buffer::max_size));
+  // 1.17 times the input, in integers: the same on every FPU.
+  const std::uint64_t want = 1 + std::uint64_t(text.length()) * 117 / 100;
+  output.reserve_exact(std::size_t(std::min<std::uint64_t>(want, narrow_buffer::max_size)));
   std::uint32_t count = 0;
   std::uint32_t copied = 0;
   if (!text.empty()) {

@@ -68,6 +68,13 @@ class CSysFile {
   // socket), and a short name of what it is otherwise.
   bool IsRegularFile(const char*& kind, std::uint64_t* size = nullptr);
 
+  // Lets go of the file now instead of at destruction: the last holder
+  // closes the handle, and a failure to close throws.
+  void Close() {
+    path_ = narrow_buffer();
+    __Release();
+  }
+
   os::file_handle GetHandle() const {
     return handle_ ? handle_->value : os::invalid_file_handle;
   }

@@ -76,11 +76,15 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
     if (flush) file.Flush();
     return;
   }
+  const narrow_buffer full = file.GetPath();
+  // Where an open file cannot be replaced (Windows), the proof of access
+  // is let go first.
+  if (os::replace_needs_closed_file()) file.Close();
   os::replace_failure failure;
-  if (!os::replace_file_contents(file.GetHandle(), file.GetPath().c_str(), data.c_str(),
-                                 data.length(), flush, failure))
+  if (!os::replace_file_contents(file.GetHandle(), full.c_str(), data.c_str(), data.length(),
+                                 flush, failure))
     throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
-                            .detail("file name", file.GetPath())
+                            .detail("file name", full)
                             .detail("failed step", failure.step)
                             .os_error("sys error", "error desc", failure.error)
                             .str());

@@ -25,11 +25,17 @@ struct replace_failure {
 };
 
 // original is the file, already open for writing at path (which proves the
-// caller may write it); it must be a regular file. If path is a symbolic
+// caller may write it); it must be a regular file. Where the system cannot
+// replace a file that is open (replace_needs_closed_file), the caller
+// closes it first and passes invalid_file_handle; the file is then opened
+// again only if it has to be rewritten in place. If path is a symbolic
 // link, the link's final target is replaced and the link stays. flush syncs
 // the new contents to the device before they replace the old ones.
 bool replace_file_contents(file_handle original, const char* path, const void* data,
                            std::size_t size, bool flush, replace_failure& failure);
+
+// True on Windows, where a file cannot be replaced while it is open.
+bool replace_needs_closed_file();
 
 // Call once at start-up: SIGINT, SIGTERM and SIGHUP (unless ignored) then
 // remove a live temporary file before ending the process as they would

@@ -277,3 +277,10 @@ void install_replace_signal_handlers() {
 }
 
 }  // namespace Velk::os
+
+namespace Velk::os {
+
+// A rename replaces a file that is open; the open handle keeps the old one.
+bool replace_needs_closed_file() { return false; }
+
+}  // namespace Velk::os

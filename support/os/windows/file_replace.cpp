@@ -1,10 +1,10 @@
 // Safe replacement of a file's contents on Windows: the new contents go to
 // a temporary file in the same folder, which takes the original's
 // attributes and is then moved over it in one step (MoveFileExA with
-// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). Where the folder
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). An open file cannot
+// be replaced, so the caller has closed its handle. Where the folder
 // refuses the temporary file or the move, the file is rewritten in place
-// through the caller's handle instead, with the new size set before the
-// first byte changes.
+// instead, with the new size set before the first byte changes.
 //
 // A console control handler (Ctrl+C, Ctrl+Break, closing the console)
 // removes a live temporary file before the process ends. The temporary
@@ -120,7 +120,11 @@ class temp_file {
     if (file_ != INVALID_HANDLE_VALUE) close();
     if (path_.empty()) return;
     temp_locked hold;
-    ::DeleteFileA(path_.c_str());
+    if (!::DeleteFileA(path_.c_str())) {
+      // Attributes given to it (read-only) may stand in the way.
+      ::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileA(path_.c_str());
+    }
     g_temp_live = false;
     path_.clear();
   }
@@ -147,9 +151,10 @@ outcome replace_by_move(DWORD attributes, const std::string& target, const void*
     return outcome::failed;
   }
   // The original's attributes (hidden, system, archive, ...) go with the
-  // new contents; the original is writable, so read-only is not among them.
+  // new contents.
   const DWORD kept = attributes & ~DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                                         FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED);
+                                         FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED |
+                                         FILE_ATTRIBUTE_READONLY);
   if (!::SetFileAttributesA(temp.path().c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL))
     return outcome::use_in_place;
   if (temp.move_over(target) != 0) return outcome::use_in_place;
@@ -202,13 +207,34 @@ bool replace_file_contents(file_handle original, const char* path, const void* d
     failure = {"inspect the file", windows::last_error_number()};
     return false;
   }
+  // A read-only file is not written, even where the open for writing let
+  // it through (an administrator, or wine running as root).
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    failure = {"write a read-only file", ERROR_ACCESS_DENIED};
+    return false;
+  }
   switch (replace_by_move(attributes, path, data, size, flush, failure)) {
     case outcome::replaced: return true;
     case outcome::failed: return false;
     case outcome::use_in_place: break;
   }
-  return rewrite_in_place(reinterpret_cast<HANDLE>(original), data, size, flush, failure);
+  if (original != invalid_file_handle)
+    return rewrite_in_place(reinterpret_cast<HANDLE>(original), data, size, flush, failure);
+  HANDLE file = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    failure = {"open the file to rewrite it", windows::last_error_number()};
+    return false;
+  }
+  const bool done = rewrite_in_place(file, data, size, flush, failure);
+  if (!::CloseHandle(file) && done) {
+    failure = {"close the file", windows::last_error_number()};
+    return false;
+  }
+  return done;
 }
+
+bool replace_needs_closed_file() { return true; }
 
 void install_replace_signal_handlers() { ::SetConsoleCtrlHandler(on_console_control, TRUE); }
 

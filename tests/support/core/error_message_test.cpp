@@ -76,16 +76,6 @@ TEST(MessageBuilderTest, OsErrorIsNumberThenTextLast) {
             "  error desc   = " + str(GetSysErrorDesc(ENOENT)));
 }
 
-TEST(GetSysErrorDescTest, TextWithoutTrailingLineEnd) {
-  EXPECT_EQ(str(GetSysErrorDesc(ENOENT)), "No such file or directory");
-  EXPECT_EQ(str(GetSysErrorDesc(EACCES)), "Permission denied");
-}
-
-TEST(GetSysErrorDescTest, UnknownNumber) {
-  EXPECT_EQ(str(GetSysErrorDesc(123456)), "Unknown error 123456");
-  EXPECT_EQ(str(GetSysErrorDesc(-5)), "Unknown error -5");
-}
-
 TEST(ExceptionsTest, ByExpIsNotAStandardException) {
   auto throws_dir = [] { throw dirExp(3, narrow_buffer("CDir::Open - x")); };
   bool caught_standard = false;

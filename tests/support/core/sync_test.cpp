@@ -12,6 +12,7 @@
 #include "support/core/exceptions.h"
 #include "support/core/sem.h"
 #include "support/core/tls_slot.h"
+#include "tests/support/os_error_numbers.h"
 
 namespace Velk {
 namespace {
@@ -71,7 +72,7 @@ TEST(Sem, ReleaseBeyondTheMaximumFailsAndKeepsTheCount) {
     EXPECT_EQ(e.GetCode(), 5);
     EXPECT_EQ(std::string(e.GetMessage().c_str()),
               "CSem::V - failed V a semaphore\n" +
-                  os_lines("  system error = ", "  error desc   = ", EOVERFLOW));
+                  os_lines("  system error = ", "  error desc   = ", test_errors::kCountOverflow));
   }
   EXPECT_TRUE(sem.P(0));
   EXPECT_FALSE(sem.P(0));
@@ -85,7 +86,7 @@ TEST(Sem, InvalidCountsFailCreation) {
     EXPECT_EQ(e.GetCode(), 1);
     EXPECT_EQ(std::string(e.GetMessage().c_str()),
               "CSem::__Init - failed create semaphore\n" +
-                  os_lines("  sys error code = ", "  sys error desc = ", EINVAL));
+                  os_lines("  sys error code = ", "  sys error desc = ", test_errors::kInvalidArgument));
   }
 }
 

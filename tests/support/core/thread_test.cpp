@@ -12,6 +12,7 @@
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
 #include "support/core/thread_exit_hooks.h"
+#include "tests/support/os_error_numbers.h"
 
 namespace Velk {
 namespace {
@@ -176,8 +177,10 @@ TEST(Thread, PriorityWithinTheNiceRange) {
   } catch (const threadExp& e) {
     EXPECT_EQ(e.GetCode(), 15);
     EXPECT_EQ(message_of(e).rfind("CThread_Imp::SetPriority - failed setting thread priority\n"
-                                  "  sys error code = 22\n"
-                                  "  sys error desc = ",
+                                  "  sys error code = " +
+                                      std::to_string(test_errors::kInvalidArgument) +
+                                      "\n"
+                                      "  sys error desc = ",
                                   0),
               0u);
   }

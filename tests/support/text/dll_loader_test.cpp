@@ -34,7 +34,7 @@ std::string head_of(const dlllExp& e) {
   return text.substr(0, text.find("  sys error code"));
 }
 
-TEST(DllLoader, FailedLoadNamesTheFileAndItsBytes) {
+TEST(DllLoader, FailedLoadNamesTheFileAndItsBytesOnPosix) {
   const struct {
     const char* base;
     const char* expected;
@@ -65,7 +65,7 @@ TEST(DllLoader, FailedLoadNamesTheFileAndItsBytes) {
   }
 }
 
-TEST(DllLoader, ResolvesEntryPointsAndReportsMissingOnes) {
+TEST(DllLoader, ResolvesEntryPointsAndReportsMissingOnesOnPosix) {
   CDllLoader libc(narrow("c"), narrow("6"), narrow("dll"));
   EXPECT_NE(libc.GetProc(narrow("strlen")), nullptr);
   try {

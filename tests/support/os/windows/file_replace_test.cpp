@@ -1,0 +1,143 @@
+// The Windows write-back: contents replaced in one step by a moved
+// temporary file, attributes kept, a read-only file refused untouched, no
+// temporary file left in the folder.
+#include "support/os/file_replace.h"
+
+#include <gtest/gtest.h>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace Velk::os {
+namespace {
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    char base[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, base);
+    path_ = std::string(base) + "rplc-replace-" + std::to_string(::GetCurrentProcessId());
+    ::CreateDirectoryA(path_.c_str(), nullptr);
+  }
+  ~ScratchFolder() {
+    for (const std::string& name : Names()) {
+      const std::string full = path_ + "\\" + name;
+      ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileA(full.c_str());
+    }
+    ::RemoveDirectoryA(path_.c_str());
+  }
+  std::string Path(const std::string& name) const { return path_ + "\\" + name; }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((path_ + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      const std::string name = data.cFileName;
+      if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+void WriteWhole(const std::string& path, const std::string& text) {
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD put = 0;
+  ::WriteFile(file, text.data(), DWORD(text.size()), &put, nullptr);
+  ::CloseHandle(file);
+}
+
+std::string ReadWhole(const std::string& path) {
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
+  ::CloseHandle(file);
+  return text;
+}
+
+// The file system's identity of the file at path; a moved-in file has a new one.
+ULONGLONG FileIndex(const std::string& path) {
+  HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  BY_HANDLE_FILE_INFORMATION info{};
+  ::GetFileInformationByHandle(file, &info);
+  ::CloseHandle(file);
+  return (ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+// Replaces as CDir::WriteFile does: the file, once opened for writing, is
+// closed before the replacement.
+bool Replace(const std::string& path, const std::string& text, replace_failure& failure) {
+  EXPECT_TRUE(replace_needs_closed_file());
+  file_handle handle = invalid_file_handle;
+  EXPECT_EQ(open_file(path.c_str(), false, true, file_creation::open_always, handle), 0);
+  EXPECT_EQ(close_file(handle), 0);
+  return replace_file_contents(invalid_file_handle, path.c_str(), text.data(), text.size(),
+                               false, failure);
+}
+
+TEST(FileReplace, NewContentsAndAttributesAndNoTemporaryFile) {
+  ScratchFolder folder;
+  const std::string path = folder.Path("a.txt");
+  WriteWhole(path, "old contents that are longer");
+  const DWORD attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+  ASSERT_TRUE(::SetFileAttributesA(path.c_str(), attributes));
+  const ULONGLONG before = FileIndex(path);
+
+  replace_failure failure;
+  ASSERT_TRUE(Replace(path, "new", failure)) << failure.step << " " << failure.error;
+  EXPECT_EQ(ReadWhole(path), "new");
+  EXPECT_NE(FileIndex(path), before) << "rewritten in place instead of replaced in one step";
+  EXPECT_EQ(::GetFileAttributesA(path.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+            attributes);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.txt"});
+}
+
+TEST(FileReplace, EmptyAndGrowingContents) {
+  ScratchFolder folder;
+  const std::string path = folder.Path("b.txt");
+  for (const std::string& text : {std::string(), std::string("x"), std::string(100000, 'y')}) {
+    WriteWhole(path, "something");
+    replace_failure failure;
+    ASSERT_TRUE(Replace(path, text, failure));
+    EXPECT_EQ(ReadWhole(path), text);
+  }
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"b.txt"});
+}
+
+TEST(FileReplace, ReadOnlyFileIsRefusedAndLeftAlone) {
+  ScratchFolder folder;
+  const std::string path = folder.Path("ro.txt");
+  WriteWhole(path, "keep me");
+  ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+
+  file_handle handle = invalid_file_handle;
+  if (open_file(path.c_str(), false, true, file_creation::open_existing, handle) == 0) {
+    // Only an administrator (or wine as root) gets this far.
+    close_file(handle);
+    replace_failure failure;
+    EXPECT_FALSE(replace_file_contents(invalid_file_handle, path.c_str(), "new", 3, false,
+                                       failure));
+    EXPECT_EQ(failure.error, ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(ReadWhole(path), "keep me");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"ro.txt"});
+}
+
+}  // namespace
+}  // namespace Velk::os
