@@ -64,8 +64,10 @@ class CDir {
   static narrow_buffer GetPwd();
   static void MakeDir(const narrow_buffer& path, bool recursive);
 
-  // Replaces out by the whole contents of the regular file path.
-  static void ReadFile(const narrow_buffer& path, narrow_buffer& out);
+  // Replaces out by the whole contents of the regular file path; a file of
+  // more than max_length bytes (at most the buffer's own limit) is refused.
+  static void ReadFile(const narrow_buffer& path, narrow_buffer& out,
+                       std::uint32_t max_length = narrow_buffer::max_size - 1);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.

@@ -154,7 +154,7 @@ TEST(HostileInputTest, FileSizeLimitFailsTheLargeWriteCleanly) {
   // The rewrite doubles the file; the limit lets only the original size be.
   const RunResult r = RunRplc({"big.txt", "-f=x", "-t=yy"}, "", dir.path(), "",
                               long(original.size()));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err.rfind("[ERROR] can't write to file: " + dir.path() + "/big.txt\n", 0), 0u)
       << r.err;
   EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
