@@ -3,7 +3,8 @@
 # test suite ("test"), or the suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer ("sanitize"). "windows" cross-builds
 # build-windows/rplc.exe for 32-bit Windows; "windows-test" also runs the
-# unit tests and the end-to-end tests of rplc.exe under wine. Installs
+# unit tests and the end-to-end tests of rplc.exe under wine; "windows-zip"
+# makes the Windows release archive. Installs
 # missing Debian packages first when run as root or with sudo available.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -37,11 +38,11 @@ case "${1:-}" in
     cmake --build build-san -j"$jobs"
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-san --output-on-failure -j"$jobs"
     ;;
-  windows|windows-test)
+  windows|windows-test|windows-zip)
     bash cmake/windows/build.sh "$1"
     ;;
   *)
-    echo "usage: $0 [test|sanitize|windows|windows-test]" >&2
+    echo "usage: $0 [test|sanitize|windows|windows-test|windows-zip]" >&2
     exit 2
     ;;
 esac

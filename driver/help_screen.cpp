@@ -1,12 +1,23 @@
 #include "driver/help_screen.h"
 
-#include <cstdio>
+#include "driver/std_streams.h"
 
 namespace Velk {
 
 namespace {
 
 #define RULE "===============================================================================\n"
+// The banner names the platform, and the examples use its shell: the
+// command that shows a file and the way of naming an environment variable.
+#if defined(_WIN32)
+#define SYSTEM_NAME "Windows"
+#define SHOW_FILE "type"
+#define ENV_ROOTDIR "%ROOTDIR%"
+#else
+#define SYSTEM_NAME "POSIX systems"
+#define SHOW_FILE "cat"
+#define ENV_ROOTDIR "$ROOTDIR"
+#endif
 
 // One block, so the screen reaches standard output in a single write.
 constexpr char help_screen[] =
@@ -14,7 +25,7 @@ constexpr char help_screen[] =
     "\n"
     RULE
     "      find and replace Ver 2.1.6.1213 - rplc\n"
-    "      console find and replace for POSIX systems\n"
+    "      console find and replace for " SYSTEM_NAME "\n"
     RULE
     "Find string in files or pipe, and replace it to another string\n"
     "\n"
@@ -127,19 +138,25 @@ constexpr char help_screen[] =
     RULE
     "EXAMPLEs:\n"
     "  rplc *.txt *.htm -f:teh -t:the\n"
-    "  rplc *.txt -fic:\"My Dir\" -tu:\"%ROOTDIR%\"\n"
+    "  rplc *.txt -fic:\"My Dir\" -tu:\"" ENV_ROOTDIR "\"\n"
     "  rplc *.cpp *.h -r:\"***:(#define.*?)MY_DEF\" /t:\"\\1HER_DEF\"\n"
-    "  type server.log | rplc /r:\"Connected.*218.79\" /t:\"**Attack** \\0\"\n"
-    "  type server.log | rplc /r:\"^(Smith|James).*\\n\" /t\n"
+    "  " SHOW_FILE " server.log | rplc /r:\"Connected.*218.79\" /t:\"**Attack** \\0\"\n"
+    "  " SHOW_FILE " server.log | rplc /r:\"^(Smith|James).*\\n\" /t\n"
     "  unzip -l *.zip | rplc /r:\"^(.{22}:\\d\\d\\s*|(A|  \\a| -|.*files$).*\\n)\" /t\n";
 
 #undef RULE
+#undef SYSTEM_NAME
+#undef SHOW_FILE
+#undef ENV_ROOTDIR
 
 }  // namespace
 
-void PrintHelp() {
-  std::fwrite(help_screen, 1, sizeof help_screen - 1, stdout);
-  std::fflush(stdout);
+void PrintHelp(help_stream stream) {
+  const narrow_buffer text = narrow_buffer::literal(help_screen);
+  if (stream == help_stream::output)
+    WriteStandardOutput(text);
+  else
+    WriteStandardError(text);
 }
 
 }  // namespace Velk

@@ -3,6 +3,7 @@
 #   windows       build-windows/rplc.exe (i686-w64-mingw32, static runtime)
 #   windows-test  also the unit tests under wine, then the end-to-end tests
 #                 of rplc.exe, run under wine from the build host
+#   windows-zip   the release archive build-windows/rplc-<version>-win32.zip
 set -euo pipefail
 out=build-windows
 deps=$out/deps
@@ -13,23 +14,34 @@ deps=$(realpath "$deps")
 
 tests=OFF
 [ "$1" = windows-test ] && tests=ON
+
+# A wine prefix of our own, made once; nothing depends on the user's.
+# wineserver -p keeps one server for the whole run, which saves the
+# start-up of every process under wine.
+export WINEPREFIX="$PWD/$out/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$out"
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1 || true
+# The server outlives this script: it must not hold its output open.
+wineserver -p 60 </dev/null >/dev/null 2>&1
+
 cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DRPLC_TESTS=$tests \
   -DTCL_INCLUDE_PATH="$deps/tcl/include" -DTCL_LIBRARY="$deps/tcl/lib/libtcl.a" \
   -DGTest_DIR="$deps/gtest/lib/cmake/GTest" >/dev/null
-if [ "$tests" = OFF ]; then
-  cmake --build "$out" -j"$jobs" --target rplc
-  echo "built $out/rplc.exe"
-  exit 0
-fi
+case "$1" in
+  windows)
+    cmake --build "$out" -j"$jobs" --target rplc
+    echo "built $out/rplc.exe"
+    exit 0
+    ;;
+  windows-zip)
+    cmake --build "$out" -j"$jobs" --target rplc rplc_help_text
+    (cd "$out" && cpack -G ZIP >/dev/null)
+    ls "$out"/rplc-*-win32.zip
+    exit 0
+    ;;
+esac
 cmake --build "$out" -j"$jobs"
-
-# A wine prefix of our own, made once; the tests must not depend on the
-# user's. wineserver -p keeps one server for the whole run, which saves the
-# start-up of every test process.
-export WINEPREFIX="$PWD/$out/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1 || true
-wineserver -p 60
 ctest --test-dir "$out" --output-on-failure -j"$jobs"
 
 host=$out/host

@@ -94,11 +94,24 @@ void CDir::GetPathFilename(narrow_buffer& path) {
   }
 }
 
+narrow_buffer CDir::__Resolve(const narrow_buffer& path) const {
+  // A plain name in this folder needs no resolving: the common case when
+  // a long list of names is given.
+  if (path.find_first_of(kPathDelimiters) == narrow_buffer::npos &&
+      path != narrow_buffer::literal(".") && path != narrow_buffer::literal(".."))
+    return path_ + path;
+  // The base folder without its trailing "/" (the root stays "/").
+  const std::string base(path_.c_str(), path_.length() > 1 ? path_.length() - 1 : path_.length());
+  std::string full;
+  if (os::full_path(path.c_str(), base.c_str(), full) != 0) return path_ + path;
+  return NormalizePath(narrow_buffer(full.c_str(), narrow_buffer::size_type(full.size())));
+}
+
 void CDir::ConvToFullPath(narrow_buffer& path) {
   if (path.empty()) ThrowEmpty("CDir::ConvToFullPath - nothing to convert");
   path = NormalizePath(path);
   std::string full;
-  const int error = os::full_path(path.c_str(), full);
+  const int error = os::full_path(path.c_str(), nullptr, full);
   if (error != 0)
     throw dirExp(9, message_builder("CDir::ConvToFullPath - error convert to full path")
                         .detail("path to convert", path)

@@ -1,12 +1,17 @@
 #include "support/fs/wildcard.h"
 
+#include "support/core/ascii.h"
+
 namespace Velk {
 
 // Greedy scan with one backtrack point: on a mismatch after a "*", that star
 // takes one more byte and the rest is tried again. Only the last star ever
 // needs revisiting, so the work stays linear times the pattern length.
 bool MatchWildcard(const char* pattern, std::uint32_t pattern_length,
-                   const char* name, std::uint32_t name_length) {
+                   const char* name, std::uint32_t name_length, bool fold_case) {
+  const auto same = [fold_case](char a, char b) {
+    return a == b || (fold_case && ascii::to_lower(a) == ascii::to_lower(b));
+  };
   std::uint32_t p = 0, n = 0;
   bool seen_star = false;
   std::uint32_t after_star = 0;  // pattern position after the last "*"
@@ -17,7 +22,7 @@ bool MatchWildcard(const char* pattern, std::uint32_t pattern_length,
       after_star = ++p;
       resume = n;
     } else if (p < pattern_length &&
-               (pattern[p] == '?' || pattern[p] == name[n])) {
+               (pattern[p] == '?' || same(pattern[p], name[n]))) {
       ++p;
       ++n;
     } else if (seen_star) {

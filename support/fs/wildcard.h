@@ -1,7 +1,8 @@
 // Wildcard matching of one file-name component: "*" matches any run of
 // bytes (also an empty one), "?" exactly one byte, every other byte only
-// itself (brackets and backslashes included). Case-sensitive, like the file
-// systems it serves. Pure function, no allocation.
+// itself (brackets and backslashes included). Case-sensitive unless
+// fold_case, which ignores the case of ASCII letters as Windows names do.
+// Pure function, no allocation.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +12,11 @@
 namespace Velk {
 
 bool MatchWildcard(const char* pattern, std::uint32_t pattern_length,
-                   const char* name, std::uint32_t name_length);
+                   const char* name, std::uint32_t name_length, bool fold_case = false);
 
 inline bool MatchWildcard(const narrow_buffer& pattern, const char* name,
-                          std::uint32_t name_length) {
-  return MatchWildcard(pattern.c_str(), pattern.length(), name, name_length);
+                          std::uint32_t name_length, bool fold_case = false) {
+  return MatchWildcard(pattern.c_str(), pattern.length(), name, name_length, fold_case);
 }
 
 }  // namespace Velk

@@ -1,11 +1,11 @@
 // The system's rules for path names: which characters separate folders,
 // where a name part begins, what makes a path absolute, how a relative path
-// becomes a full one, and who matches wildcards.
+// becomes a full one, and whether names ignore case.
 //
 // POSIX: "/" is the only separator, a backslash or a colon is an ordinary
 // name character, and a full path is made by text. Windows: the backslash
 // separates and the forward slash is accepted as one, a colon ends a drive
-// prefix, and the system makes paths full and matches wildcards.
+// prefix, the system makes paths full, and names ignore case.
 #pragma once
 
 #include <cstddef>
@@ -24,15 +24,13 @@ extern const char path_delimiters[];
 // one that starts with a separator or, on Windows, a drive prefix ("C:").
 bool is_absolute_path(const char* path, std::size_t length);
 
-// The full form of path, relative paths resolved against the current
-// directory and "." and ".." components resolved; a trailing separator is
-// kept. Returns 0 or the OS error number.
-int full_path(const char* path, std::string& out);
+// The full form of path, a relative path resolved against the folder base
+// (a full path; null for the current directory), "." and ".." components
+// resolved; a trailing separator is kept. Returns 0 or the OS error number.
+int full_path(const char* path, const char* base, std::string& out);
 
-// True when folder listings (dir_reader::open with a pattern) return only
-// the names that match, by the system's own rules (Windows: case-insensitive,
-// short names included); false when every entry is listed and the caller
-// matches (POSIX).
-bool system_matches_wildcards();
+// True where file names are compared without regard to the case of ASCII
+// letters, wildcards included (Windows); false where they are bytes (POSIX).
+bool names_ignore_case();
 
 }  // namespace Velk::os

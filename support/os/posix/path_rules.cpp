@@ -15,14 +15,17 @@ bool is_absolute_path(const char* path, std::size_t length) {
   return length > 0 && path[0] == '/';
 }
 
-// Joins a relative path to the current directory and resolves "." and ".."
+// Joins a relative path to the base folder and resolves "." and ".."
 // by text, the way the Windows call does: links are not followed, ".." at
 // the root stays at the root, doubled separators collapse, a trailing
 // separator is kept.
-int full_path(const char* path, std::string& out) {
+int full_path(const char* path, const char* base, std::string& out) {
   std::string joined;
   if (path[0] != '/') {
-    if (const int error = current_dir(joined)) return error;
+    if (base)
+      joined = base;
+    else if (const int error = current_dir(joined))
+      return error;
     joined += '/';
   }
   joined += path;
@@ -52,6 +55,6 @@ int full_path(const char* path, std::string& out) {
   return 0;
 }
 
-bool system_matches_wildcards() { return false; }
+bool names_ignore_case() { return false; }
 
 }  // namespace Velk::os

@@ -32,9 +32,18 @@ int make_dir(const char* path) {
   return error == ERROR_ALREADY_EXISTS ? 0 : error;
 }
 
-// The search state: the handle, the entry last found, and whether that
-// entry has been handed out yet (FindFirstFileA finds the first one).
+int path_type(const char* path, entry_type& type) {
+  const DWORD attributes = ::GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return windows::last_error_number();
+  type = attributes & FILE_ATTRIBUTE_DIRECTORY ? entry_type::directory : entry_type::file;
+  return 0;
+}
+
+// The search state: the folder's path (sub-folders are searched from it),
+// the handle, the entry last found, and whether that entry has been handed
+// out yet (FindFirstFileA finds the first one).
 struct FIND_STATE {
+  std::string folder;
   HANDLE handle = INVALID_HANDLE_VALUE;
   WIN32_FIND_DATAA data;
   bool pending = false;
@@ -42,29 +51,36 @@ struct FIND_STATE {
 
 dir_reader::~dir_reader() { close(); }
 
-int dir_reader::open(const char* path) { return open(path, "*"); }
-
-int dir_reader::open(const char* path, const char* pattern) {
+int dir_reader::open(const char* path) {
   close();
-  std::string query(path);
-  if (!query.empty() && query.back() != '\\' && query.back() != '/') query += '\\';
-  query += pattern;
   FIND_STATE* state = new FIND_STATE;
-  state->handle = ::FindFirstFileA(query.c_str(), &state->data);
+  state->folder = path;
+  if (!state->folder.empty() && state->folder.back() != '\\' && state->folder.back() != '/')
+    state->folder += '\\';
+  state->handle = ::FindFirstFileA((state->folder + "*").c_str(), &state->data);
   if (state->handle == INVALID_HANDLE_VALUE) {
     const int error = windows::last_error_number();
-    delete state;
-    // Nothing matches (a drive root has no "." entry to find): an empty
-    // listing, not a failure.
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
-      stream_ = new FIND_STATE;
-      return 0;
+    // Nothing to find (a drive root has no "." entry): an empty listing.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
+      delete state;
+      return error;
     }
-    return error;
+  } else {
+    state->pending = true;
   }
-  state->pending = true;
   stream_ = state;
   return 0;
+}
+
+int dir_reader::open_sub(const dir_reader& parent, const char* name) {
+  const FIND_STATE* state = static_cast<const FIND_STATE*>(parent.stream_);
+  if (!state) return ERROR_INVALID_HANDLE;
+  const std::string path = state->folder + name;
+  // A folder link is not followed, as on POSIX.
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return ERROR_CANT_ACCESS_FILE;
+  return open(path.c_str());
 }
 
 bool dir_reader::next(const char*& name, std::size_t& length, int& error) {

@@ -73,7 +73,7 @@ TEST(RplcExe, HelpScreenHasTheWindowsExamplesOnWindows) {
   const std::string expected = Slurp(std::string(RPLC_TEST_DATA) + "/help_screen.txt");
   ASSERT_FALSE(expected.empty());
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-h"}, {"/?"}, {"-f:x"}, {}}) {
+       {std::vector<std::string>{"-h"}, {"/?"}, {"/H"}, {}}) {
     const RunResult r = RunRplc(args);
     // Text mode: every line ends in CR LF, byte for byte otherwise.
     EXPECT_EQ(WithoutCarriageReturns(r.out), expected);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -67,8 +68,13 @@ TEST(FastLock, ContendingThreadsExcludeEachOtherAndShareOneSemaphore) {
   constexpr int threads = 4;
   constexpr int rounds = 20000;
   std::vector<std::thread> workers;
+  std::atomic<int> ready{0};
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&] {
+      // All start together, so that their rounds overlap even where a
+      // thread would otherwise finish before the next one is running.
+      ready.fetch_add(1);
+      while (ready.load() < threads) std::this_thread::yield();
       for (int i = 0; i < rounds; ++i) {
         CFastLockGuard outer(lock);
         CFastLockGuard inner(lock);  // recursion under contention
