@@ -10,3 +10,9 @@ set(RPLC_TCL_SYSTEM_LIBS netapi32 userenv ws2_32)
 if(NOT TCL_LIBRARY OR NOT TCL_INCLUDE_PATH)
   message(FATAL_ERROR "Set TCL_LIBRARY and TCL_INCLUDE_PATH to the static Tcl for Windows")
 endif()
+
+# On a 32-bit target the buffers' 32-bit counts can name more bytes than the
+# largest object there (2 GiB), so GCC flags every copy whose count it
+# cannot bound. The buffer refuses such sizes before any copy (max_size);
+# the warnings say nothing about this code.
+add_compile_options(-Wno-stringop-overflow -Wno-alloc-size-larger-than)

@@ -20,9 +20,10 @@ tests=OFF
 # start-up of every process under wine.
 export WINEPREFIX="$PWD/$out/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$out"
+# The server outlives this script: it must not hold its output open. (It
+# may be running already, from an earlier run.)
+wineserver -p 60 </dev/null >/dev/null 2>&1 || true
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1 || true
-# The server outlives this script: it must not hold its output open.
-wineserver -p 60 </dev/null >/dev/null 2>&1
 
 cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DRPLC_TESTS=$tests \

@@ -10,6 +10,17 @@
 namespace Velk {
 namespace {
 
+// The lines that name the platform and its shell.
+#if defined(_WIN32)
+#define SYSTEM_NAME "Windows"
+#define SHOW_FILE "type"
+#define ENV_ROOTDIR "%ROOTDIR%"
+#else
+#define SYSTEM_NAME "POSIX systems"
+#define SHOW_FILE "cat"
+#define ENV_ROOTDIR "$ROOTDIR"
+#endif
+
 // Runs PrintHelp with standard output sent to a temporary file and returns
 // what reached it.
 std::string CaptureHelp() {
@@ -50,7 +61,7 @@ std::vector<std::string> ExpectedLines() {
       "",
       kRule,
       "      find and replace Ver 2.1.6.1213 - rplc",
-      "      console find and replace for POSIX systems",
+      "      console find and replace for " SYSTEM_NAME,
       kRule,
       "Find string in files or pipe, and replace it to another string",
       "",
@@ -163,10 +174,10 @@ std::vector<std::string> ExpectedLines() {
       kRule,
       "EXAMPLEs:",
       "  rplc *.txt *.htm -f:teh -t:the",
-      R"(  rplc *.txt -fic:"My Dir" -tu:"$ROOTDIR")",
+      R"(  rplc *.txt -fic:"My Dir" -tu:")" ENV_ROOTDIR R"(")",
       R"(  rplc *.cpp *.h -r:"***:(#define.*?)MY_DEF" /t:"\1HER_DEF")",
-      R"(  cat server.log | rplc /r:"Connected.*218.79" /t:"**Attack** \0")",
-      R"(  cat server.log | rplc /r:"^(Smith|James).*\n" /t)",
+      "  " SHOW_FILE R"( server.log | rplc /r:"Connected.*218.79" /t:"**Attack** \0")",
+      "  " SHOW_FILE R"( server.log | rplc /r:"^(Smith|James).*\n" /t)",
       R"x(  unzip -l *.zip | rplc /r:"^(.{22}:\d\d\s*|(A|  \a| -|.*files$).*\n)" /t)x",
   };
 }
