@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds rplc and runs it once (no argument), or builds and runs the whole
 # test suite ("test"), or the suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer ("sanitize"). "windows" cross-builds
-# build-windows/rplc.exe for 32-bit Windows; "windows-test" also runs the
-# unit tests and the end-to-end tests of rplc.exe under wine; "windows-zip"
-# makes the Windows release archive. Installs
-# missing Debian packages first when run as root or with sudo available.
+# UndefinedBehaviorSanitizer ("sanitize"), or under ThreadSanitizer ("tsan",
+# also "sanitize-thread"). "windows" cross-builds build-windows/rplc.exe for
+# 32-bit Windows; "windows-test" also runs the unit tests and the end-to-end
+# tests of rplc.exe under wine; "windows-zip" makes the Windows release
+# archive. Installs missing Debian packages first when run as root or with
+# sudo available.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -34,15 +35,24 @@ case "${1:-}" in
     ctest --test-dir build --output-on-failure -j"$jobs"
     ;;
   sanitize)
-    cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DRPLC_SANITIZE=ON >/dev/null
+    cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DRPLC_SANITIZE=address >/dev/null
     cmake --build build-san -j"$jobs"
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-san --output-on-failure -j"$jobs"
+    ;;
+  tsan|sanitize-thread)
+    # The library and engine suites; the end-to-end runs of the binary
+    # (cli_tests) are left out: the program runs on one thread, and their
+    # timing bounds do not allow for the sanitizer's slowdown.
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRPLC_SANITIZE=thread >/dev/null
+    cmake --build build-tsan -j"$jobs"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+      ctest --test-dir build-tsan --output-on-failure -j"$jobs" -LE '^cli_tests$'
     ;;
   windows|windows-test|windows-zip)
     bash cmake/windows/build.sh "$1"
     ;;
   *)
-    echo "usage: $0 [test|sanitize|windows|windows-test|windows-zip]" >&2
+    echo "usage: $0 [test|sanitize|tsan|windows|windows-test|windows-zip]" >&2
     exit 2
     ;;
 esac
