@@ -198,6 +198,48 @@ TEST(UnifiedDiffTest, AppliesAndMatchesDiffU) {
   for (const DIFF_CASE& row : Cases()) EXPECT_TRUE(DiffApplies(row)) << row.label;
 }
 
+// Random short texts of a few letters, "\r" and "\n" with random edits
+// (empty, multi-line, at the ends), one patch for all of them: applying it
+// must give every rewritten text exactly.
+TEST(UnifiedDiffTest, RandomEditsApply) {
+  const char alphabet[] = "ab\n\r\n";
+  unsigned seed = 12345;
+  const auto next = [&seed](unsigned bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % bound;
+  };
+  const auto random_text = [&](unsigned max_length) {
+    std::string text;
+    for (unsigned n = next(max_length + 1); n > 0; --n) text += alphabet[next(sizeof alphabet - 1)];
+    return text;
+  };
+
+  test::TempTree tree;
+  std::string patch;
+  std::vector<std::string> results;
+  for (int i = 0; i < 300; ++i) {
+    const std::string original = random_text(60);
+    std::vector<EDIT> edits;
+    for (std::size_t pos = next(8); pos <= original.size(); pos += 1 + next(12)) {
+      const std::size_t length = std::min<std::size_t>(next(5), original.size() - pos);
+      edits.push_back({pos, length, random_text(4)});
+      pos += length;
+    }
+    const REWRITE rewrite = Apply(original, edits);
+    const std::string name = "f" + std::to_string(i);
+    WriteFile(tree / name, original);
+    patch += Diff(original, rewrite, name);
+    results.push_back(rewrite.result);
+  }
+  WriteFile(tree / "all.patch", patch);
+  std::string output;
+  ASSERT_EQ(Shell(tree, "patch -p0 -F0 --batch --no-backup-if-mismatch < all.patch", output), 0)
+      << output;
+  EXPECT_EQ(output.find("Hunk"), std::string::npos) << output;
+  for (int i = 0; i < 300; ++i)
+    EXPECT_EQ(ReadFile(tree / ("f" + std::to_string(i))), results[i]) << "f" << i;
+}
+
 TEST(UnifiedDiffTest, HunkHeadersOfEmptySides) {
   // An added text to an empty old side, and a text emptied, number the
   // empty side by the line before it.
