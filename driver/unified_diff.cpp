@@ -40,8 +40,35 @@ bool EndsLine(std::string_view text, std::size_t begin, std::size_t end) {
   return end == begin || end == text.size() || text[end - 1] == '\n';
 }
 
+// The line feeds in [p, end), eight bytes at a time: a byte of x ^ kFeeds
+// is zero where a line feed was, and each zero byte leaves a 1 in its lane
+// of sums; a lane holds at most 255 before the lanes are added up. Numbering
+// the lines is the one pass over the whole text, so it runs at about the
+// speed of memchr.
+std::size_t CountFeeds(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Fu;
+  constexpr std::uint64_t kFeeds = kOnes * '\n';
+  constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFu;
+  std::size_t count = 0;
+  while (end - p >= 8) {
+    const std::size_t words = std::min<std::size_t>(std::size_t(end - p) / 8, 255);
+    std::uint64_t sums = 0;
+    for (std::size_t i = 0; i < words; ++i, p += 8) {
+      std::uint64_t x;
+      std::memcpy(&x, p, 8);
+      x ^= kFeeds;
+      sums += (~(((x & kLows) + kLows) | x) >> 7) & kOnes;
+    }
+    sums = (sums & kEvenBytes) + ((sums >> 8) & kEvenBytes);
+    count += std::size_t((sums * 0x0001000100010001u) >> 48);
+  }
+  for (; p < end; ++p) count += *p == '\n';
+  return count;
+}
+
 std::size_t CountLines(std::string_view text, std::size_t begin, std::size_t end) {
-  const std::size_t feeds = std::size_t(std::count(text.data() + begin, text.data() + end, '\n'));
+  const std::size_t feeds = CountFeeds(text.data() + begin, text.data() + end);
   return feeds + (end > begin && text[end - 1] != '\n' ? 1 : 0);
 }
 
@@ -112,7 +139,7 @@ class CHunkWriter {
 
   // The number (from 1) of the old line that starts at pos.
   std::size_t LineNumberAt(std::size_t pos) {
-    cursor_line_ += std::size_t(std::count(old_.data() + cursor_pos_, old_.data() + pos, '\n'));
+    cursor_line_ += CountFeeds(old_.data() + cursor_pos_, old_.data() + pos);
     cursor_pos_ = pos;
     return cursor_line_;
   }

@@ -112,6 +112,8 @@ std::vector<DIFF_CASE> Cases() {
   const std::string crlf = Lines(12, "\r\n");
   const std::string no_feed = Lines(9) + "line10";
   const std::string two_joined = "alpha\nbeta\ngamma\ndelta\n";
+  std::string high_bytes;  // bytes near the line feed's value, for the line count
+  for (int i = 0; i < 90; ++i) high_bytes += "\x8a\x0b\x09\xff" + std::to_string(i) + "\x7f\n";
   return {
       {"one change in the middle", twenty, Literal(twenty, "line10\n", "LINE10\n"), true},
       {"first line", twenty, Literal(twenty, "line1\n", "first\n"), true},
@@ -125,6 +127,8 @@ std::vector<DIFF_CASE> Cases() {
        {{twenty.find("line4\n"), 5, "L4"}, {twenty.find("line5\n"), 5, "L5"}}, true},
       {"several on one line", "a b a b a\nc\n", Literal("a b a b a\nc\n", "a", "AA"), true},
       {"several hunks", Lines(100), Literal(Lines(100), "5\n", "five\n"), true},
+      {"line numbers past bytes near a line feed", high_bytes,
+       Literal(high_bytes, "\xff" "77\x7f", "seventy-seven"), true},
       {"crlf text", crlf, Literal(crlf, "line6", "six"), true},
       {"crlf text, change at the end", crlf, Literal(crlf, "2\r\n", "2"), true},
       {"no final feed, change before", no_feed, Literal(no_feed, "line8", "eight"), true},
