@@ -24,7 +24,7 @@ class CFileMode {
   std::size_t GetFileCount() const { return files_.size(); }
 
   // Reads file i whole into content; false (after the error line) when the
-  // file cannot be read.
+  // file cannot be read or is longer than the engine takes.
   bool Read(std::size_t i, narrow_buffer& content);
 
   // Rewrites file i with content after n replacements and writes the count
