@@ -1,6 +1,7 @@
 #include "driver/file_mode.h"
 
 #include "driver/std_streams.h"
+#include "driver/unified_diff.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
@@ -12,8 +13,9 @@ CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
 bool CFileMode::Collect(const CArgList& args) {
   // Only a rewrite of files leaves temporary files behind to clean up.
-  if (!settings_.stdout_mode) InstallWriteBackSignalHandlers();
+  if (!settings_.stdout_mode && !settings_.diff_mode) InstallWriteBackSignalHandlers();
   CDir base(narrow_buffer::literal("."), false, false);
+  current_folder_ = base.GetPath();
   // Errors here are not caught: a missing folder or a failed listing ends
   // the run through the driver's fatal-error report.
   for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j)
@@ -42,15 +44,22 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint
     WriteErrorLine(narrow_buffer::literal("  ") + error.GetMessage());
     return false;
   }
-  if (settings_.file_counts) {
-    narrow_buffer line("\n## ");
-    line.append_number(n, 10);
-    line.append(" replacements in file: ");
-    line.append(files_[i]);
-    line.push_back('\n');
-    WriteStandardOutput(line);
-  }
+  ReportCount(i, n);
   return true;
+}
+
+void CFileMode::ReportCount(std::size_t i, std::uint32_t n) const {
+  if (!settings_.file_counts || n == 0) return;
+  narrow_buffer line("\n## ");
+  line.append_number(n, 10);
+  line.append(" replacements in file: ");
+  line.append(files_[i]);
+  line.push_back('\n');
+  WriteStandardOutput(line);
+}
+
+narrow_buffer CFileMode::GetDiffName(std::size_t i) const {
+  return DiffName(files_[i], current_folder_);
 }
 
 }  // namespace Velk

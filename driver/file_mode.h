@@ -1,5 +1,6 @@
 // File mode: the input set collected from the file patterns, each file read
-// whole, and the write-back with its per-file report and error policy.
+// whole, and the write-back (or under "-diff" the name a preview shows) with
+// its per-file report and error policy.
 // Failures to read or write one file are reported on standard error with an
 // "[ERROR] " line; the run goes on, or ends under "-errstop".
 #pragma once
@@ -32,9 +33,17 @@ class CFileMode {
   // case the count is not added to the total.
   bool WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n);
 
+  // The per-file count line for file i after n replacements ("-frc"; none
+  // for n = 0).
+  void ReportCount(std::size_t i, std::uint32_t n) const;
+
+  // File i's name in a diff: relative to the current folder when below it.
+  narrow_buffer GetDiffName(std::size_t i) const;
+
  private:
   const RUN_SETTINGS& settings_;
   std::vector<narrow_buffer> files_;
+  narrow_buffer current_folder_;  // full, ending in "/"
 };
 
 }  // namespace Velk
