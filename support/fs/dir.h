@@ -18,10 +18,16 @@
 #include <vector>
 
 #include "support/core/basic_buffer.h"
+#include "support/os/file_identity.h"
 
 namespace Velk {
 
 using FileList = std::vector<narrow_buffer>;
+
+// Which file was read and how it was when read: carried from ReadFile to
+// WriteFile so that the write-back replaces that same file, and only if no
+// one changed it meanwhile. Opaque above the OS layer.
+using FILE_IDENTITY = os::file_identity;
 
 class CDir {
  public:
@@ -64,13 +70,19 @@ class CDir {
   static narrow_buffer GetPwd();
   static void MakeDir(const narrow_buffer& path, bool recursive);
 
-  // Replaces out by the whole contents of the regular file path.
-  static void ReadFile(const narrow_buffer& path, narrow_buffer& out);
+  // Replaces out by the whole contents of the regular file path; with
+  // identity, also records which file that was and how it was.
+  static void ReadFile(const narrow_buffer& path, narrow_buffer& out,
+                       FILE_IDENTITY* identity = nullptr);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.
+  // Given the identity that ReadFile recorded, the file that was read is
+  // replaced (a symbolic link is not followed again), only if it is still
+  // as it was read: a file changed, removed or replaced meanwhile is left
+  // alone and the write throws. Without it, a missing file is created.
   static void WriteFile(const narrow_buffer& path, const narrow_buffer& data,
-                        bool flush, bool append);
+                        bool flush, bool append, const FILE_IDENTITY* identity = nullptr);
 
  private:
   bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;

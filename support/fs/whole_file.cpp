@@ -36,7 +36,7 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 
 }  // namespace
 
-void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out) {
+void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, FILE_IDENTITY* identity) {
   out.clear();
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
@@ -48,42 +48,76 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out) {
 
   out.reserve_exact(size + 1);
   out.set_length(file.Read(out.data(), std::uint32_t(size)));
-  if (out.length() < size) return;  // the file shrank meanwhile: that is all
-
-  // A file that grew since its size was taken is read to its end, so that
-  // writing the result back never cuts off the newer bytes.
-  char more[4096];
-  while (const std::uint32_t count = file.Read(more, sizeof more)) {
-    if (out.length() + std::uint64_t(count) > kMaxContent)
-      ThrowTooLarge(file.GetPath(), out.length() + std::uint64_t(count));
-    out.append(more, count);
+  if (out.length() == size) {
+    // A file that grew since its size was taken is read to its end.
+    char more[4096];
+    while (const std::uint32_t count = file.Read(more, sizeof more)) {
+      if (out.length() + std::uint64_t(count) > kMaxContent)
+        ThrowTooLarge(file.GetPath(), out.length() + std::uint64_t(count));
+      out.append(more, count);
+    }
+  }
+  if (identity) {
+    if (const int error = os::get_file_identity(file.GetHandle(), file.GetPath().c_str(), *identity))
+      throw sysfileExp(7, message_builder("CDir::ReadFile - error reading file : no file status")
+                              .detail("file name", file.GetPath())
+                              .os_error("sys error", "error desc", error)
+                              .str());
+    // What was read, not what the file holds now: a file that grew or
+    // shrank after the read no longer matches, and is not overwritten.
+    identity->size = out.length();
   }
 }
 
 void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool flush,
-                     bool append) {
+                     bool append, const FILE_IDENTITY* identity) {
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::WriteFile - write what ?"));
 
-  // Opening for writing first proves that the file may be written: a file
-  // the user may not write is never replaced behind its permissions.
-  CSysFile file;
-  file.Open(path, GENERIC_WRITE, OPEN_ALWAYS, 0, FILE_ATTRIBUTE_NORMAL, 0);
-  RequireRegularFile(file, 9, "CDir::WriteFile - error writing file : not a regular file");
-
-  if (append) {
-    file.SeekFromEnd(0);
-    file.Write(data.c_str(), data.length());
-    if (flush) file.Flush();
-    return;
+  narrow_buffer full_path = path;
+  FILE_IDENTITY opened;
+  if (identity && !append) {
+    ConvToFullPath(full_path);
+  } else {
+    // Opening for writing first proves that the file may be written: a
+    // file the user may not write is never replaced behind its permissions.
+    CSysFile file;
+    file.Open(path, GENERIC_WRITE, OPEN_ALWAYS, 0, FILE_ATTRIBUTE_NORMAL, 0);
+    RequireRegularFile(file, 9, "CDir::WriteFile - error writing file : not a regular file");
+    if (append) {
+      file.SeekFromEnd(0);
+      file.Write(data.c_str(), data.length());
+      if (flush) file.Flush();
+      return;
+    }
+    if (const int error = os::get_file_identity(file.GetHandle(), file.GetPath().c_str(), opened))
+      throw sysfileExp(9, message_builder("CDir::WriteFile - error writing file : no file status")
+                              .detail("file name", file.GetPath())
+                              .os_error("sys error", "error desc", error)
+                              .str());
+    full_path = file.GetPath();
+    identity = &opened;
   }
+
   os::replace_failure failure;
-  if (!os::replace_file_contents(file.GetHandle(), file.GetPath().c_str(), data.c_str(),
-                                 data.length(), flush, failure))
-    throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
-                            .detail("file name", file.GetPath())
-                            .detail("failed step", failure.step)
-                            .os_error("sys error", "error desc", failure.error)
-                            .str());
+  switch (os::replace_file_contents(*identity, data.c_str(), data.length(), flush, failure)) {
+    case os::replace_result::replaced:
+      return;
+    case os::replace_result::changed:
+      throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
+                              .detail("file name", full_path)
+                              .detail("failed step", failure.step)
+                              .detail("error desc",
+                                      narrow_buffer("the file changed while it was being "
+                                                    "processed: ") +
+                                          narrow_buffer(failure.change))
+                              .str());
+    case os::replace_result::failed:
+      throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
+                              .detail("file name", full_path)
+                              .detail("failed step", failure.step)
+                              .os_error("sys error", "error desc", failure.error)
+                              .str());
+  }
 }
 
 void InstallWriteBackSignalHandlers() { os::install_replace_signal_handlers(); }
