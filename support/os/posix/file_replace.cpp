@@ -125,8 +125,11 @@ std::int64_t nanoseconds(const struct timespec& time) {
 
 // What happened to the file since it was read; nullptr when nothing did.
 const char* change_since_read(const file_identity& read, const struct stat& now) {
-  if (std::uint64_t(now.st_dev) != read.volume || std::uint64_t(now.st_ino) != read.file_number)
-    return S_ISLNK(now.st_mode) ? "a symbolic link took its name" : "another file took its name";
+  // The kind first: a removed file's number may pass on to its successor.
+  if (S_ISLNK(now.st_mode)) return "a symbolic link took its name";
+  if (!S_ISREG(now.st_mode) || std::uint64_t(now.st_dev) != read.volume ||
+      std::uint64_t(now.st_ino) != read.file_number)
+    return "another file took its name";
   if (std::uint64_t(now.st_size) != read.size || nanoseconds(now.st_mtim) != read.modified_ns)
     return "its contents were changed";
   if (nanoseconds(now.st_ctim) != read.changed_ns) return "its attributes were changed";
