@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/core/basic_buffer.h"
+#include "support/fs/sys_file.h"
 #include "support/os/file_identity.h"
 
 namespace Velk {
@@ -26,8 +27,13 @@ using FileList = std::vector<narrow_buffer>;
 
 // Which file was read and how it was when read: carried from ReadFile to
 // WriteFile so that the write-back replaces that same file, and only if no
-// one changed it meanwhile. Opaque above the OS layer.
-using FILE_IDENTITY = os::file_identity;
+// one changed it meanwhile. The file stays open until the record is
+// released or filled again: the open handle is the symbolic links resolved
+// once, at the read.
+struct FILE_IDENTITY {
+  CSysFile file;
+  os::file_identity state;
+};
 
 class CDir {
  public:

@@ -23,10 +23,11 @@ constexpr std::uint64_t kMaxContent = narrow_buffer::max_size - 1;
 
 // Refuses folders, FIFOs, devices and sockets: reading one could block for
 // ever or never end, and replacing one makes no sense. Returns the size.
-std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* head) {
+std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* head,
+                                 os::file_identity* identity = nullptr) {
   const char* kind = "";
   std::uint64_t size = 0;
-  if (!file.IsRegularFile(kind, &size))
+  if (!file.IsRegularFile(kind, &size, identity))
     throw sysfileExp(code, message_builder(head)
                                .detail("file name", file.GetPath())
                                .detail("file type", kind)
@@ -38,12 +39,16 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 
 void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, FILE_IDENTITY* identity) {
   out.clear();
+  if (identity) *identity = FILE_IDENTITY();
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
   CSysFile file;
   file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
-  const std::uint64_t size =
-      RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file");
+  // The identity is taken before the read: a change made while reading
+  // shows at the write-back.
+  os::file_identity state;
+  const std::uint64_t size = RequireRegularFile(
+      file, 7, "CDir::ReadFile - error reading file : not a regular file", &state);
   if (size > kMaxContent) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
@@ -58,14 +63,11 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, FILE_IDENTITY
     }
   }
   if (identity) {
-    if (const int error = os::get_file_identity(file.GetHandle(), file.GetPath().c_str(), *identity))
-      throw sysfileExp(7, message_builder("CDir::ReadFile - error reading file : no file status")
-                              .detail("file name", file.GetPath())
-                              .os_error("sys error", "error desc", error)
-                              .str());
-    // What was read, not what the file holds now: a file that grew or
-    // shrank after the read no longer matches, and is not overwritten.
-    identity->size = out.length();
+    // What was read, not what the file held: one that grew or shrank while
+    // it was read no longer matches and is not overwritten.
+    state.size = out.length();
+    identity->file = file;
+    identity->state = state;
   }
 }
 
@@ -80,26 +82,24 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
   } else {
     // Opening for writing first proves that the file may be written: a
     // file the user may not write is never replaced behind its permissions.
-    CSysFile file;
+    CSysFile& file = opened.file;
     file.Open(path, GENERIC_WRITE, OPEN_ALWAYS, 0, FILE_ATTRIBUTE_NORMAL, 0);
-    RequireRegularFile(file, 9, "CDir::WriteFile - error writing file : not a regular file");
+    RequireRegularFile(file, 9, "CDir::WriteFile - error writing file : not a regular file",
+                       &opened.state);
     if (append) {
       file.SeekFromEnd(0);
       file.Write(data.c_str(), data.length());
       if (flush) file.Flush();
       return;
     }
-    if (const int error = os::get_file_identity(file.GetHandle(), file.GetPath().c_str(), opened))
-      throw sysfileExp(9, message_builder("CDir::WriteFile - error writing file : no file status")
-                              .detail("file name", file.GetPath())
-                              .os_error("sys error", "error desc", error)
-                              .str());
     full_path = file.GetPath();
     identity = &opened;
   }
 
   os::replace_failure failure;
-  switch (os::replace_file_contents(*identity, data.c_str(), data.length(), flush, failure)) {
+  switch (os::replace_file_contents(identity->file.GetHandle(), identity->state,
+                                    full_path.c_str(), data.c_str(), data.length(), flush,
+                                    failure)) {
     case os::replace_result::replaced:
       return;
     case os::replace_result::changed:

@@ -1,9 +1,10 @@
 // Replacing a file's contents so that they are never lost, given the
 // identity of the file as it was read (file_identity.h).
 //
-// The file is found again where it was read, by its folder's handle (a
-// symbolic link was resolved at the read and is not followed again), and
-// it must still be that file, unchanged: same volume and file number, same
+// The file is found again through the handle it was read by (a symbolic
+// link was resolved when it was opened and is not followed again), and is
+// replaced in its own folder, by the folder's handle. It must still be
+// that file, unchanged: same volume and file number, same
 // size, same change times. Otherwise nothing is written and the result is
 // `changed`: a file another process modified, removed, or replaced by a
 // newer version or a link is left as that process left it. A file that no
@@ -33,6 +34,7 @@
 
 #include <cstddef>
 
+#include "support/os/file.h"
 #include "support/os/file_identity.h"
 
 namespace Velk::os {
@@ -45,10 +47,13 @@ struct replace_failure {
   const char* change = "";  // with `changed`: what happened to the file
 };
 
-// flush syncs the new contents to the device before they replace the old
-// ones.
-replace_result replace_file_contents(const file_identity& read, const void* data,
-                                     std::size_t size, bool flush, replace_failure& failure);
+// read_handle is the file as it was read, still open, and read its identity
+// then. path names it (a full path); it is used only where the system
+// cannot tell the location of an open handle. flush syncs the new contents
+// to the device before they replace the old ones.
+replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
+                                     const char* path, const void* data, std::size_t size,
+                                     bool flush, replace_failure& failure);
 
 // Call once at start-up: SIGINT, SIGTERM, SIGHUP and SIGQUIT (unless
 // ignored) then remove a live named temporary file before ending the

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -123,13 +124,16 @@ std::int64_t nanoseconds(const struct timespec& time) {
   return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
+const char kLinkTookName[] = "a symbolic link took its name";
+const char kOtherTookName[] = "another file took its name";
+
 // What happened to the file since it was read; nullptr when nothing did.
 const char* change_since_read(const file_identity& read, const struct stat& now) {
   // The kind first: a removed file's number may pass on to its successor.
-  if (S_ISLNK(now.st_mode)) return "a symbolic link took its name";
+  if (S_ISLNK(now.st_mode)) return kLinkTookName;
   if (!S_ISREG(now.st_mode) || std::uint64_t(now.st_dev) != read.volume ||
       std::uint64_t(now.st_ino) != read.file_number)
-    return "another file took its name";
+    return kOtherTookName;
   if (std::uint64_t(now.st_size) != read.size || nanoseconds(now.st_mtim) != read.modified_ns)
     return "its contents were changed";
   if (nanoseconds(now.st_ctim) != read.changed_ns) return "its attributes were changed";
@@ -164,6 +168,37 @@ bool still_as_read(int folder, const std::string& name, const file_identity& rea
 
 replace_result check_result(const replace_failure& failure) {
   return failure.error ? replace_result::failed : replace_result::changed;
+}
+
+// Where the file open as fd lives now: its full path, every link resolved.
+// The open handle knows; path, resolved afresh, stands in only where /proc
+// is missing (the identity check then proves it is the same file).
+std::string handle_location(int fd, const char* path) {
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  std::vector<char> target(PATH_MAX);
+  for (;;) {
+    const ssize_t n = ::readlink(self, target.data(), target.size());
+    if (n < 0) break;
+    if (std::size_t(n) < target.size()) {
+      std::string location(target.data(), std::size_t(n));
+      // The name the file was opened by is gone (removed, or another file
+      // renamed over it): the check at that name tells what took its place.
+      static const std::string deleted = " (deleted)";
+      struct stat status;
+      if (location.size() > deleted.size() &&
+          location.compare(location.size() - deleted.size(), deleted.size(), deleted) == 0 &&
+          ::lstat(location.c_str(), &status) != 0)
+        location.resize(location.size() - deleted.size());
+      return location;
+    }
+    target.resize(target.size() * 2);
+  }
+  char* resolved = ::realpath(path, nullptr);
+  if (!resolved) return std::string();
+  std::string location(resolved);
+  std::free(resolved);
+  return location;
 }
 
 // --- extended attributes ---------------------------------------------------
@@ -421,9 +456,10 @@ replace_result rewrite_in_place(int folder, const std::string& name, int fd,
 
 }  // namespace
 
-replace_result replace_file_contents(const file_identity& read, const void* data,
-                                     std::size_t size, bool flush, replace_failure& failure) {
-  const std::string& location = read.location;
+replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
+                                     const char* path, const void* data, std::size_t size,
+                                     bool flush, replace_failure& failure) {
+  const std::string location = handle_location(read_handle, path);
   const std::string::size_type slash = location.rfind('/');
   if (location.empty() || location[0] != '/' || slash + 1 == location.size()) {
     failure = {"find the file's folder", ENOENT, ""};
@@ -447,7 +483,7 @@ replace_result replace_file_contents(const file_identity& read, const void* data
       ::openat(folder.get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     if (errno == ENOENT) return report_change(failure, kRemoved);
-    if (errno == ELOOP) return report_change(failure, "a symbolic link took its name");
+    if (errno == ELOOP) return report_change(failure, kLinkTookName);
     failure = {"open the file for writing", errno, ""};
     return replace_result::failed;
   }

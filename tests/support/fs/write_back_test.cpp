@@ -381,7 +381,7 @@ TEST(WriteBackChangeTest, AFileThatGrewAfterTheReadIsNotCutShort) {
   narrow_buffer content;
   FILE_IDENTITY identity;
   CDir::ReadFile(B(tree / "f"), content, &identity);
-  identity.size = 3;  // as if the file had grown after the first 3 bytes were read
+  identity.state.size = 3;  // as if the file had grown after the first 3 bytes were read
   EXPECT_THROW(CDir::WriteFile(B(tree / "f"), B("x"), false, false, &identity), sysfileExp);
   EXPECT_EQ(ReadAll(tree / "f"), "original");
 }
