@@ -70,5 +70,8 @@ enum class replace_moment {
 };
 using replace_probe = void (*)(replace_moment moment);
 void set_replace_probe(replace_probe probe);
+// Test seam: false makes every temporary file a named one, as on file
+// systems without unnamed files.
+void allow_unnamed_temp_files(bool allow);
 
 }  // namespace Velk::os

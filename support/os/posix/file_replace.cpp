@@ -26,6 +26,7 @@ namespace Velk::os {
 namespace {
 
 replace_probe g_probe = nullptr;
+bool g_unnamed_allowed = true;
 
 void probe(replace_moment moment) {
   if (g_probe) g_probe(moment);
@@ -274,7 +275,7 @@ class temp_file {
   // nothing behind. False where the file system cannot make one.
   bool create_unnamed() {
 #ifdef O_TMPFILE
-    fd_ = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (g_unnamed_allowed) fd_ = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
 #endif
     return fd_ >= 0;
   }
@@ -524,5 +525,7 @@ void install_replace_signal_handlers() {
 }
 
 void set_replace_probe(replace_probe probe) { g_probe = probe; }
+
+void allow_unnamed_temp_files(bool allow) { g_unnamed_allowed = allow; }
 
 }  // namespace Velk::os

@@ -128,21 +128,43 @@ TEST(WriteBackSignalTest, InterruptsDuringAnInPlaceRewriteWaitUntilTheFileIsWhol
 }
 
 TEST(WriteBackSignalTest, KilledOrInterruptedBeforeTheRenameLeavesOnlyTheOriginal) {
-  // The new contents are complete in the temporary file, which has no
-  // name yet: even SIGKILL leaves nothing behind.
-  for (const int signal_number : {SIGKILL, SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
-    TempTree tree;
-    tree.file("f", "original");
-    const int status = StatusOfChild([&] {
-      InstallWriteBackSignalHandlers();
-      WithStrike(os::replace_moment::before_check, [&] { ::kill(::getpid(), signal_number); },
-                 [&] { ReadAndWrite(tree / "f", "replacement"); });
-    });
-    ASSERT_TRUE(WIFSIGNALED(status)) << signal_number;
-    EXPECT_EQ(WTERMSIG(status), signal_number);
-    EXPECT_EQ(ReadAll(tree / "f"), "original") << signal_number;
-    EXPECT_EQ(Names(tree.path()), std::vector<std::string>{"f"}) << signal_number;
+  // The new contents are complete in the temporary file. Unnamed, it goes
+  // with the process even under SIGKILL; named (file systems without
+  // unnamed files), the interrupt handlers remove it.
+  for (const bool unnamed : {true, false}) {
+    for (const int signal_number : {SIGKILL, SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+      if (!unnamed && signal_number == SIGKILL) continue;  // nothing can clean up
+      TempTree tree;
+      tree.file("f", "original");
+      const int status = StatusOfChild([&] {
+        InstallWriteBackSignalHandlers();
+        os::allow_unnamed_temp_files(unnamed);
+        WithStrike(os::replace_moment::before_check, [&] { ::kill(::getpid(), signal_number); },
+                   [&] { ReadAndWrite(tree / "f", "replacement"); });
+      });
+      const std::string where = std::to_string(signal_number) + (unnamed ? " unnamed" : " named");
+      ASSERT_TRUE(WIFSIGNALED(status)) << where;
+      EXPECT_EQ(WTERMSIG(status), signal_number) << where;
+      EXPECT_EQ(ReadAll(tree / "f"), "original") << where;
+      EXPECT_EQ(Names(tree.path()), std::vector<std::string>{"f"}) << where;
+    }
   }
+}
+
+TEST(WriteBackSignalTest, NamedTemporaryFilesReplaceAsUnnamedOnesDo) {
+  os::allow_unnamed_temp_files(false);
+  TempTree tree;
+  tree.file("f", "original");
+  ::chmod((tree / "f").c_str(), 0604);
+  const ino_t inode = Inode(tree / "f");
+  ReadAndWrite(tree / "f", "replacement");
+  os::allow_unnamed_temp_files(true);
+  struct stat status {};
+  ::stat((tree / "f").c_str(), &status);
+  EXPECT_EQ(ReadAll(tree / "f"), "replacement");
+  EXPECT_NE(status.st_ino, inode);
+  EXPECT_EQ(status.st_mode & 07777, 0604u);
+  EXPECT_EQ(Names(tree.path()), std::vector<std::string>{"f"});
 }
 
 // --- metadata ---------------------------------------------------------------------
