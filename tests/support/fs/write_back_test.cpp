@@ -11,7 +11,11 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
