@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,15 @@ std::vector<std::string> Listing(const std::string& dir) {
 }
 
 using Clock = std::chrono::steady_clock;
+
+// Whether child process pid has ended (it stays a zombie until waited for).
+bool Ended(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const auto close = text.rfind(')');
+  return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z';
+}
 
 TEST(HostileInputTest, PatternsTheEngineCannotTakeAreRefusedWithAReason) {
   const std::string prefix = "[ERROR] invalid regular expression: ";
@@ -178,7 +188,10 @@ TEST(HostileInputTest, InterruptDuringALargeRewriteLeavesNoTemporaryFile) {
       dir.Write("big.txt", original);
       bool struck_during_write = false;
       const RunResult r = RunRplcWith({"big.txt", "-f=x", "-t=yy"}, dir.path(), [&](int pid) {
-        for (int wait = 0; wait < 20000; ++wait) {
+        // Until the temporary file shows or rplc has ended (a slow build
+        // takes long to reach the write).
+        const auto begin = Clock::now();
+        while (!Ended(pid) && Clock::now() - begin < std::chrono::seconds(120)) {
           if (Listing(dir.path()).size() > 1 || Velk::test::HoldsUnnamedFile(pid, dir.path())) {
             struck_during_write = true;
             break;
