@@ -1,4 +1,6 @@
 // CDir: whole-file read and write.
+#include <algorithm>
+
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
@@ -9,9 +11,6 @@
 namespace Velk {
 
 namespace {
-
-// The largest content the buffer holds with room for its terminator.
-constexpr std::uint64_t kMaxContent = narrow_buffer::max_size - 1;
 
 [[noreturn]] void ThrowTooLarge(const narrow_buffer& path, std::uint64_t size) {
   throw sysfileExp(17, message_builder("CDir::ReadFile - error reading file : file too large")
@@ -37,7 +36,10 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 
 }  // namespace
 
-void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, FILE_IDENTITY* identity) {
+void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
+                    FILE_IDENTITY* identity) {
+  // The buffer needs room for its terminator.
+  const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
   if (identity) *identity = FILE_IDENTITY();
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
@@ -49,7 +51,7 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, FILE_IDENTITY
   os::file_identity state;
   const std::uint64_t size = RequireRegularFile(
       file, 7, "CDir::ReadFile - error reading file : not a regular file", &state);
-  if (size > kMaxContent) ThrowTooLarge(file.GetPath(), size);
+  if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
   out.set_length(file.Read(out.data(), std::uint32_t(size)));
@@ -57,7 +59,7 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, FILE_IDENTITY
     // A file that grew since its size was taken is read to its end.
     char more[4096];
     while (const std::uint32_t count = file.Read(more, sizeof more)) {
-      if (out.length() + std::uint64_t(count) > kMaxContent)
+      if (out.length() + std::uint64_t(count) > max_content)
         ThrowTooLarge(file.GetPath(), out.length() + std::uint64_t(count));
       out.append(more, count);
     }
