@@ -73,7 +73,7 @@ void WithStrike(os::replace_moment moment, std::function<void()> strike, F&& f) 
 void ReadAndWrite(const std::string& path, const std::string& data) {
   narrow_buffer content;
   FILE_IDENTITY identity;
-  CDir::ReadFile(B(path), content, &identity);
+  CDir::ReadFile(B(path), content, narrow_buffer::max_size - 1, &identity);
   CDir::WriteFile(B(path), B(data), false, false, &identity);
 }
 
@@ -339,7 +339,7 @@ TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
         if (in_place) ::link((tree / "f").c_str(), (tree / "second").c_str());
         narrow_buffer content;
         FILE_IDENTITY identity;
-        CDir::ReadFile(B(tree / "f"), content, &identity);
+        CDir::ReadFile(B(tree / "f"), content, narrow_buffer::max_size - 1, &identity);
         if (!during_write) row.change(tree);
         std::string message;
         int code = 0;
@@ -382,7 +382,7 @@ TEST(WriteBackChangeTest, TheFileThatWasReadIsWrittenThoughTheLinkNowLeadsElsewh
   for (const char* path : {"link", "folder/f"}) {
     narrow_buffer content;
     FILE_IDENTITY identity;
-    CDir::ReadFile(B(tree / path), content, &identity);
+    CDir::ReadFile(B(tree / path), content, narrow_buffer::max_size - 1, &identity);
     // The links are pointed elsewhere between the read and the write.
     ::unlink((tree / "link").c_str());
     tree.link("other/f", "link");
@@ -406,7 +406,7 @@ TEST(WriteBackChangeTest, AFileThatGrewAfterTheReadIsNotCutShort) {
   tree.file("f", "original");
   narrow_buffer content;
   FILE_IDENTITY identity;
-  CDir::ReadFile(B(tree / "f"), content, &identity);
+  CDir::ReadFile(B(tree / "f"), content, narrow_buffer::max_size - 1, &identity);
   identity.state.size = 3;  // as if the file had grown after the first 3 bytes were read
   EXPECT_THROW(CDir::WriteFile(B(tree / "f"), B("x"), false, false, &identity), sysfileExp);
   EXPECT_EQ(ReadAll(tree / "f"), "original");
