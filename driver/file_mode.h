@@ -10,6 +10,7 @@
 #include "driver/arg_list.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
+#include "support/fs/dir.h"
 
 namespace Velk {
 
@@ -39,6 +40,7 @@ class CFileMode {
  private:
   const RUN_SETTINGS& settings_;
   std::vector<narrow_buffer> files_;
+  FILE_IDENTITY read_identity_;  // of the file read last, for its write-back
 };
 
 }  // namespace Velk
