@@ -11,6 +11,7 @@
 #include "driver/arg_list.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
+#include "support/fs/dir.h"
 
 namespace Velk {
 
@@ -47,6 +48,7 @@ class CFileMode {
  private:
   const RUN_SETTINGS& settings_;
   std::vector<narrow_buffer> files_;
+  FILE_IDENTITY read_identity_;  // of the file read last, for its write-back
   narrow_buffer current_folder_;  // full, ending in "/"
 };
 
