@@ -1,0 +1,223 @@
+#include "driver/ordered_file_pool.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+
+#include "support/core/thread.h"
+
+namespace Velk {
+
+namespace {
+
+constexpr std::size_t kNoJob = std::size_t(-1);
+
+// For each job, the nearest earlier job with the same name, or kNoJob.
+std::vector<std::size_t> EarlierSameName(const std::vector<narrow_buffer>& names) {
+  std::vector<std::size_t> earlier(names.size(), kNoJob);
+  std::unordered_map<std::string_view, std::size_t> last;
+  last.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string_view name(names[i].c_str(), names[i].length());
+    auto [at, inserted] = last.try_emplace(name, i);
+    if (!inserted) {
+      earlier[i] = at->second;
+      at->second = i;
+    }
+  }
+  return earlier;
+}
+
+}  // namespace
+
+// Everything the workers and the emitter share, guarded by one mutex. Jobs
+// are handed out in list order; job i uses slot i % slots.size(), which the
+// window rule frees in time: job i is taken only once job i - slots.size()
+// has been emitted.
+struct COrderedFilePool::STATE {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::size_t> earlier_same_name;
+  std::vector<FILE_JOB_RESULT> slots;
+  std::vector<std::uint8_t> finished;  // per job: Prepare and Commit are over
+  std::size_t next_to_take = 0;
+  std::size_t emitted = 0;    // jobs 0 .. emitted-1 are emitted
+  std::size_t committed = 0;  // with stop_on_failure: jobs before it committed
+  bool stopping = false;      // no job is taken or committed any more
+};
+
+class COrderedFilePool::CWorker : public TThread {
+ public:
+  CWorker(COrderedFilePool& pool, TFileWork& work, unsigned number)
+      : pool_(pool), work_(work), number_(number) {}
+  ~CWorker() override { Wait(); }
+
+  std::uint32_t Run() override {
+    pool_.__WorkerLoop(work_, number_);
+    return 0;
+  }
+
+ private:
+  COrderedFilePool& pool_;
+  TFileWork& work_;
+  unsigned number_;
+};
+
+COrderedFilePool::COrderedFilePool(const std::vector<narrow_buffer>& names,
+                                   const FILE_POOL_OPTIONS& options)
+    : names_(names), options_(options) {}
+
+COrderedFilePool::~COrderedFilePool() { delete state_; }
+
+bool COrderedFilePool::Run(TFileWork& work) {
+  if (options_.threads <= 1 || names_.size() <= 1) return __RunHere(work);
+  return __RunOnWorkers(work);
+}
+
+bool COrderedFilePool::__RunHere(TFileWork& work) {
+  FILE_JOB_RESULT result;
+  work.WorkerStarts(0);
+  struct ends {
+    TFileWork& work;
+    ~ends() { work.WorkerEnds(0); }
+  } at_end{work};
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    result.content.clear();
+    result.messages.clear();
+    result.count = 0;
+    result.failed = false;
+    work.Prepare(0, i, result);
+    if (!result.failed) work.Commit(0, i, result);
+    work.Emit(i, result);
+    if (result.failed && options_.stop_on_failure) return false;
+  }
+  return true;
+}
+
+bool COrderedFilePool::__RunOnWorkers(TFileWork& work) {
+  const std::size_t jobs = names_.size();
+  const unsigned workers = unsigned(std::min<std::size_t>(options_.threads, jobs));
+  const unsigned per_worker = options_.files_in_flight_per_worker ? options_.files_in_flight_per_worker : 1;
+
+  delete state_;
+  state_ = new STATE;
+  STATE& s = *state_;
+  s.earlier_same_name = EarlierSameName(names_);
+  s.slots.resize(std::min<std::size_t>(std::size_t(workers) * per_worker, jobs));
+  s.finished.assign(jobs, 0);
+
+  // Stops the workers and waits for their end however Run leaves.
+  std::vector<std::unique_ptr<CWorker>> threads;
+  struct stopper {
+    STATE& s;
+    std::vector<std::unique_ptr<CWorker>>& threads;
+    ~stopper() {
+      {
+        std::lock_guard<std::mutex> hold(s.mutex);
+        s.stopping = true;
+      }
+      s.changed.notify_all();
+      threads.clear();  // each worker's destructor waits for its end
+    }
+  } stop_all{s, threads};
+
+  for (unsigned w = 0; w < workers; ++w) {
+    threads.push_back(std::make_unique<CWorker>(*this, work, w));
+    threads.back()->Create();
+    threads.back()->Resume();
+  }
+
+  for (std::size_t i = 0; i < jobs; ++i) {
+    FILE_JOB_RESULT& result = s.slots[i % s.slots.size()];
+    {
+      std::unique_lock<std::mutex> hold(s.mutex);
+      s.changed.wait(hold, [&] { return s.finished[i] != 0; });
+    }
+    if (result.error) std::rethrow_exception(result.error);
+    work.Emit(i, result);
+    const bool stop = result.failed && options_.stop_on_failure;
+    // The emitted job's buffers keep their storage for the slot's next job.
+    result.content.clear();
+    result.messages.clear();
+    {
+      std::lock_guard<std::mutex> hold(s.mutex);
+      s.emitted = i + 1;
+    }
+    s.changed.notify_all();
+    if (stop) return false;
+  }
+  return true;
+}
+
+void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
+  STATE& s = *state_;
+  const std::size_t jobs = names_.size();
+  const std::size_t window = s.slots.size();
+  std::exception_ptr start_error;
+  try {
+    work.WorkerStarts(worker);
+  } catch (...) {
+    start_error = std::current_exception();
+  }
+  std::unique_lock<std::mutex> hold(s.mutex);
+  for (;;) {
+    s.changed.wait(hold, [&] {
+      return s.stopping || s.next_to_take >= jobs || s.next_to_take < s.emitted + window;
+    });
+    if (s.stopping || s.next_to_take >= jobs) break;
+    const std::size_t i = s.next_to_take++;
+    // A second job on the same file reads what the first one wrote.
+    const std::size_t before = s.earlier_same_name[i];
+    if (before != kNoJob)
+      s.changed.wait(hold, [&] { return s.stopping || s.finished[before] != 0; });
+    if (s.stopping) break;
+    FILE_JOB_RESULT& result = s.slots[i % window];
+    hold.unlock();
+
+    result.count = 0;
+    result.failed = false;
+    result.error = nullptr;
+    try {
+      // A worker that could not start reports that in each of its jobs.
+      if (start_error) std::rethrow_exception(start_error);
+      work.Prepare(worker, i, result);
+    } catch (...) {
+      result.error = std::current_exception();
+    }
+    const bool commit = !result.failed && !result.error;
+    hold.lock();
+    // With stop_on_failure, commits happen in list order, each only after
+    // every earlier job succeeded; a job that failed still waits its turn,
+    // so the failure that stops the run is the first one in list order.
+    if (options_.stop_on_failure)
+      s.changed.wait(hold, [&] { return s.stopping || s.committed == i; });
+    // Stopping: an earlier job ended the run, so this one is never written
+    // and never emitted.
+    if (s.stopping) break;
+    hold.unlock();
+    if (commit) {
+      try {
+        work.Commit(worker, i, result);
+      } catch (...) {
+        result.error = std::current_exception();
+      }
+    }
+
+    hold.lock();
+    if (options_.stop_on_failure) {
+      if (result.failed || result.error)
+        s.stopping = true;
+      else
+        s.committed = i + 1;
+    }
+    s.finished[i] = 1;
+    s.changed.notify_all();
+  }
+  hold.unlock();
+  work.WorkerEnds(worker);
+}
+
+}  // namespace Velk
