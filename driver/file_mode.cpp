@@ -21,27 +21,37 @@ bool CFileMode::Collect(const CArgList& args) {
   return !files_.empty();
 }
 
-bool CFileMode::Read(std::size_t i, narrow_buffer& content) {
+bool CFileMode::Read(std::size_t i, narrow_buffer& content, narrow_buffer& messages) const {
   try {
     CDir::ReadFile(files_[i], content);
     return true;
   } catch (...) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] failed reading file: ") + files_[i]);
+    messages.append("[ERROR] failed reading file: ");
+    messages.append(files_[i]);
+    messages.push_back('\n');
     return false;
   }
 }
 
-bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n) {
+bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n,
+                          narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
     CDir::WriteFile(files_[i], content, false, false);
   } catch (const byExp& error) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] can't write to file: ") + files_[i]);
-    WriteErrorLine(narrow_buffer::literal("  ") + error.GetMessage());
+    messages.append("[ERROR] can't write to file: ");
+    messages.append(files_[i]);
+    messages.append("\n  ");
+    messages.append(error.GetMessage());
+    messages.push_back('\n');
     return false;
   }
-  if (settings_.file_counts) {
+  return true;
+}
+
+void CFileMode::ReportCount(std::size_t i, std::uint32_t n) const {
+  if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);
     line.append(" replacements in file: ");
@@ -49,7 +59,6 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint
     line.push_back('\n');
     WriteStandardOutput(line);
   }
-  return true;
 }
 
 }  // namespace Velk

@@ -4,47 +4,18 @@
 
 #include "driver/arg_list.h"
 #include "driver/file_mode.h"
+#include "driver/file_work.h"
 #include "driver/help_screen.h"
+#include "driver/ordered_file_pool.h"
+#include "driver/replace_step.h"
 #include "driver/run_settings.h"
 #include "driver/std_streams.h"
 #include "engine/compile_matcher.h"
-#include "engine/replace_all.h"
 #include "support/core/exceptions.h"
+#include "support/core/system_info.h"
 
 namespace Velk {
 namespace {
-
-// Replaces every match in content; an expanding loop builds the result in
-// scratch and the two buffers then exchange contents, so the result is in
-// content and scratch keeps the old storage for the next input.
-std::uint32_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
-                         narrow_buffer& content, narrow_buffer& scratch) {
-  std::uint32_t count = 0;
-  switch (settings.method) {
-    case FindMethod::Literal:
-      if (!settings.expand)
-        return replace_literal(content, settings.find_text, settings.replacement, 0, true);
-      count = replace_literal_expand(content, scratch, settings.find_text,
-                                     settings.replacement, 0);
-      break;
-    case FindMethod::LiteralNoCase:
-      if (!settings.expand)
-        return ireplace_literal(content, settings.find_text, settings.replacement, 0, true);
-      count = ireplace_literal_expand(content, scratch, settings.find_text,
-                                      settings.replacement, 0);
-      break;
-    case FindMethod::Regex:
-      if (!settings.expand)
-        return replace_regex(content, matcher, settings.replacement, false, false, true);
-      count = replace_regex_expand(content, scratch, matcher, settings.replacement,
-                                   false, false, true);
-      break;
-    case FindMethod::None:
-      return 0;
-  }
-  content.swap(scratch);
-  return count;
-}
 
 int Run(int argc, const char* const* argv) {
   const CArgList args(argc, argv, narrow_buffer::literal("-/"),
@@ -77,28 +48,26 @@ int Run(int argc, const char* const* argv) {
     }
   }
 
-  narrow_buffer content;
-  narrow_buffer scratch;
   std::uint32_t total = 0;
-  const std::size_t inputs = settings.stdio_mode ? 1 : files.GetFileCount();
-  for (std::size_t i = 0; i < inputs; ++i) {
-    content.clear();
-    if (settings.stdio_mode) {
-      ReadStandardInput(content);
-    } else if (!files.Read(i, content)) {
-      if (settings.stop_on_error) return -1;
-      continue;
-    }
-    if (content.empty()) continue;
-
-    const std::uint32_t count = ReplaceAll(settings, matcher, content, scratch);
-    if (settings.stdio_mode || settings.stdout_mode) {
+  if (settings.stdio_mode) {
+    narrow_buffer content;
+    narrow_buffer scratch;
+    ReadStandardInput(content);
+    // Empty input is skipped: nothing is written, not even a line feed.
+    if (!content.empty()) {
+      total = ReplaceAll(settings, matcher, content, scratch);
       WriteStandardOutput(content);
-    } else if (!files.WriteBack(i, content, count)) {
-      if (settings.stop_on_error) return -1;
-      continue;
     }
-    total += count;
+  } else {
+    // Files are read, replaced and written back on one worker per processor
+    // and reported in list order, as one thread would.
+    FILE_POOL_OPTIONS options;
+    options.threads = GetProcessorCount();
+    options.stop_on_failure = settings.stop_on_error;
+    CFileWork work(settings, files, matcher, options.threads);
+    COrderedFilePool pool(files.GetFiles(), options);
+    if (!pool.Run(work)) return -1;
+    total = work.GetTotal();
   }
 
   if (settings.total_count && total != 0) {

@@ -52,4 +52,8 @@ void WriteErrorLine(const narrow_buffer& text) {
   os::write_standard_stream(os::std_stream::error, line.c_str(), line.length());
 }
 
+void WriteErrorText(const narrow_buffer& lines) {
+  os::write_standard_stream(os::std_stream::error, lines.c_str(), lines.length());
+}
+
 }  // namespace Velk

@@ -9,8 +9,8 @@
 // On failure the original contents are intact (except for an I/O error in
 // the middle of an in-place rewrite, which no order of steps can prevent),
 // no temporary file is left behind, and the failed step and error number
-// are returned. Not thread-safe: one replacement at a time per process,
-// because the signal handlers know one temporary file.
+// are returned. Several threads may replace files at once (different
+// files); the signal handlers know every temporary file that exists.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +32,8 @@ bool replace_file_contents(file_handle original, const char* path, const void* d
                            std::size_t size, bool flush, replace_failure& failure);
 
 // Call once at start-up: SIGINT, SIGTERM and SIGHUP (unless ignored) then
-// remove a live temporary file before ending the process as they would
-// have; SIGXFSZ is ignored so that a file-size limit fails the write with
+// remove every live temporary file, of any thread, before ending the
+// process as they would have; SIGXFSZ is ignored so that a file-size limit fails the write with
 // EFBIG instead of killing the process half way.
 void install_replace_signal_handlers();
 

@@ -19,47 +19,80 @@ namespace Velk::os {
 
 namespace {
 
-// --- the one live temporary file, known to the signal handlers ----------
+// --- the live temporary files, known to the signal handlers --------------
+//
+// Several threads may each be writing a temporary file. Each registers its
+// path in a free slot for as long as the file may exist. A spin lock, which
+// is async-signal-safe, makes creating, renaming and removing a temporary
+// file one step with its registration: the handler takes the lock and
+// never gives it back, so no thread creates or renames a temporary file
+// after the handler has looked at the slots. A thread holds the cleanup
+// signals back while it holds the lock, so the handler never spins on a
+// lock its own thread holds.
 
-char g_temp_path[8192];
-volatile sig_atomic_t g_temp_live = 0;
+constexpr int kTempSlots = 128;
+struct TEMP_SLOT {
+  std::atomic<int> live{0};
+  char path[4096];
+};
+TEMP_SLOT g_temps[kTempSlots];
+std::atomic_flag g_temps_busy = ATOMIC_FLAG_INIT;
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free slots");
 
 const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+void lock_temps() {
+  while (g_temps_busy.test_and_set(std::memory_order_acquire)) {
+  }
+}
+void unlock_temps() { g_temps_busy.clear(std::memory_order_release); }
+
 extern "C" void RemoveTempAndDie(int signal_number) {
-  if (g_temp_live) ::unlink(g_temp_path);  // async-signal-safe
+  lock_temps();  // kept: nothing changes the temporary files any more
+  for (TEMP_SLOT& slot : g_temps)
+    if (slot.live.load(std::memory_order_acquire)) ::unlink(slot.path);  // async-signal-safe
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);  // delivered with the default action on return
 }
 
-// Holds the cleanup signals back while a temporary file is created,
-// renamed or removed, so that the registry and the file system agree
-// whenever a handler can run.
-class cleanup_signals_blocked {
+// Holds the cleanup signals back and takes the registry's lock while a
+// temporary file is created, renamed or removed, so that the registry and
+// the file system agree whenever a handler can look.
+class temp_registry_held {
  public:
-  cleanup_signals_blocked() {
+  temp_registry_held() {
     sigset_t set;
     sigemptyset(&set);
     for (int each : kCleanupSignals) sigaddset(&set, each);
     pthread_sigmask(SIG_BLOCK, &set, &old_);
+    lock_temps();
   }
-  ~cleanup_signals_blocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  ~temp_registry_held() {
+    unlock_temps();
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
 
  private:
   sigset_t old_;
 };
 
-bool register_temp(const std::string& path) {
-  if (path.size() >= sizeof g_temp_path) return false;
-  g_temp_live = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  g_temp_live = 1;
-  return true;
+// The slot now holding path, or -1 when the path is too long or every slot
+// is taken. Called with the registry held.
+int register_temp(const std::string& path) {
+  if (path.size() >= sizeof g_temps[0].path) return -1;
+  for (int i = 0; i < kTempSlots; ++i) {
+    TEMP_SLOT& slot = g_temps[i];
+    if (slot.live.load(std::memory_order_relaxed)) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.live.store(1, std::memory_order_release);
+    return i;
+  }
+  return -1;
 }
 
-void unregister_temp() { g_temp_live = 0; }
+void unregister_temp(int slot) {
+  if (slot >= 0) g_temps[slot].live.store(0, std::memory_order_release);
+}
 
 // --- helpers ---------------------------------------------------------------
 
@@ -118,13 +151,14 @@ class temp_file {
   // Creates "<folder>/.<name>.<unique>" exclusively, mode 0600, never
   // through a link. False when the folder refuses it.
   bool create(const std::string& folder, const std::string& name) {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
       char suffix[48];
       std::snprintf(suffix, sizeof suffix, ".rplc-%lx-%x", long(::getpid()), counter++);
       const std::string path = folder + "/." + name + suffix;
-      cleanup_signals_blocked blocked;
-      if (!register_temp(path)) return false;
+      temp_registry_held held;
+      slot_ = register_temp(path);
+      if (slot_ < 0) return false;
       const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd >= 0) {
         fd_ = fd;
@@ -132,7 +166,8 @@ class temp_file {
         return true;
       }
       const int error = errno;
-      unregister_temp();
+      unregister_temp(slot_);
+      slot_ = -1;
       if (error != EEXIST) return false;
     }
     return false;
@@ -149,9 +184,10 @@ class temp_file {
 
   // Renames over target; the temporary name is gone either way.
   int rename_over(const std::string& target) {
-    cleanup_signals_blocked blocked;
+    temp_registry_held held;
     if (::rename(path_.c_str(), target.c_str()) != 0) return errno;
-    unregister_temp();
+    unregister_temp(slot_);
+    slot_ = -1;
     path_.clear();
     return 0;
   }
@@ -159,14 +195,16 @@ class temp_file {
   void discard() {
     if (fd_ >= 0) close();
     if (path_.empty()) return;
-    cleanup_signals_blocked blocked;
+    temp_registry_held held;
     ::unlink(path_.c_str());
-    unregister_temp();
+    unregister_temp(slot_);
+    slot_ = -1;
     path_.clear();
   }
 
  private:
   int fd_ = -1;
+  int slot_ = -1;
   std::string path_;
 };
 

@@ -1,0 +1,68 @@
+#include "driver/file_work.h"
+
+#include "driver/replace_step.h"
+#include "driver/std_streams.h"
+#include "engine/compile_matcher.h"
+#include "engine/regex_engine.h"
+#include "support/core/thread_exit_hooks.h"
+
+namespace Velk {
+
+CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
+                     const Matcher& matcher, unsigned workers)
+    : settings_(settings),
+      files_(files),
+      matcher_(matcher),
+      caller_(std::this_thread::get_id()),
+      workers_(workers ? workers : 1) {}
+
+void CFileWork::WorkerStarts(unsigned worker) {
+  WORKER& own = workers_[worker];
+  if (settings_.method != FindMethod::Regex || matcher_.empty()) return;
+  if (std::this_thread::get_id() == caller_) {
+    own.matcher = matcher_;
+    return;
+  }
+  // The engine keeps state per thread; a library thread releases it when it
+  // ends, after WorkerEnds has released the thread's expression.
+  RegisterThreadExitHook(thread_exit_regex_engine, &release_regex_thread_state);
+  own.matcher = compile_matcher(settings_.find_text, settings_.ignore_case,
+                                !settings_.ignore_newline, true, true);
+}
+
+void CFileWork::WorkerEnds(unsigned worker) noexcept {
+  workers_[worker].matcher = Matcher();
+  workers_[worker].scratch = narrow_buffer();
+}
+
+void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+  if (!files_.Read(index, result.content, result.messages)) {
+    result.failed = true;
+    return;
+  }
+  // An empty file is skipped: no replacement, no output.
+  if (result.content.empty()) return;
+  WORKER& own = workers_[worker];
+  result.count = ReplaceAll(settings_, own.matcher, result.content, own.scratch);
+}
+
+void CFileWork::Commit(unsigned, std::size_t index, FILE_JOB_RESULT& result) {
+  if (settings_.stdout_mode) return;
+  if (!files_.WriteBack(index, result.content, result.count, result.messages))
+    result.failed = true;
+}
+
+void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
+  if (!result.messages.empty()) WriteErrorText(result.messages);
+  if (result.failed) {
+    any_failed_ = true;
+    return;
+  }
+  if (settings_.stdout_mode)
+    WriteStandardOutput(result.content);
+  else
+    files_.ReportCount(index, result.count);
+  total_ += result.count;
+}
+
+}  // namespace Velk
