@@ -1,6 +1,7 @@
 #include "driver/file_mode.h"
 
 #include "driver/std_streams.h"
+#include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 #include "support/fs/write_back.h"
@@ -23,7 +24,7 @@ bool CFileMode::Collect(const CArgList& args) {
 
 bool CFileMode::Read(std::size_t i, narrow_buffer& content, narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(files_[i], content);
+    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH);
     return true;
   } catch (...) {
     messages.append("[ERROR] failed reading file: ");

@@ -29,8 +29,8 @@ class CFileMode {
 
   const std::vector<narrow_buffer>& GetFiles() const { return files_; }
 
-  // Reads file i whole into content; false when the file cannot be read,
-  // with the error line (ending in a line feed) appended to messages.
+  // Reads file i whole into content; false when the file cannot be read or
+  // is longer than the engine takes, with the error line (ending in a line feed) appended to messages.
   bool Read(std::size_t i, narrow_buffer& content, narrow_buffer& messages) const;
 
   // Rewrites file i with content after n replacements; false when the write

@@ -10,20 +10,54 @@
 #include "driver/replace_step.h"
 #include "driver/run_settings.h"
 #include "driver/std_streams.h"
+#include "driver/switch_table.h"
 #include "engine/compile_matcher.h"
+#include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
 
 namespace Velk {
 namespace {
 
+// Writes one "[ERROR] unknown switch: " line per switch the driver does not
+// know; true when there was none.
+bool AllSwitchesKnown(const CArgList& args) {
+  bool known = true;
+  for (std::uint32_t k = 0; k < args.GetSwitchCount(); ++k) {
+    const ARG_ITEM& item = args.GetSwitch(k);
+    if (IsKnownSwitch(item.name)) continue;
+    WriteErrorLine(narrow_buffer::literal("[ERROR] unknown switch: ") + item.text);
+    known = false;
+  }
+  return known;
+}
+
+bool HasEmptyPattern(const CArgList& args) {
+  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j)
+    if (args.GetPattern(j).empty()) return true;
+  return false;
+}
+
 int Run(int argc, const char* const* argv) {
-  const CArgList args(argc, argv, narrow_buffer::literal("-/"),
-                      narrow_buffer::literal(":="), 1);
+  // "/" opens a switch only when a known switch name follows it: on POSIX
+  // it also begins every absolute path.
+  const CArgList args(argc, argv, narrow_buffer::literal("-/"), narrow_buffer::literal(":="),
+                      1, narrow_buffer::literal("/"), IsKnownSwitch);
+  // Every refusal below comes before anything is read or written.
+  if (!AllSwitchesKnown(args)) return -1;
   RUN_SETTINGS settings = ReadFindAndReplace(args);
-  if (WantsHelp(args, settings)) {
-    PrintHelp();
+  if (argc <= 1 || WantsHelp(args, settings)) {
+    PrintHelp(help_stream::output);
     return 0;
+  }
+  if (HasEmptyPattern(args)) {
+    WriteErrorLine(narrow_buffer::literal("[ERROR] empty file pattern"));
+    return -1;
+  }
+  if (const char* missing = MissingPart(args, settings)) {
+    WriteErrorLine(narrow_buffer::literal("[ERROR] ") + missing);
+    PrintHelp(help_stream::error);
+    return -1;
   }
   ReadOtherSwitches(args, settings);
 
@@ -52,7 +86,13 @@ int Run(int argc, const char* const* argv) {
   if (settings.stdio_mode) {
     narrow_buffer content;
     narrow_buffer scratch;
-    ReadStandardInput(content);
+    if (!ReadStandardInput(content, MAX_TEXT_LENGTH)) {
+      narrow_buffer line("[FATAL ERROR] standard input is too large: more than ");
+      line.append_number(MAX_TEXT_LENGTH, 10);
+      line.append(" bytes");
+      WriteErrorLine(line);
+      return -1;
+    }
     // Empty input is skipped: nothing is written, not even a line feed.
     if (!content.empty()) {
       total = ReplaceAll(settings, matcher, content, scratch);
@@ -68,6 +108,9 @@ int Run(int argc, const char* const* argv) {
     COrderedFilePool pool(files.GetFiles(), options);
     if (!pool.Run(work)) return -1;
     total = work.GetTotal();
+    // A file that could not be read or written fails the run, after all
+    // the others were done.
+    if (work.AnyFailed()) status = -1;
   }
 
   if (settings.total_count && total != 0) {

@@ -1,4 +1,6 @@
 // CDir: whole-file read and write.
+#include <algorithm>
+
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
@@ -9,9 +11,6 @@
 namespace Velk {
 
 namespace {
-
-// The largest content the buffer holds with room for its terminator.
-constexpr std::uint64_t kMaxContent = narrow_buffer::max_size - 1;
 
 [[noreturn]] void ThrowTooLarge(const narrow_buffer& path, std::uint64_t size) {
   throw sysfileExp(17, message_builder("CDir::ReadFile - error reading file : file too large")
@@ -36,7 +35,9 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 
 }  // namespace
 
-void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out) {
+void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length) {
+  // The buffer needs room for its terminator.
+  const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
@@ -44,7 +45,7 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out) {
   file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
   const std::uint64_t size =
       RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file");
-  if (size > kMaxContent) ThrowTooLarge(file.GetPath(), size);
+  if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
   out.set_length(file.Read(out.data(), std::uint32_t(size)));
@@ -54,7 +55,7 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out) {
   // writing the result back never cuts off the newer bytes.
   char more[4096];
   while (const std::uint32_t count = file.Read(more, sizeof more)) {
-    if (out.length() + std::uint64_t(count) > kMaxContent)
+    if (out.length() + std::uint64_t(count) > max_content)
       ThrowTooLarge(file.GetPath(), out.length() + std::uint64_t(count));
     out.append(more, count);
   }

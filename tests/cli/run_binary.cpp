@@ -56,9 +56,12 @@ namespace {
 
 RunResult Run(const std::vector<std::string>& args, const std::string& input,
               const std::string& cwd, const std::string& stdout_path, long file_size_limit,
-              const std::function<void(int)>& while_running) {
+              const std::function<void(int)>& while_running,
+              const std::string& stdin_path = "") {
   TempDir io;
-  const std::string in_path = io.Write("stdin", input);
+  const std::string in_path = stdin_path.empty() ? io.Write("stdin", input) : stdin_path;
+  // Opened here and inherited, so the child's reading moves this offset.
+  const int in = open(in_path.c_str(), O_RDONLY);
   const std::string out_path = stdout_path.empty() ? io.path() + "/stdout" : stdout_path;
   const std::string err_path = io.path() + "/stderr";
 
@@ -71,7 +74,6 @@ RunResult Run(const std::vector<std::string>& args, const std::string& input,
 
   const pid_t child = fork();
   if (child == 0) {
-    const int in = open(in_path.c_str(), O_RDONLY);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | (stdout_path.empty() ? O_TRUNC : 0), 0600);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0) _exit(120);
@@ -90,6 +92,8 @@ RunResult Run(const std::vector<std::string>& args, const std::string& input,
   int wait_status = 0;
   waitpid(child, &wait_status, 0);
   RunResult result;
+  result.stdin_read = in < 0 ? -1 : long(lseek(in, 0, SEEK_CUR));
+  if (in >= 0) close(in);
   if (stdout_path.empty()) result.out = Slurp(out_path);
   result.err = Slurp(err_path);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
@@ -103,6 +107,10 @@ RunResult RunRplc(const std::vector<std::string>& args, const std::string& input
                   const std::string& cwd, const std::string& stdout_path,
                   long file_size_limit) {
   return Run(args, input, cwd, stdout_path, file_size_limit, nullptr);
+}
+
+RunResult RunRplcOnStdin(const std::vector<std::string>& args, const std::string& stdin_path) {
+  return Run(args, "", "", "", -1, nullptr, stdin_path);
 }
 
 RunResult RunRplcWith(const std::vector<std::string>& args, const std::string& cwd,

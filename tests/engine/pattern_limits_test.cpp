@@ -32,7 +32,9 @@ std::string Check(const std::string& pattern, bool extended = true) {
 
 const char kTooDeep[] = "pattern nests too deeply (more than 100 levels)";
 const char kTooComplex[] = "pattern is too complex (more than 256 groups and repetitions)";
-const char kTooLong[] = "pattern is too long (more than 16384 characters)";
+const char kTooLong[] =
+    "pattern is too long: more than 16384 characters once escapes such as \\w are expanded (a "
+    "longer pattern takes too long to compile)";
 
 TEST(PatternLimitsTest, BoundsAndHowTheyAreCounted) {
   struct {
