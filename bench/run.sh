@@ -225,12 +225,36 @@ if wanted W3; then
   fi
   sh -c "$restore"
   run_one W3 "rplc -s" "$b" "tree:$T" $limit "'$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
+  # rplc works on one thread when it may run on one processor only.
+  one_cpu=$(python3 -c 'import os; print(min(os.sched_getaffinity(0)))')
+  run_one W3 "rplc -s, one processor" "$b" "tree:$T" $limit "taskset -c $one_cpu '$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
   run_one W3 "find -exec sed -i" "$b" "tree:$T" $limit "find . -type f -exec sed -i 's/$TX/$TY/g' {} +" "$restore"
   run_one W3 "find | xargs sd -s" "$b" "tree:$T" $limit "find . -type f -print0 | xargs -0 sd -s $TX $TY" "$restore"
   run_one W3 "rpl -R" "$b" "tree:$T" $limit "rpl -R -q -F --encoding utf-8 $TX $TY . 2>/dev/null" "$restore"
   run_one W3 "find -exec perl -pi" "$b" "tree:$T" $limit "find . -type f -exec perl -pi -e 's/$TX/$TY/g' {} +" "$restore"
   run_one W3 "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
   run_one W3 "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+fi
+
+if wanted W3; then
+  # The same files named one by one on the command line, against the quoted
+  # wildcard that names them all.
+  N="$work/names"
+  mkdir -p "$N"
+  python3 - "$N" "$TX" <<'PY'
+import sys
+root, literal = sys.argv[1], sys.argv[2]
+for i in range(5000):
+    with open("%s/n%04d.txt" % (root, i), "w") as f:
+        f.write(("line %d\n" % i) * 20 + (literal + "\n" if i % 100 == 0 else ""))
+PY
+  cp -r "$N" "$work/names-backup"
+  b=$(cd "$N" && find . -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
+  restore="cp -r '$work/names-backup/.' '$N/'"
+  cd "$N"
+  echo "W3 names: 5000 files named one by one, against the wildcard" >&2
+  run_one "W3 names" "rplc NAME... (5000)" "$b" "tree:$N" $limit "'$RPLC' n*.txt -f:$TX -t:$TY" "$restore"
+  run_one "W3 names" "rplc '*.txt'" "$b" "tree:$N" $limit "'$RPLC' '*.txt' -f:$TX -t:$TY" "$restore"
 fi
 
 if wanted W4; then

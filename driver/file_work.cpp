@@ -31,24 +31,29 @@ void CFileWork::WorkerStarts(unsigned worker) {
 }
 
 void CFileWork::WorkerEnds(unsigned worker) noexcept {
-  workers_[worker].matcher = Matcher();
-  workers_[worker].scratch = narrow_buffer();
+  workers_[worker] = WORKER();
 }
 
 void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
-  if (!files_.Read(index, result.content, result.messages)) {
+  // The text stays with the worker, which commits the job next; only a
+  // result for standard output travels to Emit in the job's slot.
+  WORKER& own = workers_[worker];
+  result.needs_commit = false;
+  if (!files_.Read(index, own.content, result.messages)) {
     result.failed = true;
     return;
   }
   // An empty file is skipped: no replacement, no output.
-  if (result.content.empty()) return;
-  WORKER& own = workers_[worker];
-  result.count = ReplaceAll(settings_, own.matcher, result.content, own.scratch);
+  if (own.content.empty()) return;
+  result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch);
+  if (settings_.stdout_mode)
+    result.content.swap(own.content);
+  else
+    result.needs_commit = result.count != 0;
 }
 
-void CFileWork::Commit(unsigned, std::size_t index, FILE_JOB_RESULT& result) {
-  if (settings_.stdout_mode) return;
-  if (!files_.WriteBack(index, result.content, result.count, result.messages))
+void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+  if (!files_.WriteBack(index, workers_[worker].content, result.count, result.messages))
     result.failed = true;
 }
 

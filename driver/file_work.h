@@ -40,6 +40,7 @@ class CFileWork : public TFileWork {
  private:
   struct WORKER {
     Matcher matcher;
+    narrow_buffer content;
     narrow_buffer scratch;
   };
 

@@ -1,6 +1,7 @@
 #include "driver/ordered_file_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -39,14 +40,20 @@ std::vector<std::size_t> EarlierSameName(const std::vector<narrow_buffer>& names
 // has been emitted.
 struct COrderedFilePool::STATE {
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable workers_wake;  // window, same-name and commit-turn waits
+  std::condition_variable emitter_wake;
   std::vector<std::size_t> earlier_same_name;
+  std::vector<std::uint8_t> named_again;  // per job: a later job waits for it
   std::vector<FILE_JOB_RESULT> slots;
   std::vector<std::uint8_t> finished;  // per job: Prepare and Commit are over
   std::size_t next_to_take = 0;
-  std::size_t emitted = 0;    // jobs 0 .. emitted-1 are emitted
-  std::size_t committed = 0;  // with stop_on_failure: jobs before it committed
-  bool stopping = false;      // no job is taken or committed any more
+  std::size_t emitted = 0;  // jobs 0 .. emitted-1 are emitted
+  // With stop_on_failure: jobs before ended_well ended without failure, and
+  // the first failed job found so far (kNoJob: none).
+  std::size_t ended_well = 0;
+  std::size_t first_failure = kNoJob;
+  bool emitter_waiting = false;
+  std::atomic<bool> stopping{false};  // no job is taken or committed any more
 };
 
 class COrderedFilePool::CWorker : public TThread {
@@ -89,8 +96,9 @@ bool COrderedFilePool::__RunHere(TFileWork& work) {
     result.messages.clear();
     result.count = 0;
     result.failed = false;
+    result.needs_commit = true;
     work.Prepare(0, i, result);
-    if (!result.failed) work.Commit(0, i, result);
+    if (!result.failed && result.needs_commit) work.Commit(0, i, result);
     work.Emit(i, result);
     if (result.failed && options_.stop_on_failure) return false;
   }
@@ -106,6 +114,9 @@ bool COrderedFilePool::__RunOnWorkers(TFileWork& work) {
   state_ = new STATE;
   STATE& s = *state_;
   s.earlier_same_name = EarlierSameName(names_);
+  s.named_again.assign(jobs, 0);
+  for (std::size_t before : s.earlier_same_name)
+    if (before != kNoJob) s.named_again[before] = 1;
   s.slots.resize(std::min<std::size_t>(std::size_t(workers) * per_worker, jobs));
   s.finished.assign(jobs, 0);
 
@@ -119,7 +130,7 @@ bool COrderedFilePool::__RunOnWorkers(TFileWork& work) {
         std::lock_guard<std::mutex> hold(s.mutex);
         s.stopping = true;
       }
-      s.changed.notify_all();
+      s.workers_wake.notify_all();
       threads.clear();  // each worker's destructor waits for its end
     }
   } stop_all{s, threads};
@@ -130,24 +141,33 @@ bool COrderedFilePool::__RunOnWorkers(TFileWork& work) {
     threads.back()->Resume();
   }
 
-  for (std::size_t i = 0; i < jobs; ++i) {
-    FILE_JOB_RESULT& result = s.slots[i % s.slots.size()];
+  std::size_t i = 0;
+  while (i < jobs) {
+    // Everything finished from i on is emitted in one go.
+    std::size_t ready = i;
     {
       std::unique_lock<std::mutex> hold(s.mutex);
-      s.changed.wait(hold, [&] { return s.finished[i] != 0; });
+      if (!s.finished[i]) {
+        s.emitter_waiting = true;
+        s.emitter_wake.wait(hold, [&] { return s.finished[i] != 0; });
+        s.emitter_waiting = false;
+      }
+      while (ready < jobs && ready < i + s.slots.size() && s.finished[ready]) ++ready;
     }
-    if (result.error) std::rethrow_exception(result.error);
-    work.Emit(i, result);
-    const bool stop = result.failed && options_.stop_on_failure;
-    // The emitted job's buffers keep their storage for the slot's next job.
-    result.content.clear();
-    result.messages.clear();
+    for (; i < ready; ++i) {
+      FILE_JOB_RESULT& result = s.slots[i % s.slots.size()];
+      if (result.error) std::rethrow_exception(result.error);
+      work.Emit(i, result);
+      if (result.failed && options_.stop_on_failure) return false;
+      // The emitted job's buffers keep their storage for the slot's next job.
+      result.content.clear();
+      result.messages.clear();
+    }
     {
       std::lock_guard<std::mutex> hold(s.mutex);
-      s.emitted = i + 1;
+      s.emitted = i;
     }
-    s.changed.notify_all();
-    if (stop) return false;
+    s.workers_wake.notify_all();
   }
   return true;
 }
@@ -156,29 +176,45 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
   STATE& s = *state_;
   const std::size_t jobs = names_.size();
   const std::size_t window = s.slots.size();
+  const bool in_order = options_.stop_on_failure;
   std::exception_ptr start_error;
   try {
     work.WorkerStarts(worker);
   } catch (...) {
     start_error = std::current_exception();
   }
+  // Called with the lock held: wakes the emitter when it waits for a job
+  // that is done and there is a reason to emit now rather than later.
+  auto wake_emitter = [&] {
+    if (!s.emitter_waiting || !s.finished[s.emitted]) return;
+    const bool window_full = s.next_to_take >= s.emitted + window;
+    if (window_full || s.next_to_take >= jobs || s.first_failure != kNoJob)
+      s.emitter_wake.notify_one();
+  };
+  // Over when the run stops, or (stop_on_failure) an earlier job failed.
+  auto abandoned = [&](std::size_t i) { return s.stopping || s.first_failure < i; };
+
   std::unique_lock<std::mutex> hold(s.mutex);
   for (;;) {
-    s.changed.wait(hold, [&] {
-      return s.stopping || s.next_to_take >= jobs || s.next_to_take < s.emitted + window;
-    });
-    if (s.stopping || s.next_to_take >= jobs) break;
+    if (s.next_to_take < jobs && s.next_to_take >= s.emitted + window) {
+      wake_emitter();
+      s.workers_wake.wait(hold, [&] {
+        return s.stopping || s.next_to_take >= jobs || s.next_to_take < s.emitted + window;
+      });
+    }
+    if (s.next_to_take >= jobs || abandoned(s.next_to_take)) break;
     const std::size_t i = s.next_to_take++;
     // A second job on the same file reads what the first one wrote.
     const std::size_t before = s.earlier_same_name[i];
     if (before != kNoJob)
-      s.changed.wait(hold, [&] { return s.stopping || s.finished[before] != 0; });
-    if (s.stopping) break;
+      s.workers_wake.wait(hold, [&] { return abandoned(i) || s.finished[before] != 0; });
+    if (abandoned(i)) break;
     FILE_JOB_RESULT& result = s.slots[i % window];
     hold.unlock();
 
     result.count = 0;
     result.failed = false;
+    result.needs_commit = true;
     result.error = nullptr;
     try {
       // A worker that could not start reports that in each of its jobs.
@@ -187,18 +223,17 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     } catch (...) {
       result.error = std::current_exception();
     }
-    const bool commit = !result.failed && !result.error;
-    hold.lock();
-    // With stop_on_failure, commits happen in list order, each only after
-    // every earlier job succeeded; a job that failed still waits its turn,
-    // so the failure that stops the run is the first one in list order.
-    if (options_.stop_on_failure)
-      s.changed.wait(hold, [&] { return s.stopping || s.committed == i; });
-    // Stopping: an earlier job ended the run, so this one is never written
-    // and never emitted.
-    if (s.stopping) break;
-    hold.unlock();
-    if (commit) {
+    bool commit = !result.failed && !result.error && result.needs_commit;
+    if (commit && in_order) {
+      // Commits happen in list order, each once every earlier job ended
+      // without failure.
+      hold.lock();
+      s.workers_wake.wait(hold, [&] { return abandoned(i) || s.ended_well == i; });
+      if (abandoned(i)) break;  // never written, never emitted
+      hold.unlock();
+    }
+    // An ended run writes nothing more.
+    if (commit && !s.stopping.load()) {
       try {
         work.Commit(worker, i, result);
       } catch (...) {
@@ -207,14 +242,20 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     }
 
     hold.lock();
-    if (options_.stop_on_failure) {
-      if (result.failed || result.error)
-        s.stopping = true;
-      else
-        s.committed = i + 1;
-    }
     s.finished[i] = 1;
-    s.changed.notify_all();
+    if (in_order) {
+      if (result.failed || result.error) {
+        if (i < s.first_failure) s.first_failure = i;
+      } else {
+        while (s.ended_well < jobs && s.finished[s.ended_well] &&
+               s.ended_well < s.first_failure)
+          ++s.ended_well;
+      }
+      s.workers_wake.notify_all();
+    } else if (s.named_again[i]) {
+      s.workers_wake.notify_all();
+    }
+    wake_emitter();
   }
   hold.unlock();
   work.WorkerEnds(worker);

@@ -13,13 +13,15 @@
 //
 // Ordering rules:
 // - With stop_on_failure, a job commits only after every earlier job has
-//   committed without failure (commits happen one at a time in list order),
-//   and the first failure in list order ends the run: no later job commits
-//   and no later job is emitted.
+//   ended without failure (commits happen one at a time in list order), and
+//   the first failure in list order ends the run: no later job commits and
+//   no later job is emitted. A job with nothing to commit does not wait.
 // - A name that stands twice in the list is worked twice, and the later job
 //   starts (reads) only after the earlier one has committed.
 // - At most files_in_flight_per_worker jobs per worker are taken beyond the
 //   last emitted one, so memory does not grow with the length of the list.
+//   The emitter is woken in batches (when the window fills up, at a failure
+//   and at the end of the list), so output may come in bursts.
 //
 // With one thread, or a list of one file, everything runs on the calling
 // thread in list order: Prepare, Commit, Emit for each job in turn.
@@ -47,6 +49,7 @@ struct FILE_JOB_RESULT {
   narrow_buffer messages;  // standard-error lines, each ending in a line feed
   std::uint32_t count = 0; // replacements made
   bool failed = false;     // the job failed; with stop_on_failure, the run ends
+  bool needs_commit = true;  // Prepare clears it when Commit would do nothing
   std::exception_ptr error;  // escaped from Prepare or Commit; rethrown in order
 };
 
@@ -58,6 +61,7 @@ class TFileWork {
   virtual void WorkerStarts(unsigned worker) { (void)worker; }
   virtual void WorkerEnds(unsigned worker) noexcept { (void)worker; }
   virtual void Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) = 0;
+  // Runs on the worker that prepared the job, as its next step.
   virtual void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) = 0;
   virtual void Emit(std::size_t index, FILE_JOB_RESULT& result) = 0;
 };

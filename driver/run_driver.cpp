@@ -104,6 +104,9 @@ int Run(int argc, const char* const* argv) {
     FILE_POOL_OPTIONS options;
     options.threads = GetProcessorCount();
     options.stop_on_failure = settings.stop_on_error;
+    // Only a result for standard output holds a whole file until it is
+    // reported; otherwise a job in flight holds a few lines at most.
+    options.files_in_flight_per_worker = settings.stdout_mode ? 4 : 64;
     CFileWork work(settings, files, matcher, options.threads);
     COrderedFilePool pool(files.GetFiles(), options);
     if (!pool.Run(work)) return -1;

@@ -49,6 +49,7 @@ class FakeWork : public TFileWork {
     r.content.append("v");
     r.content.append_number(std::uint32_t(*cells_[i]));
     r.count = outcomes_[i] == Outcome::no_match ? 0 : 1;
+    r.needs_commit = r.count != 0 || outcomes_[i] != Outcome::no_match;
   }
 
   void Commit(unsigned, std::size_t i, FILE_JOB_RESULT& r) override {
