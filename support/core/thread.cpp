@@ -218,6 +218,11 @@ std::uint32_t TThread::__StartRoutine(void* arg) {
     exit_code = 0;
   }
 
+  // The thread's per-thread state is released before its end is published:
+  // once Wait has seen the end, the process may go on to exit and destroy
+  // what the hooks use.
+  if (!hooks_done) RunThreadExitHooks();
+
   bool delete_self = false;
   {
     CFastLockGuard guard(self->lock_);
@@ -230,8 +235,6 @@ std::uint32_t TThread::__StartRoutine(void* arg) {
   }
   // The lock is released before the object (and the lock with it) goes.
   if (delete_self) delete self;
-
-  if (!hooks_done) RunThreadExitHooks();
   return exit_code;
 }
 
