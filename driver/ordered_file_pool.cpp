@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "support/core/exceptions.h"
 #include "support/core/thread.h"
 
 namespace Velk {
@@ -135,11 +136,19 @@ bool COrderedFilePool::__RunOnWorkers(TFileWork& work) {
     }
   } stop_all{s, threads};
 
+  // A system that refuses more threads gets the work done by fewer, or by
+  // the calling thread alone.
   for (unsigned w = 0; w < workers; ++w) {
-    threads.push_back(std::make_unique<CWorker>(*this, work, w));
-    threads.back()->Create();
+    auto worker = std::make_unique<CWorker>(*this, work, w);
+    try {
+      worker->Create();
+    } catch (const threadExp&) {
+      break;
+    }
+    threads.push_back(std::move(worker));
     threads.back()->Resume();
   }
+  if (threads.empty()) return __RunHere(work);
 
   std::size_t i = 0;
   while (i < jobs) {
