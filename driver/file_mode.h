@@ -22,7 +22,11 @@ class CFileMode {
   explicit CFileMode(const RUN_SETTINGS& settings);
 
   // Appends the files of every pattern in command-line order; false when
-  // no pattern matched any file.
+  // no pattern matched any file. Side effect on the whole process: unless
+  // the run writes to standard output ("-stdout"), it first installs the
+  // write-back signal handlers (InstallWriteBackSignalHandlers): SIGINT,
+  // SIGTERM and SIGHUP then remove a pending temporary file, and SIGXFSZ is
+  // ignored.
   bool Collect(const CArgList& args);
 
   std::size_t GetFileCount() const { return files_.size(); }

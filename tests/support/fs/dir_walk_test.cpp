@@ -143,6 +143,10 @@ TEST(DirWalkTest, ANameWithoutWildcardsIsLookedUpDirectly) {
       {"sub/nosuch", true, {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Found(dir, c.pattern, false, c.hidden), c.files) << c.pattern;
+  // With recursion a plain name is still looked for in every sub-folder.
+  tree.file("sub/inner/a.txt");
+  EXPECT_EQ(Found(dir, "a.txt", true),
+            (std::vector<std::string>{tree / "a.txt", tree / "sub/inner/a.txt"}));
   // A missing folder is still an error.
   FileList list;
   try {
