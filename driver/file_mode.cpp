@@ -22,9 +22,10 @@ bool CFileMode::Collect(const CArgList& args) {
   return !files_.empty();
 }
 
-bool CFileMode::Read(std::size_t i, narrow_buffer& content, narrow_buffer& messages) const {
+bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+                     narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH);
+    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity);
     return true;
   } catch (...) {
     messages.append("[ERROR] failed reading file: ");
@@ -34,12 +35,13 @@ bool CFileMode::Read(std::size_t i, narrow_buffer& content, narrow_buffer& messa
   }
 }
 
-bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n,
+bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
+                          const FILE_IDENTITY& identity, std::uint32_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(files_[i], content, false, false);
+    CDir::WriteFile(files_[i], content, false, false, &identity);
   } catch (const byExp& error) {
     messages.append("[ERROR] can't write to file: ");
     messages.append(files_[i]);

@@ -14,6 +14,7 @@
 #include "driver/arg_list.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
+#include "support/fs/dir.h"
 
 namespace Velk {
 
@@ -33,15 +34,17 @@ class CFileMode {
 
   const std::vector<narrow_buffer>& GetFiles() const { return files_; }
 
-  // Reads file i whole into content; false when the file cannot be read or
-  // is longer than the engine takes, with the error line (ending in a line feed) appended to messages.
-  bool Read(std::size_t i, narrow_buffer& content, narrow_buffer& messages) const;
+  // Reads file i whole into content and records in identity which file that
+  // was; false when the file cannot be read or is longer than the engine
+  // takes, with the error line (ending in a line feed) appended to messages.
+  bool Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+            narrow_buffer& messages) const;
 
-  // Rewrites file i with content after n replacements; false when the write
-  // failed, with the error lines appended to messages. The count is then
+  // Rewrites file i, as read into identity, with content after n
+  // replacements; false when the write failed (or the file changed since), with the error lines appended to messages. The count is then
   // neither reported nor added to the total.
-  bool WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n,
-                 narrow_buffer& messages) const;
+  bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
+                 std::uint32_t n, narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
   void ReportCount(std::size_t i, std::uint32_t n) const;

@@ -39,7 +39,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
   result.needs_commit = false;
-  if (!files_.Read(index, own.content, result.messages)) {
+  if (!files_.Read(index, own.content, own.identity, result.messages)) {
     result.failed = true;
     return;
   }
@@ -53,7 +53,8 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
 }
 
 void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
-  if (!files_.WriteBack(index, workers_[worker].content, result.count, result.messages))
+  if (!files_.WriteBack(index, workers_[worker].content, workers_[worker].identity,
+                          result.count, result.messages))
     result.failed = true;
 }
 

@@ -41,6 +41,7 @@ class CFileWork : public TFileWork {
   struct WORKER {
     Matcher matcher;
     narrow_buffer content;
+    FILE_IDENTITY identity;  // of the file in content, for its write-back
     narrow_buffer scratch;
   };
 

@@ -218,9 +218,8 @@ std::uint32_t TThread::__StartRoutine(void* arg) {
     exit_code = 0;
   }
 
-  // The thread's per-thread state is released before its end is published:
-  // once Wait has seen the end, the process may go on to exit and destroy
-  // what the hooks use.
+  // The exit hooks run before the thread is marked finished, so that a
+  // waiter that sees it finished also sees its per-thread state released.
   if (!hooks_done) RunThreadExitHooks();
 
   bool delete_self = false;
