@@ -94,9 +94,8 @@ TEST(FindNextTest, SpansAndStart) {
   EXPECT_EQ(spans[2].length, 0u);
 
   // max_spans limits what the engine is asked for.
-  regex_subject units(narrow_buffer("ab"));
   const Matcher pair = compile_matcher("(a)(b)", false, true, true, true);
-  ASSERT_TRUE(find_next(units, spans, pair, 0, 0, false, false, false, 1));
+  ASSERT_TRUE(find_next("ab", spans, pair, 0, 0, false, false, false, 1));
   EXPECT_EQ(spans.size(), 1u);
   EXPECT_EQ(spans[0].length, 2u);
 }
