@@ -128,6 +128,29 @@ TEST(ReplaceTest, EmptyMatchesAndLineBeginnings) {
   for (const ROW& row : rows) check(row);
 }
 
+// Advanced expressions that read the character before a match see the
+// input's character there when a search resumes.
+TEST(ReplaceTest, WordConstraintsKeepTheirLeftContext) {
+  const ROW rows[] = {
+      {R, "***:\\mfoo", "X", "foofoo foo", "Xfoo X", "Xfoo X", 2, -1},
+      {R, "***:\\y", "|", "ab cd", "|ab| |cd|", "|ab| |cd|", 4, -1},
+      {R, "***:\\m", "|", "ab cd", "|ab |cd", "|ab |cd", 2, -1},
+      {R, "***:\\M", "|", "ab cd", "ab| cd|", "ab| cd|", 2, -1},
+      {R, "***:\\Y", "|", "ab cd", "a|b c|d", "a|b c|d", 2, -1},
+      {R, "***:a|\\M-", "X", "a-", "XX", "XX", 2, -1},
+      {R, "***:\\Aa", "X", "aaa", "Xaa", "Xaa", 1, -1},
+      {R, "***:\\m\\w+?", "X", "ab cd", "Xb Xd", "Xb Xd", 2, -1},    // shortest stays shortest
+      {R, "***:\\m(\\w)\\1", "X", "aa aab", "X Xb", "X Xb", 2, -1},   // back-references
+      {R, "***:(\\m)|(-)", "<\\1\\2>", "-ab", "<-><>ab", "<-><>ab", 2, -1},
+      {R, "***:(?x) \\m foo # a comment", "X", "foofoo foo", "Xfoo X", "Xfoo X", 2, -1},
+      {R, "***:(?i)\\mFOO", "X", "foofoo foo", "Xfoo X", "Xfoo X", 2, -1},
+      {R, "***:\\mfoo", "X", "foo\nfoo", "X\nX", "X\nX", 2, -1},
+      {R, "***:^\\m.", "X", "ab\nab", "Xb\nab", "Xb\nab", 1, -1},  // no newline bits: "^" at 0 only
+      {RNNL, "***:(?n)^\\m.", "X", "ab\nab", "Xb\nXb", "Xb\nXb", 2, -1},
+  };
+  for (const ROW& row : rows) check(row);
+}
+
 TEST(ReplaceTest, Templates) {
   const std::string twelve = "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)";
   const ROW rows[] = {
