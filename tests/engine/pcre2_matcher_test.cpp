@@ -51,6 +51,9 @@ TEST(Pcre2PatternTest, RejectedPatternsNameTheirRule) {
       {"repeated group before a literal", "(a)+X", R, FAST_PATH_REPEATED_GROUP},
       {"repeated alternation", "(a|b)*c", R, FAST_PATH_REPEATED_GROUP},
       {"group repeated from a count", "(ab){2,}", R, FAST_PATH_REPEATED_GROUP},
+      {"repeated group", "(ab)+", R, FAST_PATH_REPEATED_GROUP},
+      {"repeated empty-matching group", "(a?)+", R,
+       FAST_PATH_EMPTY_PARSES | FAST_PATH_REPEATED_GROUP},
       // A choice the greedy search would make wrongly.
       {"alternatives that share a first byte", "(a|ab)(c|bcd)", R, FAST_PATH_NONDETERMINISTIC},
       {"star then the same byte", "a*a", R, FAST_PATH_NONDETERMINISTIC},
@@ -115,6 +118,8 @@ TEST(Pcre2PatternTest, AcceptedPatternsAndTheirPcre2Form) {
        "[\\x{21}-\\x{2f}\\x{3a}-\\x{40}\\x{5b}-\\x{60}\\x{7b}-\\x{7e}]"},
       {"[[:upper:]]", RIC, "[\\x{41}-\\x{5a}\\x{61}-\\x{7a}]"},
       {"[]a]\\]", R, "[\\x{5d}\\x{61}]\\x{5d}"},
+      {"([a-z]+)=([0-9]{1,3})", R, "([\\x{61}-\\x{7a}]+)\\x{3d}([\\x{30}-\\x{39}]{1,3})"},
+      {"(ab){2,3}", RNNL, "(\\x{61}\\x{62}){2,3}"},
   };
   for (const auto& row : rows) {
     const PCRE2_TRANSLATION t = translate_for_pcre2(buf(row.pattern), row.flags);
@@ -252,6 +257,9 @@ TEST(Pcre2MatcherTest, SearchesAgreeWithTclInAllModes) {
       "[[:alpha:]_][[:alnum:]_]*",
       "(a|b?)",
       "\xE9|\xC9",
+      "(ab|c){2,3}",
+      "([a-z]{1,3}[0-9]){2}",
+      "o(l|r){1,2}",
   };
   for (const char* pattern : patterns)
     for (std::uint32_t flags : all_modes) expect_same_searches(pattern, flags, sample_texts);
