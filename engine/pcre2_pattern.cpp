@@ -1,5 +1,6 @@
 #include "engine/pcre2_pattern.h"
 
+#include <algorithm>
 #include <bitset>
 #include <map>
 #include <vector>
@@ -227,6 +228,31 @@ class reader {
   std::uint32_t bits_ = 0;
   PARSED& out_;
 };
+
+// Positions of the pattern with counted repetitions unrolled, counted up to
+// just past FAST_PATH_MAX_POSITIONS; lets a large pattern go to Tcl before
+// any atom is probed.
+std::uint32_t unrolled_positions(const PARSED& parsed, std::uint32_t n) {
+  constexpr std::uint64_t cap = FAST_PATH_MAX_POSITIONS + 1;
+  const NODE& node = parsed.nodes[n];
+  std::uint64_t count = 0;
+  switch (node.kind) {
+    case node_kind::atom:
+      count = 1;
+      break;
+    case node_kind::repeat: {
+      // S{m,} unrolls to m + 1 copies of S, S* and S+ to one.
+      const std::uint64_t copies =
+          node.max == UNBOUNDED ? (node.min >= 2 ? node.min + 1 : 1) : node.max;
+      count = copies * unrolled_positions(parsed, node.children[0]);
+      break;
+    }
+    default:
+      for (std::uint32_t c : node.children) count += unrolled_positions(parsed, c);
+      break;
+  }
+  return std::uint32_t(std::min(count, cap));
+}
 
 // --- byte sets from the Tcl engine -------------------------------------------
 
@@ -629,6 +655,11 @@ PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_
   if (result.rejections) return result;
   if (parsed.groups != tcl_groups) {
     result.rejections = FAST_PATH_SYNTAX;
+    return result;
+  }
+
+  if (unrolled_positions(parsed, parsed.root) > FAST_PATH_MAX_POSITIONS) {
+    result.rejections = FAST_PATH_TOO_LARGE;
     return result;
   }
 
