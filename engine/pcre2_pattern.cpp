@@ -641,22 +641,9 @@ PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_
     return result;
   }
 
-  // The pattern must be one the Tcl engine takes, read the same way.
-  regex_handle* whole = compile_regex(pattern, regex_flags);
-  if (!whole) {
-    result.rejections = FAST_PATH_SYNTAX;
-    return result;
-  }
-  const std::uint32_t tcl_groups = regex_group_count(whole);
-  free_regex(whole);
-
   PARSED parsed;
   result.rejections = reader(pattern, parsed).read();
   if (result.rejections) return result;
-  if (parsed.groups != tcl_groups) {
-    result.rejections = FAST_PATH_SYNTAX;
-    return result;
-  }
 
   if (unrolled_positions(parsed, parsed.root) > FAST_PATH_MAX_POSITIONS) {
     result.rejections = FAST_PATH_TOO_LARGE;
@@ -681,6 +668,16 @@ PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_
   result.rejections = tree_rules(parsed).check(parsed.root);
   result.rejections |= position_automaton(parsed, atom_sets).analyse(parsed.root);
   if (result.rejections) return result;
+
+  // Last, as it can be the slowest step: the pattern must be one the Tcl
+  // engine takes, with the groups read here.
+  regex_handle* whole = compile_regex(pattern, regex_flags);
+  const bool same_reading = whole && regex_group_count(whole) == parsed.groups;
+  free_regex(whole);
+  if (!same_reading) {
+    result.rejections = FAST_PATH_SYNTAX;
+    return result;
+  }
 
   if (parsed.anchored_start) result.pattern += '^';
   emitter(parsed, atom_sets).emit(parsed.root, result.pattern, false);
