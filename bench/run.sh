@@ -63,7 +63,9 @@ if [ -z "${RPLC:-}" ]; then
   want_cmd cmake cmake
   want_cmd g++ g++
   want_cmd make make
-  dpkg-query -W -f='${Status}' tcl8.6-dev 2>/dev/null | grep -q "install ok installed" || need+=(tcl8.6-dev)
+  for p in tcl8.6-dev libpcre2-dev pkg-config; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+  done
 fi
 if ((${#need[@]})); then
   sudo=""

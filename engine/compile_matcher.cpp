@@ -1,5 +1,6 @@
 #include "engine/compile_matcher.h"
 
+#include "engine/pcre2_fast_path.h"
 #include "engine/tcl_matcher.h"
 #include "engine/translate.h"
 
@@ -62,6 +63,11 @@ Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_se
     Velk::translate_escapes(pattern, '\\', class_escape_table(), false, true);
   std::unique_ptr<TRegexMatcher> engine = CTclMatcher::compile(pattern, flags, nl, error_reason);
   if (!engine) return Matcher();
+  // The extended finds run on PCRE2 where it provably agrees with Tcl.
+  if (extended && !has_director_prefix(pattern)) {
+    if (std::unique_ptr<pcre2_matcher> fast = pcre2_matcher::try_compile(pattern, flags))
+      engine = std::make_unique<CPcre2FastPath>(std::move(fast), std::move(engine));
+  }
   return Matcher(make_shared_ref<MATCHER_RECORD>(std::move(engine), flags));
 }
 
