@@ -36,9 +36,6 @@ class inplace_rewriter {
   // Original offset where the unread text begins.
   size_type consumed() const { return consumed_; }
   size_type output_length() const { return output_; }
-  char last_output_byte() const { return text_.data()[output_ - 1]; }
-  // Original byte at offset i >= consumed().
-  char original(size_type i) const { return text_.data()[tail_ + (i - consumed_)]; }
   // Where the unread text lies now; valid until the next write.
   const char* unread() const { return text_.data() + tail_; }
   size_type unread_length() const { return original_length_ - consumed_; }
