@@ -89,8 +89,9 @@ regex_status pcre2_matcher::find(const char* text, std::size_t length, std::size
   const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(state.data());
   if (wanted > REGEX_MAX_RANGES) wanted = REGEX_MAX_RANGES;
   for (std::uint32_t k = 0; k < wanted; ++k) {
-    if (k < reported && ovector[2 * k] != PCRE2_UNSET)
-      spans[k] = {std::uint32_t(ovector[2 * k]), std::uint32_t(ovector[2 * k + 1] - ovector[2 * k])};
+    const PCRE2_SIZE from = ovector[2 * k];
+    if (k < reported && from != PCRE2_UNSET)
+      spans[k] = {std::uint32_t(from), std::uint32_t(ovector[2 * k + 1] - from)};
     else
       spans[k] = {std::uint32_t(start), 0};
   }

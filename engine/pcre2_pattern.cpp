@@ -425,7 +425,8 @@ class position_automaton {
         return build(node.children[0]);
       case node_kind::concat: {
         FRAGMENT f = build(node.children[0]);
-        for (std::size_t k = 1; k < node.children.size(); ++k) f = sequence(f, build(node.children[k]));
+        for (std::size_t k = 1; k < node.children.size(); ++k)
+          f = sequence(f, build(node.children[k]));
         return f;
       }
       case node_kind::alternation: {

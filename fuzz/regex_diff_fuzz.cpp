@@ -12,6 +12,7 @@
 // and spans as a Tcl search made the way find_next makes it; and the same
 // output from a whole replace loop (empty matches step one byte on) that
 // writes each match as all of its spans.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -75,7 +76,8 @@ SEARCH TclSearch(const Velk::regex_handle* tcl, Velk::regex_subject& subject,
   if (start > 0) notbol = !(newline && text[start - 1] == '\n');
   Velk::REGEX_RANGE ranges[Velk::REGEX_MAX_RANGES];
   SEARCH s;
-  s.status = Velk::exec_regex(tcl, subject, start, notbol ? Velk::REGEX_NOTBOL : 0, wanted, ranges);
+  s.status =
+      Velk::exec_regex(tcl, subject, start, notbol ? Velk::REGEX_NOTBOL : 0, wanted, ranges);
   if (s.status == regex_status::match)
     for (std::uint32_t k = 0; k < wanted; ++k)
       s.spans[k] = ranges[k].start < 0
@@ -135,11 +137,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool newline = !(options & 2);
   const std::uint32_t flags = Velk::REGEX_EXTENDED | (options & 1 ? Velk::REGEX_NOCASE : 0) |
                               (newline ? Velk::REGEX_NEWLINE : 0);
-  const std::string pattern_text = Pattern(pieces[0].substr(std::min<std::size_t>(1, pieces[0].size())), options & 4);
+  // The option byte opens the first piece, unless it is NUL (then a separator).
+  const std::string pattern_text =
+      Pattern(pieces[0].empty() ? pieces[0] : pieces[0].substr(1), options & 4);
   const std::string text = Text(pieces[1], options & 8);
 
   narrow_buffer pattern(pattern_text.data(), std::uint32_t(pattern_text.size()));
-  if (!(options & 4)) Velk::translate_escapes(pattern, '\\', Velk::class_escape_table(), false, true);
+  if (!(options & 4))
+    Velk::translate_escapes(pattern, '\\', Velk::class_escape_table(), false, true);
   const auto fast = Velk::pcre2_matcher::try_compile(pattern, flags);
   if (!fast) return 0;
   Velk::regex_handle* tcl = Velk::compile_regex(pattern, flags);

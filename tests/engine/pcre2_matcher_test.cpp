@@ -3,6 +3,8 @@
 // reports what the Tcl engine reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
