@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds rplc and runs it once (no argument), or builds and runs the whole
 # test suite ("test"), or the suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer ("sanitize"). Installs missing Debian packages
-# first when run as root or with sudo available.
+# UndefinedBehaviorSanitizer ("sanitize"), or under ThreadSanitizer ("tsan",
+# also "sanitize-thread"). Installs missing Debian packages first when run as
+# root or with sudo available.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make pkg-config libgtest-dev tcl8.6-dev libpcre2-dev libicu72 groff-base)
+packages=(g++ cmake make pkg-config libgtest-dev tcl8.6-dev libpcre2-dev libicu72 groff-base strace)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -31,12 +32,21 @@ case "${1:-}" in
     ctest --test-dir build --output-on-failure -j"$jobs"
     ;;
   sanitize)
-    cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DRPLC_SANITIZE=ON >/dev/null
+    cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DRPLC_SANITIZE=address >/dev/null
     cmake --build build-san -j"$jobs"
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-san --output-on-failure -j"$jobs"
     ;;
+  tsan|sanitize-thread)
+    # The library and engine suites; the end-to-end runs of the binary
+    # (cli_tests) are left out: the program runs on one thread, and their
+    # timing bounds do not allow for the sanitizer's slowdown.
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRPLC_SANITIZE=thread >/dev/null
+    cmake --build build-tsan -j"$jobs"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+      ctest --test-dir build-tsan --output-on-failure -j"$jobs" -LE '^cli_tests$'
+    ;;
   *)
-    echo "usage: $0 [test|sanitize]" >&2
+    echo "usage: $0 [test|sanitize|tsan]" >&2
     exit 2
     ;;
 esac

@@ -5,11 +5,16 @@
 // the first separator character (":=" for rplc). Every other argument is a
 // file pattern. The argument "--" ends the switches: every later argument is
 // a pattern, whatever it begins with (so absolute paths can be named).
-// An argument whose keyword comes out empty ("-", "/", "-:x") is ignored: it
-// is neither a switch that can be asked for nor a pattern.
+// An argument whose keyword comes out empty ("-", "-:x") is ignored: it is
+// neither a switch that can be asked for nor a pattern.
 //
-// The list never rejects anything; unknown switches are simply never asked
-// for. For every keyword the first occurrence counts.
+// Some prefix characters may also begin a file path ("/" on POSIX). An
+// argument opened by one of those is a switch only when is_known accepts
+// its keyword; otherwise (an empty keyword too) it is a file pattern, an
+// absolute path.
+//
+// The list never rejects anything: the driver asks which switches it does
+// not know. For every keyword the first occurrence counts.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +32,12 @@ struct ARG_ITEM {
 
 class CArgList {
  public:
+  using known_switch_test = bool (*)(const narrow_buffer& keyword);
+
   CArgList(int argc, const char* const* argv, const narrow_buffer& prefixes,
-           const narrow_buffer& separators, std::uint32_t first_index);
+           const narrow_buffer& separators, std::uint32_t first_index,
+           const narrow_buffer& path_prefixes = narrow_buffer(),
+           known_switch_test is_known = nullptr);
 
   // Index of the k-th item (from 0) whose keyword equals keyword ignoring
   // ASCII case; -1 when there is none or keyword is empty.
@@ -45,15 +54,19 @@ class CArgList {
   narrow_buffer GetPattern(std::uint32_t j) const;
 
   std::uint32_t GetSwitchCount() const { return switch_count_; }
+  // The k-th switch (from 0) in command-line order, k below GetSwitchCount.
+  const ARG_ITEM& GetSwitch(std::uint32_t k) const { return items_[switches_[k]]; }
 
  private:
-  enum class kind : std::uint8_t { program, switch_arg, pattern, ignored };
   void Parse();
 
   std::vector<ARG_ITEM> items_;
-  std::vector<kind> kinds_;
   narrow_buffer prefixes_;
   narrow_buffer separators_;
+  narrow_buffer path_prefixes_;
+  known_switch_test is_known_;
+  std::vector<std::size_t> switches_;  // item indices, in order
+  std::vector<std::size_t> patterns_;
   std::uint32_t switch_count_ = 0;
   std::uint32_t first_index_;
 };

@@ -1,6 +1,7 @@
 #include "driver/file_mode.h"
 
 #include "driver/std_streams.h"
+#include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 #include "support/fs/write_back.h"
@@ -23,7 +24,7 @@ bool CFileMode::Collect(const CArgList& args) {
 
 bool CFileMode::Read(std::size_t i, narrow_buffer& content) {
   try {
-    CDir::ReadFile(files_[i], content);
+    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &read_identity_);
     return true;
   } catch (...) {
     WriteErrorLine(narrow_buffer::literal("[ERROR] failed reading file: ") + files_[i]);
@@ -35,7 +36,7 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(files_[i], content, false, false);
+    CDir::WriteFile(files_[i], content, false, false, &read_identity_);
   } catch (const byExp& error) {
     WriteErrorLine(narrow_buffer::literal("[ERROR] can't write to file: ") + files_[i]);
     WriteErrorLine(narrow_buffer::literal("  ") + error.GetMessage());

@@ -1,6 +1,6 @@
 #include "driver/help_screen.h"
 
-#include <cstdio>
+#include "driver/std_streams.h"
 
 namespace Velk {
 
@@ -127,19 +127,22 @@ constexpr char help_screen[] =
     RULE
     "EXAMPLEs:\n"
     "  rplc *.txt *.htm -f:teh -t:the\n"
-    "  rplc *.txt -fic:\"My Dir\" -tu:\"%ROOTDIR%\"\n"
+    "  rplc *.txt -fic:\"My Dir\" -tu:\"$ROOTDIR\"\n"
     "  rplc *.cpp *.h -r:\"***:(#define.*?)MY_DEF\" /t:\"\\1HER_DEF\"\n"
-    "  type server.log | rplc /r:\"Connected.*218.79\" /t:\"**Attack** \\0\"\n"
-    "  type server.log | rplc /r:\"^(Smith|James).*\\n\" /t\n"
+    "  cat server.log | rplc /r:\"Connected.*218.79\" /t:\"**Attack** \\0\"\n"
+    "  cat server.log | rplc /r:\"^(Smith|James).*\\n\" /t\n"
     "  unzip -l *.zip | rplc /r:\"^(.{22}:\\d\\d\\s*|(A|  \\a| -|.*files$).*\\n)\" /t\n";
 
 #undef RULE
 
 }  // namespace
 
-void PrintHelp() {
-  std::fwrite(help_screen, 1, sizeof help_screen - 1, stdout);
-  std::fflush(stdout);
+void PrintHelp(help_stream stream) {
+  const narrow_buffer text = narrow_buffer::literal(help_screen);
+  if (stream == help_stream::output)
+    WriteStandardOutput(text);
+  else
+    WriteStandardError(text);
 }
 
 }  // namespace Velk

@@ -7,8 +7,10 @@
 #include "driver/help_screen.h"
 #include "driver/run_settings.h"
 #include "driver/std_streams.h"
+#include "driver/switch_table.h"
 #include "engine/compile_matcher.h"
 #include "engine/replace_all.h"
+#include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 
 namespace Velk {
@@ -46,13 +48,45 @@ std::uint32_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
   return count;
 }
 
+// Writes one "[ERROR] unknown switch: " line per switch the driver does not
+// know; true when there was none.
+bool AllSwitchesKnown(const CArgList& args) {
+  bool known = true;
+  for (std::uint32_t k = 0; k < args.GetSwitchCount(); ++k) {
+    const ARG_ITEM& item = args.GetSwitch(k);
+    if (IsKnownSwitch(item.name)) continue;
+    WriteErrorLine(narrow_buffer::literal("[ERROR] unknown switch: ") + item.text);
+    known = false;
+  }
+  return known;
+}
+
+bool HasEmptyPattern(const CArgList& args) {
+  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j)
+    if (args.GetPattern(j).empty()) return true;
+  return false;
+}
+
 int Run(int argc, const char* const* argv) {
-  const CArgList args(argc, argv, narrow_buffer::literal("-/"),
-                      narrow_buffer::literal(":="), 1);
+  // "/" opens a switch only when a known switch name follows it: on POSIX
+  // it also begins every absolute path.
+  const CArgList args(argc, argv, narrow_buffer::literal("-/"), narrow_buffer::literal(":="),
+                      1, narrow_buffer::literal("/"), IsKnownSwitch);
+  // Every refusal below comes before anything is read or written.
+  if (!AllSwitchesKnown(args)) return -1;
   RUN_SETTINGS settings = ReadFindAndReplace(args);
-  if (WantsHelp(args, settings)) {
-    PrintHelp();
+  if (argc <= 1 || WantsHelp(args, settings)) {
+    PrintHelp(help_stream::output);
     return 0;
+  }
+  if (HasEmptyPattern(args)) {
+    WriteErrorLine(narrow_buffer::literal("[ERROR] empty file pattern"));
+    return -1;
+  }
+  if (const char* missing = MissingPart(args, settings)) {
+    WriteErrorLine(narrow_buffer::literal("[ERROR] ") + missing);
+    PrintHelp(help_stream::error);
+    return -1;
   }
   ReadOtherSwitches(args, settings);
 
@@ -84,9 +118,17 @@ int Run(int argc, const char* const* argv) {
   for (std::size_t i = 0; i < inputs; ++i) {
     content.clear();
     if (settings.stdio_mode) {
-      ReadStandardInput(content);
+      if (!ReadStandardInput(content, MAX_TEXT_LENGTH)) {
+        narrow_buffer line("[FATAL ERROR] standard input is too large: more than ");
+        line.append_number(MAX_TEXT_LENGTH, 10);
+        line.append(" bytes");
+        WriteErrorLine(line);
+        return -1;
+      }
     } else if (!files.Read(i, content)) {
+      // The run goes on with the other files; the status still fails.
       if (settings.stop_on_error) return -1;
+      status = -1;
       continue;
     }
     if (content.empty()) continue;
@@ -96,6 +138,7 @@ int Run(int argc, const char* const* argv) {
       WriteStandardOutput(content);
     } else if (!files.WriteBack(i, content, count)) {
       if (settings.stop_on_error) return -1;
+      status = -1;
       continue;
     }
     total += count;

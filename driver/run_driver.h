@@ -1,13 +1,14 @@
 // The run driver: the whole of a run from the argument vector to the exit
-// status. Settings are read in a fixed order, the help screen is shown when
-// the command line names no usable find and replace operation, then every
-// input (standard input, or the files the patterns name) is rewritten and
-// reported.
+// status. The command line is checked first (unknown switches, an empty
+// file pattern, a missing find or replacement), then settings are read in a
+// fixed order, and every input (standard input, or the files the patterns
+// name) is rewritten and reported.
 //
-// Exit status: 0 for a normal run and for the help screen; -1 (255 to the
-// shell) when a fatal error ended the run, when the regular expression is
-// invalid, when no file matched, and for a read or write failure under
-// "-errstop".
+// Exit status: 0 for a clean run and for asked-for help ("-h", "-?", no
+// argument at all); -1 (255 to the shell) for every failure: a refused
+// command line, a fatal error, an invalid regular expression, no matching
+// file, an input too large, and any file that could not be read or written
+// (reported when all other files are done, or at once under "-errstop").
 #pragma once
 
 namespace Velk {

@@ -52,13 +52,25 @@ RUN_SETTINGS ReadFindAndReplace(const CArgList& args) {
   return settings;
 }
 
-bool WantsHelp(const CArgList& args, const RUN_SETTINGS& settings) {
+bool WantsHelp(const CArgList& args, const RUN_SETTINGS&) {
+  return args.HasSwitch(Keyword("h")) || args.HasSwitch(Keyword("?"));
+}
+
+const char* MissingPart(const CArgList& args, const RUN_SETTINGS& settings) {
+  if (settings.method == FindMethod::None)
+    return "no find switch: give the text to find with -f:, -fic:, -r:, -ric:, -rnnl: or "
+           "-rnnlic:";
   // An explicit "-t" with no value asks to delete every match; an empty
   // "-tu" or "-tl" does not.
-  return args.HasSwitch(Keyword("h")) || args.HasSwitch(Keyword("?")) ||
-         settings.method == FindMethod::None ||
-         (settings.replacement.empty() && !args.HasSwitch(Keyword("t"))) ||
-         settings.find_text.empty();
+  if (settings.replacement.empty() && !args.HasSwitch(Keyword("t"))) {
+    if (args.HasSwitch(Keyword("tu")) || args.HasSwitch(Keyword("tl")))
+      return "empty replacement: -tu and -tl need a text (a bare -t deletes every match)";
+    return "no replacement switch: give the replacement with -t:, -tu: or -tl: (a bare -t "
+           "deletes every match)";
+  }
+  if (settings.find_text.empty())
+    return "empty find text: give the text to find after the switch, as in -f:text";
+  return nullptr;
 }
 
 void ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings) {

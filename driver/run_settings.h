@@ -27,8 +27,13 @@ struct RUN_SETTINGS {
 // order), translating aliases and applying -tu/-tl for regular expressions.
 RUN_SETTINGS ReadFindAndReplace(const CArgList& args);
 
-// True when the help screen is to be shown instead of a run.
+// True when the help screen is asked for ("-h" or "-?").
 bool WantsHelp(const CArgList& args, const RUN_SETTINGS& settings);
+
+// What the command line lacks for a run, as one line for the user (no find
+// switch, no replacement, an empty find text, in that order of tests); null
+// when it names a usable find and replace operation.
+const char* MissingPart(const CArgList& args, const RUN_SETTINGS& settings);
 
 // Reads the remaining switches: sub-folders, modes, counts, error policy.
 void ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings);

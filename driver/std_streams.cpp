@@ -18,12 +18,14 @@ constexpr std::uint32_t kReadBlock = 1u << 20;
 
 }  // namespace
 
-void ReadStandardInput(narrow_buffer& out) {
+bool ReadStandardInput(narrow_buffer& out, std::uint32_t max_length) {
   // A redirected file announces its size: one block then suffices (one
   // spare byte beyond the terminator lets the final read see the end
   // without growing the block).
+  const std::uint64_t start = out.length();
   const std::uint64_t hint = os::standard_input_size_hint();
-  if (hint) out.reserve_grow(std::size_t(out.length()) + hint + 2);
+  if (start + hint > max_length) return false;
+  if (hint) out.reserve_grow(std::size_t(start + hint + 2));
   const std::uint32_t low_water = hint ? 2 : kReadBlock / 2;
   for (;;) {
     if (out.capacity() - out.length() < low_water)
@@ -36,8 +38,10 @@ void ReadStandardInput(narrow_buffer& out) {
       ThrowStreamError(7, "StdStream::Read - error reading standard input", error);
     if (count == 0) break;
     out.set_length(out.length() + std::uint32_t(count));
+    if (out.length() > max_length) return false;
   }
   if (out.data()) out.data()[out.length()] = '\0';
+  return true;
 }
 
 void WriteStandardOutput(const narrow_buffer& data) {
@@ -47,9 +51,12 @@ void WriteStandardOutput(const narrow_buffer& data) {
     ThrowStreamError(9, "StdStream::Write - error writing standard output", error);
 }
 
+void WriteStandardError(const narrow_buffer& data) {
+  os::write_standard_stream(os::std_stream::error, data.c_str(), data.length());
+}
+
 void WriteErrorLine(const narrow_buffer& text) {
-  narrow_buffer line = text + "\n";
-  os::write_standard_stream(os::std_stream::error, line.c_str(), line.length());
+  WriteStandardError(text + "\n");
 }
 
 }  // namespace Velk

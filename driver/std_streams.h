@@ -4,15 +4,22 @@
 // instead of passing for success.
 #pragma once
 
+#include <cstdint>
+
 #include "support/core/basic_buffer.h"
 
 namespace Velk {
 
-// Appends everything standard input holds, read in large blocks.
-void ReadStandardInput(narrow_buffer& out);
+// Appends everything standard input holds, read in large blocks. Returns
+// false, having read no further, as soon as the input is known to hold more
+// than max_length bytes.
+bool ReadStandardInput(narrow_buffer& out, std::uint32_t max_length);
 
 // Writes the bytes to standard output as they are.
 void WriteStandardOutput(const narrow_buffer& data);
+
+// Writes the bytes to standard error as they are; a failure is ignored.
+void WriteStandardError(const narrow_buffer& data);
 
 // Writes text followed by a line feed to standard error in one write. A
 // failure to report is not reportable and is ignored.

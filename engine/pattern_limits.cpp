@@ -111,7 +111,10 @@ void fail(narrow_buffer* reason, const char* what, std::uint32_t bound, const ch
 
 bool check_pattern_limits(const wide_buffer& p, bool extended_flag, narrow_buffer* reason) {
   if (p.length() > MAX_PATTERN_LENGTH) {
-    fail(reason, "pattern is too long (more than ", MAX_PATTERN_LENGTH, " characters)");
+    // Counted as the engine receives it: "\w" alone becomes 12 characters.
+    fail(reason, "pattern is too long: more than ", MAX_PATTERN_LENGTH,
+         " characters once escapes such as \\w are expanded (a longer pattern takes too long "
+         "to compile)");
     return false;
   }
   std::uint32_t i = 0;

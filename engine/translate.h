@@ -2,9 +2,9 @@
 // aliases ("[:dq:]" and five more, one special character each) and
 // escape sequences (backslash and a key, replaced through a table).
 //
-// The tables are constant, built during static initialisation over string
-// literals (no allocation) and never changed; narrow and wide copies hold
-// the same rows. An escape table ends with a row whose two texts are empty.
+// The tables are constant: built once during static initialisation (the
+// narrow rows are views of string literals, the wide rows owned copies) and
+// never changed; narrow and wide copies hold the same rows. An escape table ends with a row whose two texts are empty.
 // The rewrites edit their text in place (a view is made private first) and
 // throw only std::bad_alloc.
 #pragma once

@@ -6,6 +6,7 @@
 
 #include "driver/arg_list.h"
 #include "driver/run_settings.h"
+#include "driver/switch_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args(1, "rplc");
@@ -22,7 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
 
-  const Velk::CArgList list(int(argv.size()), argv.data(), "-/", ":=", 1);
+  const Velk::CArgList list(int(argv.size()), argv.data(), "-/", ":=", 1, "/",
+                            Velk::IsKnownSwitch);
+  for (std::uint32_t k = 0; k < list.GetSwitchCount(); ++k)
+    (void)Velk::IsKnownSwitch(list.GetSwitch(k).name);
   std::uint32_t patterns = list.GetPatternCount();
   for (std::uint32_t j = 0; j <= patterns; ++j) (void)list.GetPattern(j);
   for (const std::string& a : args) {
@@ -31,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Velk::RUN_SETTINGS settings = Velk::ReadFindAndReplace(list);
   (void)Velk::WantsHelp(list, settings);
+  (void)Velk::MissingPart(list, settings);
   Velk::ReadOtherSwitches(list, settings);
   return 0;
 }

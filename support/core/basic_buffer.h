@@ -8,6 +8,12 @@
 // memory. Its capacity reads as the maximum; the first write takes a private
 // copy, exactly as for a shared block, so a view is never written through.
 //
+// Every assigning and appending operation accepts a source that lies in the
+// buffer itself (the buffer, a view of it, a pointer into it): the result is
+// as if the source had been copied first. In particular a = a.subview(6)
+// keeps the tail as the buffer's own text instead of leaving a view over the
+// block it just released.
+//
 // Lengths, capacities and positions are 32-bit; npos means "not found" or
 // "up to the end". Storage exhaustion throws buffer_alloc_error (a
 // std::bad_alloc) and leaves the buffer unchanged; out-of-range counts are
@@ -76,7 +82,8 @@ template <class T>
 inline const T empty_string[1] = {T(0)};
 }  // namespace buffer_detail
 
-template <class T>
+// Release frees a storage block; tests substitute a counting policy.
+template <class T, class Release = release_by_free>
 class basic_buffer {
   using traits = buffer_detail::traits<T>;
 
@@ -98,13 +105,19 @@ class basic_buffer {
       : length_(other.length_), capacity_(other.capacity_),
         storage_(other.storage_) {}
   basic_buffer(basic_buffer&& other) noexcept { swap(other); }
-  basic_buffer& operator=(const basic_buffer& other) noexcept {
+  // Copy and move assignment share or take the source's storage, except
+  // from a view of this buffer's own block, which becomes the buffer's own
+  // text (releasing the block first would leave the view dangling). Only
+  // that case can allocate, and only when the block is shared.
+  basic_buffer& operator=(const basic_buffer& other) {
+    if (views_own_block(other)) return assign_own_range(other.data(), other.length_);
     storage_ = other.storage_;
     length_ = other.length_;
     capacity_ = other.capacity_;
     return *this;
   }
-  basic_buffer& operator=(basic_buffer&& other) noexcept {
+  basic_buffer& operator=(basic_buffer&& other) {
+    if (views_own_block(other)) return assign_own_range(other.data(), other.length_);
     if (this != &other) {
       basic_buffer dropped;
       swap(dropped);
@@ -122,7 +135,13 @@ class basic_buffer {
   }
 
   // Releases the current storage and becomes a view over [data, data+count).
-  void attach(const T* data, size_type count) noexcept {
+  // Memory inside the buffer's own block would be freed by that release, so
+  // such a range becomes the buffer's own text instead.
+  void attach(const T* data, size_type count) {
+    if (in_own_block(data)) {
+      assign_own_range(data, count);
+      return;
+    }
     storage_.reset(const_cast<T*>(data), nullptr);
     length_ = count;
     capacity_ = max_size;
@@ -234,16 +253,13 @@ class basic_buffer {
   basic_buffer& assign(const basic_buffer& other, size_type pos = 0,
                        size_type count = npos) {
     count = clip(count, other.length_, pos);
+    if (views_own_block(other)) return assign_own_range(other.data() + pos, count);
     if (pos == 0 && (count == other.length_ || !traits::terminated)) {
       *this = other;
       length_ = count;
       return *this;
     }
-    if (&other == this) {
-      erase(pos + count, npos);
-      erase(0, pos);
-      return *this;
-    }
+    if (&other == this) return assign_own_range(data() + pos, count);
     reserve_discard(size_t(count) + (traits::terminated ? 1 : 0));
     std::memmove(data(), other.data() + pos, size_t(count) * sizeof(T));
     length_ = count;
@@ -252,7 +268,10 @@ class basic_buffer {
   }
 
   basic_buffer& assign(const T* text, size_type count) {
-    if (inside(text)) return assign(*this, size_type(text - data()), count);
+    if (inside(text)) {
+      const size_type pos = size_type(text - data());
+      return assign_own_range(text, clip(count, length_, pos));
+    }
     reserve_discard(size_t(count) + (traits::terminated ? 1 : 0));
     if (count) std::memcpy(data(), text, size_t(count) * sizeof(T));
     length_ = count;
@@ -502,7 +521,7 @@ class basic_buffer {
   // A view over [pos, pos+count): valid while this storage stays in place.
   basic_buffer subview(size_type pos, size_type count = npos) const {
     basic_buffer view;
-    view.attach(c_str() + pos, clip(count, length_, pos));
+    if (data()) view.attach(data() + pos, clip(count, length_, pos));
     return view;
   }
 
@@ -537,6 +556,30 @@ class basic_buffer {
 
   bool inside(const T* p) const {
     return data() && p >= data() && p < data() + length_;
+  }
+  // True when p lies in the block this buffer holds a share of (its end
+  // included), so that releasing the block would free what p points to.
+  bool in_own_block(const T* p) const {
+    return storage_.counter() && p >= data() && p <= data() + capacity_;
+  }
+  bool views_own_block(const basic_buffer& other) const {
+    return other.is_view() && in_own_block(other.data());
+  }
+  // Makes [text, text+count), a range inside this buffer's block, the whole
+  // contents. A range of the contents is kept by erasing the tail and then
+  // the head in place (erase un-shares a shared block first); a range past
+  // the contents (a view taken before the buffer shrank) is copied out
+  // before the block is let go.
+  basic_buffer& assign_own_range(const T* text, size_type count) {
+    const size_t pos = size_t(text - data());
+    if (pos + count > length_) {
+      basic_buffer copy(text, count);
+      swap(copy);
+      return *this;
+    }
+    erase(size_type(pos) + count, npos);
+    erase(0, size_type(pos));
+    return *this;
   }
   void terminate() {
     if constexpr (traits::terminated) {
@@ -583,7 +626,6 @@ class basic_buffer {
     const size_t new_length = size_t(length_) - count + tcount;
     reserve_grow(new_length + 1);
     T* base = data();
-    if (!base) return *this;
     std::memmove(base + pos + tcount, base + pos + count,
                  size_t(length_ - pos - count) * sizeof(T));
     if (tcount) std::memcpy(base + pos, text, size_t(tcount) * sizeof(T));
@@ -620,22 +662,28 @@ class basic_buffer {
     return append(text, size_type(n));
   }
 
+  // The arguments may point into this buffer (its own text formatted into
+  // itself), so the result is built in a new block and the old one is let go
+  // only afterwards.
   void vformat_at(size_type at, size_type maxlen, const char* format,
                   va_list args) {
     static_assert(sizeof(T) == 1, "formatting is for narrow text");
-    reserve_exact(size_t(at) + maxlen + 1);
-    const int written =
-        std::vsnprintf(reinterpret_cast<char*>(data() + at), maxlen, format, args);
-    if (written > 0) length_ = at + std::min<size_type>(size_type(written),
-                                                       maxlen ? maxlen - 1 : 0);
-    else if (at == 0) length_ = 0;
-    if (maxlen) data()[at + maxlen - 1] = T(0);
-    terminate();
+    basic_buffer result;
+    result.reserve_exact(size_t(at) + maxlen + 1);
+    if (at) std::memcpy(result.data(), data(), size_t(at) * sizeof(T));
+    result.length_ = at;
+    const int written = std::vsnprintf(reinterpret_cast<char*>(result.data() + at),
+                                       maxlen, format, args);
+    if (written > 0)
+      result.length_ = at + std::min<size_type>(size_type(written), maxlen ? maxlen - 1 : 0);
+    if (maxlen) result.data()[at + maxlen - 1] = T(0);
+    result.terminate();
+    swap(result);
   }
 
   size_type length_ = 0;
   size_type capacity_ = 0;
-  shared_ref<T, release_by_free> storage_;
+  shared_ref<T, Release> storage_;
 };
 
 using narrow_buffer = basic_buffer<char>;
@@ -643,21 +691,21 @@ using wide_buffer = basic_buffer<char16_t>;
 using byte_buffer = basic_buffer<unsigned char>;
 
 // Concatenation: a new owned buffer.
-template <class T>
-basic_buffer<T> operator+(const basic_buffer<T>& left, const basic_buffer<T>& right) {
-  basic_buffer<T> result;
+template <class T, class R>
+basic_buffer<T, R> operator+(const basic_buffer<T, R>& left, const basic_buffer<T, R>& right) {
+  basic_buffer<T, R> result;
   result.reserve_grow(size_t(left.length()) + right.length() + 1);
   result.append(left);
   result.append(right);
   return result;
 }
-template <class T>
-basic_buffer<T> operator+(const basic_buffer<T>& left, const T* right) {
-  return left + basic_buffer<T>::literal(right);
+template <class T, class R>
+basic_buffer<T, R> operator+(const basic_buffer<T, R>& left, const T* right) {
+  return left + basic_buffer<T, R>::literal(right);
 }
-template <class T>
-basic_buffer<T> operator+(const T* left, const basic_buffer<T>& right) {
-  return basic_buffer<T>::literal(left) + right;
+template <class T, class R>
+basic_buffer<T, R> operator+(const T* left, const basic_buffer<T, R>& right) {
+  return basic_buffer<T, R>::literal(left) + right;
 }
 
 // Narrows each 16-bit unit to its low 8 bits.

@@ -5,6 +5,12 @@
 // A handle without a counter (a view, or an empty handle) releases nothing.
 // Thread safety: the counter is atomic, so copies of one object may be made
 // and dropped on different threads; a single handle object is not locked.
+// Dropping a share is a release and reading the count an acquire, so a
+// holder that sees a count of 1 also sees everything the other holders did
+// with the object before they let go, and may then write it in place.
+//
+// Assignment takes the new share before it lets the old one go, so a handle
+// may be assigned from itself or from a handle inside the object it holds.
 #pragma once
 
 #include <atomic>
@@ -57,19 +63,13 @@ class shared_ref {
         counter_(std::exchange(other.counter_, nullptr)) {}
 
   shared_ref& operator=(const shared_ref& other) noexcept {
-    if (object_ == other.object_ && counter_ == other.counter_) return *this;
-    release();
-    object_ = other.object_;
-    counter_ = other.counter_;
-    if (counter_) counter_->fetch_add(1, std::memory_order_relaxed);
+    shared_ref taken(other);
+    swap(taken);
     return *this;
   }
   shared_ref& operator=(shared_ref&& other) noexcept {
-    if (this != &other) {
-      release();
-      object_ = std::exchange(other.object_, nullptr);
-      counter_ = std::exchange(other.counter_, nullptr);
-    }
+    shared_ref taken(std::move(other));
+    swap(taken);
     return *this;
   }
 
@@ -106,7 +106,7 @@ class shared_ref {
 
   share_counter* counter() const noexcept { return counter_; }
   std::uint32_t use_count() const noexcept {
-    return counter_ ? counter_->load(std::memory_order_relaxed) : 0;
+    return counter_ ? counter_->load(std::memory_order_acquire) : 0;
   }
   bool is_unique() const noexcept { return use_count() == 1; }
 

@@ -113,6 +113,17 @@ void CDir::GetPathFilename(narrow_buffer& path) {
   }
 }
 
+narrow_buffer CDir::__Resolve(const narrow_buffer& path) const {
+  // A plain name in this folder needs no resolving: the common case when
+  // a long list of names is given.
+  if (path.find_first_of(kSeparator) == narrow_buffer::npos && path != narrow_buffer::literal(".") &&
+      path != narrow_buffer::literal(".."))
+    return path_ + path;
+  // The base folder without its trailing "/" (the root stays "/").
+  const std::string base(path_.c_str(), path_.length() > 1 ? path_.length() - 1 : path_.length());
+  return NormalizePath(ResolveText(path, base));
+}
+
 void CDir::ConvToFullPath(narrow_buffer& path) {
   if (path.empty()) ThrowEmpty("CDir::ConvToFullPath - nothing to convert");
   path = NormalizePath(path);

@@ -1,5 +1,15 @@
 // CDir: file and sub-folder searches.
+//
+// A search reads each folder once, through a handle: the files (or
+// sub-folders) whose names match are appended, then with recursion each
+// sub-folder is opened from its parent's handle and searched the same way.
+// Text paths are only built for the names reported, never to reach a
+// folder, so depth and unusual names play no part. The resulting order is
+// a folder's matches, then its sub-folders' trees in the order the system
+// lists them (depth-first pre-order).
+#include <cerrno>
 #include <utility>
+#include <vector>
 
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
@@ -22,17 +32,133 @@ bool IsHidden(const char* name, std::size_t length) {
   return name[0] == '.' && !IsDots(name, length);
 }
 
+// The folders in which version-control systems keep their own data: a
+// recursive search never enters them, so a replace over a working tree
+// cannot rewrite a repository's index, objects or logs.
+bool IsVersionControlFolder(const narrow_buffer& name) {
+  for (const char* each : {".git", ".hg", ".svn", ".bzr", "_darcs", "CVS"})
+    if (name == narrow_buffer::literal(each)) return true;
+  return false;
+}
+
+bool HasWildcard(const narrow_buffer& name) {
+  return name.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
+}
+
 narrow_buffer LastEntry(const FileList& list) {
   return list.empty() ? narrow_buffer() : list.back();
 }
 
 narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t length) {
   narrow_buffer entry;
-  entry.reserve_grow(size_t(folder.length()) + length + 2);
+  entry.reserve_grow(size_t(folder.length()) + length + 1);
   entry.append(folder);
-  entry.push_back('/');
   entry.append(name, narrow_buffer::size_type(length));
   return entry;
+}
+
+// One search: what it looks for and how it treats what it meets.
+struct SEARCH {
+  FileList& list;
+  const narrow_buffer& pattern;
+  bool want_files;  // files (GetAllFiles) or sub-folders (GetAllSubDirs)
+  bool recursive;
+  bool includeHidden;
+  bool includeDots;
+  bool ignoreErrors;
+};
+
+[[noreturn]] void ThrowOpenFailed(const narrow_buffer& folder, const narrow_buffer& pattern,
+                                  int error) {
+  throw dirExp(20, message_builder("CDir::GetAllSubDirs - error init first find")
+                       .detail("base dir", folder)
+                       .detail("dir pattern", pattern)
+                       .os_error("system error no", "system error desc", error)
+                       .str());
+}
+
+[[noreturn]] void ThrowListFailed(const SEARCH& search, const narrow_buffer& folder, int error,
+                                  bool on_close) {
+  if (search.want_files)
+    throw dirExp(19, message_builder(on_close ? "CDir::GetAllFiles - error finish files finding"
+                                              : "CDir::GetAllFiles - error find files")
+                         .detail("base dir", folder)
+                         .detail("file pattern", search.pattern)
+                         .detail("the last matched file", LastEntry(search.list))
+                         .detail(on_close ? "total matched file" : "total matched files",
+                                 std::uint64_t(search.list.size()))
+                         .os_error("system error no", "system error desc", error)
+                         .str());
+  throw dirExp(20, message_builder(on_close ? "CDir::GetAllSubDirs - error finish subdirs finding"
+                                            : "CDir::GetAllSubDirs - error find subdirs")
+                       .label_width(21)
+                       .detail("base dir", folder)
+                       .detail("dir pattern", search.pattern)
+                       .detail(on_close ? "the last matched file" : "the last matched dir",
+                               LastEntry(search.list))
+                       .detail(on_close ? "total matched file" : "total matched dirs",
+                               std::uint64_t(search.list.size()))
+                       .os_error("system error no", "system error desc", error)
+                       .str());
+}
+
+// Searches the folder open in reader, whose full path (ending in "/") is
+// folder. The reader stays open until the folder's whole tree is done: its
+// sub-folders are opened from it.
+void SearchFolder(const SEARCH& search, os::dir_reader& reader, const narrow_buffer& folder) {
+  struct SUB_FOLDER {
+    narrow_buffer name;
+    bool enter;
+  };
+  FileList files;
+  std::vector<SUB_FOLDER> folders;  // in listing order
+  const char* name;
+  std::size_t length;
+  int error;
+  while (reader.next(name, length, error)) {
+    const bool dots = IsDots(name, length);
+    if (dots && (search.want_files || !search.includeDots)) continue;
+    if (!search.includeHidden && IsHidden(name, length)) continue;
+    const bool matches = MatchWildcard(search.pattern, name, std::uint32_t(length));
+    // Only a recursive search for files needs the type of every entry.
+    if (!matches && !(search.recursive && search.want_files)) continue;
+    const os::entry_type type = reader.current_type();
+    if (type == os::entry_type::directory_link) continue;
+    if (type == os::entry_type::file) {
+      if (search.want_files && matches) files.push_back(Join(folder, name, length));
+      continue;
+    }
+    narrow_buffer entry(name, narrow_buffer::size_type(length));
+    if (search.recursive && IsVersionControlFolder(entry)) continue;
+    if (search.want_files) {
+      if (search.recursive) folders.push_back({std::move(entry), true});
+    } else {
+      folders.push_back({std::move(entry), search.recursive && !dots});
+    }
+  }
+  if (error != 0) ThrowListFailed(search, folder, error, false);
+
+  for (narrow_buffer& each : files) search.list.push_back(std::move(each));
+  for (const SUB_FOLDER& sub : folders) {
+    // A search for sub-folders reports each before its own tree.
+    if (!search.want_files) search.list.push_back(folder + sub.name);
+    if (!sub.enter) continue;
+    const narrow_buffer sub_path = folder + sub.name + "/";
+    os::dir_reader child;
+    try {
+      const int open_error = child.open_sub(reader, sub.name.c_str());
+      // A link that replaced the folder since it was listed is left alone.
+      if (open_error == ELOOP) continue;
+      if (open_error != 0)
+        ThrowOpenFailed(sub_path, search.want_files ? kAll : search.pattern, open_error);
+      SearchFolder(search, child, sub_path);
+    } catch (const byExp&) {
+      // Under the error-continue policy only this sub-tree is lost.
+      if (!search.ignoreErrors) throw;
+    }
+  }
+  error = reader.close();
+  if (error != 0) ThrowListFailed(search, folder, error, true);
 }
 
 }  // namespace
@@ -55,51 +181,46 @@ bool CDir::__SplitPattern(narrow_buffer& pattern, CDir& sub) const {
   return true;
 }
 
+// A name without wildcards names one path: one status call tells whether it
+// is a file to list as it stands. Folders, hidden names that are not
+// wanted and names that cannot be reached take the general way, which
+// lists a folder's files and reports a missing folder.
+bool CDir::__FindNamedFile(FileList& list, const narrow_buffer& pattern, bool includeHidden) const {
+  if (pattern.ends_with_any(narrow_buffer::literal("/"))) return false;
+  const narrow_buffer::size_type slash = pattern.find_last_of(narrow_buffer::literal("/"));
+  const narrow_buffer name = slash == narrow_buffer::npos ? pattern : pattern.substr(slash + 1);
+  if (HasWildcard(name) || (!includeHidden && IsHidden(name.c_str(), name.length())))
+    return false;
+  const narrow_buffer full = __Resolve(pattern);
+  os::entry_type type;
+  if (os::path_type(full.c_str(), type) != 0 || type != os::entry_type::file) return false;
+  list.push_back(full);
+  return true;
+}
+
 std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,
                                 bool recursive, bool includeHidden,
                                 bool ignoreErrors) {
   if (pattern.empty()) {
     pattern = kAll;
   } else {
+    if (!recursive && __FindNamedFile(list, pattern, includeHidden))
+      return std::uint32_t(list.size());
     CDir sub;
     if (__SplitPattern(pattern, sub))
       return sub.GetAllFiles(list, pattern, recursive, includeHidden, ignoreErrors);
   }
 
-  FileList folders;
-  folders.push_back(path_.substr(0, path_.length() - 1));
-  if (recursive)
-    GetAllSubDirs(folders, kAll, true, includeHidden, false, ignoreErrors);
-
-  for (const narrow_buffer& folder : folders) {
-    os::dir_reader reader;
-    // A folder that cannot be listed has no match, as an empty search has.
-    if (reader.open(folder.empty() ? "/" : folder.c_str()) != 0) continue;
-    const char* name;
-    std::size_t length;
-    int error;
-    while (reader.next(name, length, error)) {
-      if (!MatchWildcard(pattern, name, std::uint32_t(length))) continue;
-      if (!includeHidden && IsHidden(name, length)) continue;
-      if (reader.current_type() != os::entry_type::file) continue;
-      list.push_back(Join(folder, name, length));
-    }
-    const char* failure = "CDir::GetAllFiles - error find files";
-    const char* count_label = "total matched files";
-    if (error == 0) {
-      error = reader.close();
-      failure = "CDir::GetAllFiles - error finish files finding";
-      count_label = "total matched file";
-    }
-    if (error != 0)
-      throw dirExp(19, message_builder(failure)
-                           .detail("base dir", path_)
-                           .detail("file pattern", pattern)
-                           .detail("the last matched file", LastEntry(list))
-                           .detail(count_label, std::uint64_t(list.size()))
-                           .os_error("system error no", "system error desc", error)
-                           .str());
+  const SEARCH search{list, pattern, true, recursive, includeHidden, false, ignoreErrors};
+  os::dir_reader reader;
+  const int error = reader.open(path_.c_str());
+  if (error != 0) {
+    // Without recursion a folder that cannot be listed has no match, as an
+    // empty search has; a recursive search reports it.
+    if (recursive) ThrowOpenFailed(path_, kAll, error);
+    return std::uint32_t(list.size());
   }
+  SearchFolder(search, reader, path_);
   return std::uint32_t(list.size());
 }
 
@@ -115,59 +236,11 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
                                includeDots, ignoreErrors);
   }
 
+  const SEARCH search{list, pattern, false, recursive, includeHidden, includeDots, ignoreErrors};
   os::dir_reader reader;
-  int error = reader.open(path_.c_str());
-  if (error != 0)
-    throw dirExp(20, message_builder("CDir::GetAllSubDirs - error init first find")
-                         .detail("base dir", path_)
-                         .detail("dir pattern", pattern)
-                         .os_error("system error no", "system error desc", error)
-                         .str());
-
-  // The matching names are collected and the folder closed before any
-  // descent, so a deep tree holds one open folder at a time.
-  FileList names;
-  const char* name;
-  std::size_t length;
-  while (reader.next(name, length, error)) {
-    if (!MatchWildcard(pattern, name, std::uint32_t(length))) continue;
-    if (reader.current_type() != os::entry_type::directory) continue;
-    const bool dots = IsDots(name, length);
-    if (dots && !includeDots) continue;
-    if (!dots && !includeHidden && IsHidden(name, length)) continue;
-    names.push_back(narrow_buffer(name, narrow_buffer::size_type(length)));
-  }
-  const char* failure = "CDir::GetAllSubDirs - error find subdirs";
-  bool close_failed = false;
-  if (error == 0) {
-    error = reader.close();
-    failure = "CDir::GetAllSubDirs - error finish subdirs finding";
-    close_failed = error != 0;
-  }
-
-  for (const narrow_buffer& each : names) {
-    list.push_back(path_ + each);
-    if (!recursive || IsDots(each.c_str(), each.length())) continue;
-    try {
-      GetAllSubDirs(list, each + "/" + pattern, true, includeHidden, includeDots,
-                    ignoreErrors);
-    } catch (const byExp&) {
-      // Under the error-continue policy only this sub-tree is lost.
-      if (!ignoreErrors) throw;
-    }
-  }
-
-  if (error != 0)
-    throw dirExp(20, message_builder(failure)
-                         .label_width(21)
-                         .detail("base dir", path_)
-                         .detail("dir pattern", pattern)
-                         .detail(close_failed ? "the last matched file" : "the last matched dir",
-                                 LastEntry(list))
-                         .detail(close_failed ? "total matched file" : "total matched dirs",
-                                 std::uint64_t(list.size()))
-                         .os_error("system error no", "system error desc", error)
-                         .str());
+  const int error = reader.open(path_.c_str());
+  if (error != 0) ThrowOpenFailed(path_, pattern, error);
+  SearchFolder(search, reader, path_);
   return std::uint32_t(list.size());
 }
 

@@ -1,6 +1,10 @@
 // Folder services of the operating system: the current directory, folder
 // tests and creation, and reading a folder's entries one by one.
 //
+// A folder being read is also the handle its sub-folders are opened from,
+// so a walk down a tree never rebuilds a text path: it works at any depth
+// and whatever characters the names hold.
+//
 // Paths are 0-terminated byte strings with "/" as the separator. Every
 // operation that can fail returns the OS error number (errno), 0 on success;
 // none throws. The callers in support/fs turn numbers into messages.
@@ -26,6 +30,11 @@ int make_dir(const char* path);
 // link, a dangling one included, is a file.
 enum class entry_type { file, directory, directory_link };
 
+// What path names, with links followed, from one status call: a folder
+// (directory) or anything else (file). Returns the error number when the
+// path cannot be reached.
+int path_type(const char* path, entry_type& type);
+
 // Reads the entries of one folder in the order the system returns them,
 // "." and ".." included. Not copyable; the destructor closes quietly.
 class dir_reader {
@@ -36,12 +45,19 @@ class dir_reader {
   dir_reader& operator=(const dir_reader&) = delete;
 
   int open(const char* path);
+  // Opens the sub-folder name of the folder parent has open, relative to
+  // parent's handle; parent must stay open meanwhile. A symbolic link is not
+  // followed: opening one fails.
+  int open_sub(const dir_reader& parent, const char* name);
   // The next entry's name; false at the end (error 0) or on a failure
   // (error set). The name stays valid until the next call.
   bool next(const char*& name, std::size_t& length, int& error);
   // The type of the entry last returned by next: from the entry itself when
-  // the file system records it, otherwise from the link's status.
+  // the file system records it, otherwise from one status call (two for a
+  // symbolic link on a file system that records no types).
   entry_type current_type() const;
+  // Ends the reading. Returns the error of the close, 0 when nothing was
+  // open.
   int close();
 
  private:

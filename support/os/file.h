@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/os/file_identity.h"
+
 namespace Velk::os {
 
 using file_handle = int;
@@ -45,6 +47,7 @@ enum class file_kind { regular, directory, fifo, character_device, block_device,
 struct file_status {
   file_kind kind;
   std::uint64_t size;
+  file_identity identity;
 };
 int get_file_status(file_handle handle, file_status& out);
 

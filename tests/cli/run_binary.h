@@ -13,6 +13,7 @@ struct RunResult {
   std::string out;
   std::string err;
   int status = -1;  // exit status; 128 + signal number when killed
+  long stdin_read = -1;  // bytes of standard input the child consumed
 };
 
 // stdout_path, when given, receives standard output instead (for example
@@ -22,11 +23,20 @@ RunResult RunRplc(const std::vector<std::string>& args, const std::string& input
                   const std::string& cwd = "", const std::string& stdout_path = "",
                   long file_size_limit = -1);
 
+// Like RunRplc with standard input read from the file stdin_path.
+RunResult RunRplcOnStdin(const std::vector<std::string>& args, const std::string& stdin_path);
+
 // Like RunRplc with empty standard input; while_running(pid) is called once
 // while the child runs (for example to signal it at the right moment), and
 // the child is waited for after it returns.
 RunResult RunRplcWith(const std::vector<std::string>& args, const std::string& cwd,
                       const std::function<void(int pid)>& while_running);
+
+// Like RunRplcWith, with rplc started by the wrapper command (for example
+// strace and its options); while_running gets the pid of rplc itself.
+RunResult RunRplcUnder(const std::vector<std::string>& wrapper,
+                       const std::vector<std::string>& args, const std::string& cwd,
+                       const std::function<void(int pid)>& while_running);
 
 // A fresh temporary folder, removed with everything in it on destruction.
 class TempDir {

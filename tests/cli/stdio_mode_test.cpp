@@ -20,23 +20,33 @@ bool IsHelp(const RunResult& r) {
 }
 
 TEST(StdioModeTest, HelpDecisions) {
-  const std::vector<std::vector<std::string>> cases = {
+  const std::vector<std::vector<std::string>> asked = {
       {},
       {"-h", "-f:a", "-t:b"},
       {"-?"},
       {"/H"},
+  };
+  for (const auto& args : asked) {
+    const RunResult r = RunRplc(args, "abc");
+    EXPECT_TRUE(IsHelp(r)) << "args[0]=" << (args.empty() ? "" : args[0]) << " out=" << r.out.substr(0, 40);
+  }
+  EXPECT_EQ(RunRplc({}).out, RunRplc({"-h"}).out);
+  // Without a usable find and replacement the help goes to standard error
+  // after the reason, and the run fails.
+  const std::vector<std::vector<std::string>> incomplete = {
       {"-f:abc"},               // no replacement switch
       {"-f:abc", "-tu"},        // an empty -tu is no replacement
       {"-f:abc", "-tl:"},
       {"-f:", "-t:x"},          // empty find text
       {"-t:x"},                 // no find switch
-      {"-x:abc", "-t:x"},
   };
-  for (const auto& args : cases) {
+  for (const auto& args : incomplete) {
     const RunResult r = RunRplc(args, "abc");
-    EXPECT_TRUE(IsHelp(r)) << "args[0]=" << (args.empty() ? "" : args[0]) << " out=" << r.out.substr(0, 40);
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err.rfind("[ERROR] ", 0), 0u) << args[0];
+    EXPECT_NE(r.err.find(kHelpStart), std::string::npos) << args[0];
+    EXPECT_EQ(r.status, 255) << args[0];
   }
-  EXPECT_EQ(RunRplc({}).out, RunRplc({"-h"}).out);
 }
 
 struct FilterCase {

@@ -1,4 +1,5 @@
 #include "driver/arg_list.h"
+#include "driver/switch_table.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,31 @@ TEST(CArgListTest, SlashPathBeforeDoubleDashIsASwitch) {
   CArgList list = make({"/tmp/x.txt", "-f:a"});
   EXPECT_TRUE(list.HasSwitch(kw("tmp/x.txt")));
   EXPECT_EQ(list.GetPatternCount(), 0u);
+}
+
+// As the driver builds it on POSIX: "/" also begins absolute paths.
+CArgList make_posix(std::vector<const char*> args) {
+  args.insert(args.begin(), "rplc");
+  return CArgList(int(args.size()), args.data(), narrow_buffer::literal("-/"),
+                  narrow_buffer::literal(":="), 1, narrow_buffer::literal("/"), IsKnownSwitch);
+}
+
+TEST(CArgListTest, SlashOpensASwitchOnlyBeforeAKnownName) {
+  CArgList list = make_posix({"/tmp/x.txt", "/F=a", "/s", "/", "/f", "/nosuch:1", "-nosuch:2",
+                              "/RNNLIC:b", "/:x", "/t"});
+  EXPECT_EQ(list.GetPatternCount(), 4u);
+  EXPECT_EQ(str(list.GetPattern(0)), "/tmp/x.txt");
+  EXPECT_EQ(str(list.GetPattern(1)), "/");
+  EXPECT_EQ(str(list.GetPattern(2)), "/nosuch:1");
+  EXPECT_EQ(str(list.GetPattern(3)), "/:x");
+  EXPECT_EQ(str(list.GetSwitchValue(kw("f"))), "a");
+  EXPECT_EQ(str(list.GetSwitchValue(kw("rnnlic"))), "b");
+  EXPECT_TRUE(list.HasSwitch(kw("s")));
+  EXPECT_TRUE(list.HasSwitch(kw("t")));
+  // "-" always opens a switch: the driver refuses an unknown one.
+  EXPECT_TRUE(list.HasSwitch(kw("nosuch")));
+  EXPECT_EQ(list.GetSwitchCount(), 6u);
+  EXPECT_EQ(str(list.GetSwitch(3).text), "-nosuch:2");
 }
 
 TEST(CArgListTest, DoubleDashEndsSwitches) {

@@ -163,10 +163,10 @@ std::vector<std::string> ExpectedLines() {
       kRule,
       "EXAMPLEs:",
       "  rplc *.txt *.htm -f:teh -t:the",
-      R"(  rplc *.txt -fic:"My Dir" -tu:"%ROOTDIR%")",
+      R"(  rplc *.txt -fic:"My Dir" -tu:"$ROOTDIR")",
       R"(  rplc *.cpp *.h -r:"***:(#define.*?)MY_DEF" /t:"\1HER_DEF")",
-      R"(  type server.log | rplc /r:"Connected.*218.79" /t:"**Attack** \0")",
-      R"(  type server.log | rplc /r:"^(Smith|James).*\n" /t)",
+      R"(  cat server.log | rplc /r:"Connected.*218.79" /t:"**Attack** \0")",
+      R"(  cat server.log | rplc /r:"^(Smith|James).*\n" /t)",
       R"x(  unzip -l *.zip | rplc /r:"^(.{22}:\d\d\s*|(A|  \a| -|.*files$).*\n)" /t)x",
   };
 }

@@ -32,6 +32,11 @@ fi
 extra=$(cd "$dest/root" && find . ! -type d | grep -v -x -e ./usr/bin/rplc -e "./${page#"$dest"/root/}") || true
 [ -z "$extra" ] || fail "unexpected installed files: $extra"
 
+# The installed binary is stripped, as the package's is.
+if command -v readelf >/dev/null 2>&1; then
+  ! readelf -S "$bin" | grep -q -e '\.debug_info' -e '\.symtab' || fail "installed rplc is not stripped"
+fi
+
 # The installed binary works on its own, outside the build folder.
 out=$(printf 'teh\n' | "$bin" -f:teh -t:the)
 [ "$out" = "the" ] || fail "installed rplc printed '$out' instead of 'the'"

@@ -1,4 +1,5 @@
-// Folder services on POSIX: getcwd, stat, mkdir and opendir/readdir.
+// Folder services on POSIX: getcwd, stat, mkdir, and opendir/readdir with
+// sub-folders opened by openat/fdopendir from their parent's handle.
 #include "support/os/dir.h"
 
 #include <dirent.h>
@@ -28,6 +29,13 @@ bool is_directory(const char* path) {
   return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+int path_type(const char* path, entry_type& type) {
+  struct stat status;
+  if (::stat(path, &status) != 0) return errno;
+  type = S_ISDIR(status.st_mode) ? entry_type::directory : entry_type::file;
+  return 0;
+}
+
 int make_dir(const char* path) {
   if (::mkdir(path, 0777) == 0 || errno == EEXIST) return 0;
   return errno;
@@ -39,6 +47,22 @@ int dir_reader::open(const char* path) {
   close();
   DIR* stream = ::opendir(path);
   if (!stream) return errno;
+  stream_ = stream;
+  return 0;
+}
+
+int dir_reader::open_sub(const dir_reader& parent, const char* name) {
+  close();
+  if (!parent.stream_) return EBADF;
+  const int folder = ::openat(::dirfd(static_cast<DIR*>(parent.stream_)), name,
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) return errno;
+  DIR* stream = ::fdopendir(folder);
+  if (!stream) {
+    const int error = errno;
+    ::close(folder);
+    return error;
+  }
   stream_ = stream;
   return 0;
 }

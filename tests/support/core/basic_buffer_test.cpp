@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace Velk {
 namespace {
@@ -256,6 +259,131 @@ TEST(BasicBufferTest, OversizedRequestsThrowAndLeaveTheBufferUnchanged) {
     EXPECT_STREQ(e.what(), "basic_buffer::__realloc - failed reallocating memory");
   }
   EXPECT_EQ(str(b), "keep");
+}
+
+// --- sources inside the buffer itself ---------------------------------------
+
+// Counts the blocks the buffer frees, so that a test sees a block released
+// too early (while the buffer still reads it) or more than once.
+struct counted_free {
+  static inline int released = 0;
+  template <class T>
+  void operator()(T* block) const noexcept {
+    ++released;
+    std::free(block);
+  }
+};
+using counted_buffer = basic_buffer<char, counted_free>;
+
+std::string str(const counted_buffer& b) { return std::string(b.c_str(), b.length()); }
+
+// Each operation gives the buffer a source that lies in the buffer itself.
+// Alone, the buffer must keep its block (nothing freed while it lives but a
+// scratch copy the operation makes for itself, one release at the end); with
+// a second holder of the block, that holder must keep its text, and both
+// blocks are freed exactly once in the end.
+TEST(BasicBufferTest, SelfSourcesInEveryAssigningAndAppendingOperation) {
+  struct Case {
+    const char* name;
+    void (*apply)(counted_buffer&);
+    const char* expected;
+    int scratch = 0;
+  };
+  const Case cases[] = {
+      {"self copy-assignment", [](counted_buffer& a) { const counted_buffer& same = a; a = same; },
+       "hello world"},
+      {"self move-assignment", [](counted_buffer& a) { counted_buffer& same = a; a = std::move(same); },
+       "hello world"},
+      {"a = a.subview(6)", [](counted_buffer& a) { a = a.subview(6); }, "world"},
+      {"a = named view", [](counted_buffer& a) { counted_buffer v = a.subview(2, 3); a = v; }, "llo"},
+      {"a = empty view at the end", [](counted_buffer& a) { a = a.subview(11); }, ""},
+      {"assign(a.subview(6))", [](counted_buffer& a) { a.assign(a.subview(6)); }, "world"},
+      {"assign(view, pos, count)", [](counted_buffer& a) { a.assign(a.subview(2), 4, 3); }, "wor"},
+      {"assign(a, pos, count)", [](counted_buffer& a) { a.assign(a, 6, 3); }, "wor"},
+      {"assign(pointer into a)", [](counted_buffer& a) { a.assign(a.data() + 6, 99); }, "world"},
+      {"attach(pointer into a)", [](counted_buffer& a) { a.attach(a.data() + 6, 5); }, "world"},
+      {"append(a)", [](counted_buffer& a) { a.append(a); }, "hello worldhello world"},
+      {"append(a.subview(0, 5))", [](counted_buffer& a) { a.append(a.subview(0, 5)); }, "hello worldhello"},
+      {"append(pointer into a)", [](counted_buffer& a) { a.append(a.data() + 5, 6); }, "hello world world"},
+      {"append(a.c_str())", [](counted_buffer& a) { a.append(a.c_str()); }, "hello worldhello world"},
+      {"replace(a.subview)", [](counted_buffer& a) { a.replace(0, 5, a.subview(6)); }, "world world", 1},
+  };
+  for (const Case& c : cases) {
+    for (bool shared : {false, true}) {
+      counted_free::released = 0;
+      {
+        counted_buffer a("hello world");
+        counted_buffer other;
+        if (shared) other = a;
+        c.apply(a);
+        EXPECT_EQ(str(a), c.expected) << c.name << " shared=" << shared;
+        EXPECT_FALSE(a.is_view()) << c.name << " shared=" << shared;
+        EXPECT_EQ(a.c_str()[a.length()], '\0') << c.name;
+        EXPECT_EQ(counted_free::released, c.scratch) << c.name << " shared=" << shared;
+        if (shared) {
+          EXPECT_EQ(str(other), "hello world") << c.name;
+        }
+        const int blocks = c.scratch + (a.data() == other.data() || !shared ? 1 : 2);
+        a = counted_buffer();
+        other = counted_buffer();
+        EXPECT_EQ(counted_free::released, blocks) << c.name << " shared=" << shared;
+      }
+    }
+  }
+}
+
+// A view taken before the buffer shrank still names memory of the block.
+TEST(BasicBufferTest, AssigningAStaleViewOfItselfCopiesBeforeLettingGo) {
+  counted_free::released = 0;
+  {
+    counted_buffer a("hello world");
+    counted_buffer tail = a.subview(6);
+    a.erase(3);
+    a = tail;
+    EXPECT_EQ(str(a), "world");
+    EXPECT_FALSE(a.is_view());
+    EXPECT_EQ(counted_free::released, 1);  // the old block, after the copy
+  }
+  EXPECT_EQ(counted_free::released, 2);
+}
+
+TEST(BasicBufferTest, FormattingItsOwnTextIntoItself) {
+  narrow_buffer a("abc");
+  a.append_format(32, "-%s-%d", a.c_str(), 7);
+  EXPECT_EQ(str(a), "abc-abc-7");
+  a.assign_format(32, "[%s]", a.c_str());
+  EXPECT_EQ(str(a), "[abc-abc-7]");
+  // Bigger than the block: the old text is read before it is let go.
+  narrow_buffer big(std::string(100, 'x').c_str());
+  big.append_format(300, "%s", big.c_str());
+  EXPECT_EQ(str(big), std::string(200, 'x'));
+}
+
+// Copies handed to other threads are read and dropped there while the owner
+// keeps writing: first un-sharing, then, once every copy is gone, in place.
+// Under ThreadSanitizer this checks the ordering of the share count.
+TEST(BasicBufferTest, CopiesDroppedOnOtherThreadsWhileTheOwnerWrites) {
+  for (int round = 0; round < 50; ++round) {
+    narrow_buffer owner("copy on write across threads");
+    std::atomic<int> sum{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+      readers.emplace_back([copy = narrow_buffer(owner), &sum]() mutable {
+        int local = 0;
+        for (char ch : copy) local += ch;
+        sum += local;
+        copy = narrow_buffer();
+      });
+    }
+    if (round % 2) owner.to_upper();  // while copies may still be alive
+    while (owner.is_shared()) std::this_thread::yield();
+    const char* block = owner.data();
+    owner.to_lower();
+    EXPECT_EQ(owner.data(), block);  // sole holder: written in place
+    owner.push_back('!');
+    EXPECT_EQ(str(owner), "copy on write across threads!");
+    for (std::thread& reader : readers) reader.join();
+  }
 }
 
 }  // namespace

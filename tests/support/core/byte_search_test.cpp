@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "support/core/ascii.h"
 
@@ -57,6 +59,87 @@ TEST(ByteSearchTest, FoldingCoversAsciiLettersOnly) {
   EXPECT_EQ(find_bytes_folded(hay.data(), hay.size(), "\xC9", 1), hay.data() + 1);
   EXPECT_EQ(find_bytes_folded(hay.data(), hay.size(), "session", 7), hay.data() + 4);
   EXPECT_EQ(find_bytes(hay.data(), hay.size(), "session", 7), nullptr);
+}
+
+TEST(ByteSearchTest, TwoWayAgreesWithAPlainScan) {
+  std::mt19937 random(11);
+  const std::string alphabets[] = {"a", "ab", "aAbB", "abc\xE9\xC9"};
+  for (const std::string& alphabet : alphabets) {
+    for (int round = 0; round < 3000; ++round) {
+      std::string hay, needle;
+      for (int i = int(random() % 200); i > 0; --i) hay.push_back(alphabet[random() % alphabet.size()]);
+      // Needles built from a repeated unit are the periodic case.
+      std::string unit;
+      for (int i = 1 + int(random() % 4); i > 0; --i) unit.push_back(alphabet[random() % alphabet.size()]);
+      for (int i = int(random() % 5); i >= 0; --i) needle += unit;
+      if (random() % 2) needle.push_back(alphabet[random() % alphabet.size()]);
+      for (bool folded : {false, true}) {
+        ASSERT_EQ(two_way_find(hay.data(), hay.size(), needle.data(), needle.size(), folded),
+                  naive(hay, needle, folded))
+            << "hay=" << hay << " needle=" << needle << " folded=" << folded;
+      }
+    }
+  }
+}
+
+// Texts that make a candidate scan compare nearly the whole needle at every
+// candidate. Each search must stay within a few comparisons per text byte,
+// whether the needle is absent or sits at the very end.
+TEST(ByteSearchTest, PeriodicNeedlesCostLinearWork) {
+  std::string unit20 = "abcdefghijklmnopqrst";
+  std::string mixed_x;
+  for (int i = 0; i < 400000; ++i) mixed_x.push_back(i % 3 ? 'x' : 'X');
+  struct Case {
+    const char* name;
+    std::string hay, needle;
+  };
+  std::vector<Case> cases = {
+      {"x...xy over x", std::string(400000, 'x'), std::string(2000, 'x') + "y"},
+      {"x...xy over mixed-case x", mixed_x, std::string(2000, 'x') + "y"},
+      {"period 20", "", ""},
+      {"ab...abc over ab", "", ""},
+  };
+  for (int i = 0; i < 20000; ++i) cases[2].hay += unit20;
+  for (int i = 0; i < 100; ++i) cases[2].needle += unit20;
+  cases[2].needle += "b";
+  for (int i = 0; i < 200000; ++i) cases[3].hay += "ab";
+  for (int i = 0; i < 500; ++i) cases[3].needle += "ab";
+  cases[3].needle += "c";
+
+  for (const Case& c : cases) {
+    for (bool present : {false, true}) {
+      const std::string hay = present ? c.hay + c.needle : c.hay;
+      const char* want = present ? hay.data() + c.hay.size() : nullptr;
+      for (bool folded : {false, true}) {
+        if (!folded && c.hay == mixed_x) continue;  // no exact occurrence to test
+        search_work work;
+        const char* got = folded
+            ? find_bytes_folded(hay.data(), hay.size(), c.needle.data(), c.needle.size(), &work)
+            : find_bytes(hay.data(), hay.size(), c.needle.data(), c.needle.size(), &work);
+        EXPECT_EQ(got, want) << c.name << " present=" << present << " folded=" << folded;
+        EXPECT_LE(work.compared, 4 * hay.size() + 2 * c.needle.size())
+            << c.name << " present=" << present << " folded=" << folded;
+      }
+    }
+  }
+}
+
+// Ordinary text must stay on the fast candidate scan.
+TEST(ByteSearchTest, OrdinaryTextDoesNotNeedTheFallback) {
+  std::string log;
+  for (int i = 0; i < 2000; ++i)
+    log += "2026-12-08T10:00:00.123Z web-" + std::to_string(i % 7) +
+           " api[1234]: INFO user=erin opened session 4f2a from 10.0.0." + std::to_string(i % 250) + "\n";
+  for (const char* needle : {"session", "Session", "connection", "erin opened", "e"}) {
+    for (bool folded : {false, true}) {
+      search_work work;
+      const std::size_t count = std::strlen(needle);
+      const char* got = folded ? find_bytes_folded(log.data(), log.size(), needle, count, &work)
+                               : find_bytes(log.data(), log.size(), needle, count, &work);
+      EXPECT_EQ(got, naive(log, needle, folded)) << needle << " folded=" << folded;
+      EXPECT_FALSE(work.two_way) << needle << " folded=" << folded;
+    }
+  }
 }
 
 }  // namespace

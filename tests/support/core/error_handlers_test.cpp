@@ -17,14 +17,7 @@
 #include "support/core/fault_description.h"
 #include "support/core/logger.h"
 #include "tests/support/core/child_process.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define RPLC_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define RPLC_ASAN 1
-#endif
-#endif
+#include "tests/support/core/sanitizers.h"
 
 namespace Velk {
 namespace {
@@ -100,7 +93,7 @@ TEST(ErrorHandlersTest, FailuresEndSilentlyWithStatus255) {
 #endif
   };
   for (const Case& c : cases) {
-#if defined(RPLC_ASAN)
+#if defined(RPLC_ASAN) || defined(RPLC_TSAN)
     // The sanitizer's allocator reports a huge request itself.
     if (c.body == FailAllocation) continue;
 #endif
@@ -110,7 +103,9 @@ TEST(ErrorHandlersTest, FailuresEndSilentlyWithStatus255) {
     });
     EXPECT_TRUE(result.exited) << c.name << ": killed by signal " << result.signal;
     EXPECT_EQ(result.status, 255) << c.name;
+#if !defined(RPLC_TSAN)  // its _exit flushes the streams
     EXPECT_EQ(result.output, "") << c.name;
+#endif
   }
 }
 
@@ -144,6 +139,12 @@ TEST(ErrorHandlersTest, AnInstalledLoggerReceivesTheTexts) {
   for (const Case& c : cases) {
 #if defined(RPLC_ASAN)
     if (c.body == FailAllocation) continue;
+#endif
+#if defined(RPLC_TSAN)
+    // With a logger installed the fault report is formatted in the signal
+    // handler, which ThreadSanitizer reports as a signal-unsafe call; its
+    // allocator also reports the huge request itself. Only terminate stays.
+    if (c.body != Terminate) continue;
 #endif
     const ChildResult result = RunInChild(WithLogger(c.body));
     EXPECT_EQ(result.status, 255) << c.name;

@@ -9,6 +9,7 @@
 
 #include "support/core/fatal.h"
 #include "tests/support/core/child_process.h"
+#include "tests/support/core/sanitizers.h"
 
 namespace Velk {
 namespace {
@@ -88,7 +89,9 @@ TEST(AbortProcessTest, EndsAtOnceWithStatus255) {
     AbortProcess(false);
   });
   EXPECT_EQ(plain.status, 255);
+#if !defined(RPLC_TSAN)  // its _exit flushes the streams
   EXPECT_EQ(plain.output, "");
+#endif
 
   // With the flag set the logger is flushed first.
   const testing::ChildResult flushed = testing::RunInChild([] {

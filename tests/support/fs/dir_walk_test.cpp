@@ -1,0 +1,183 @@
+// The folder walk: version-control folders, names that look like
+// wildcards, trees deeper than a path may be long, and names without
+// wildcards looked up directly.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "support/core/exceptions.h"
+#include "support/fs/dir.h"
+#include "tests/support/core/child_process.h"
+#include "tests/support/fs/deep_chain.h"
+#include "tests/support/fs/temp_tree.h"
+
+namespace Velk {
+namespace {
+
+using test::DeepChain;
+using test::ScopedCwd;
+using test::TempTree;
+
+std::string S(const narrow_buffer& b) { return std::string(b.c_str(), b.length()); }
+narrow_buffer B(const std::string& s) { return narrow_buffer(s.c_str(), narrow_buffer::size_type(s.size())); }
+
+std::vector<std::string> Found(CDir& dir, const std::string& pattern, bool recursive,
+                               bool hidden = true) {
+  FileList list;
+  dir.GetAllFiles(list, B(pattern), recursive, hidden, false);
+  std::vector<std::string> out;
+  for (const narrow_buffer& each : list) out.push_back(S(each));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> Folders(CDir& dir, bool recursive) {
+  FileList list;
+  dir.GetAllSubDirs(list, B("*"), recursive, true, false, false);
+  std::vector<std::string> out;
+  for (const narrow_buffer& each : list) out.push_back(S(each));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(DirWalkTest, VersionControlFoldersAreNeverEnteredByRecursion) {
+  TempTree tree;
+  tree.file("a.txt");
+  for (const char* vcs : {".git", ".hg", ".svn", ".bzr", "_darcs", "CVS"}) {
+    tree.dir(vcs);
+    tree.file(std::string(vcs) + "/index");
+  }
+  tree.dir(".git/logs");
+  tree.file(".git/logs/HEAD");
+  tree.dir("sub");
+  tree.file("sub/b.txt");
+  tree.dir("sub/.svn");
+  tree.file("sub/.svn/entries");
+  tree.file("sub/.git");  // a file of that name (a linked working tree) is a file
+  tree.dir("sub/git");    // names that merely resemble them are searched
+  tree.file("sub/git/c");
+  // A pattern naming a folder is told apart relative to the current folder.
+  ScopedCwd cwd(tree.path());
+  CDir dir(B("."), false, false);
+
+  EXPECT_EQ(Found(dir, "*", true), (std::vector<std::string>{tree / "a.txt", tree / "sub/.git",
+                                                             tree / "sub/b.txt",
+                                                             tree / "sub/git/c"}));
+  EXPECT_EQ(Folders(dir, true), (std::vector<std::string>{tree / "sub", tree / "sub/git"}));
+  // Without recursion a version-control folder is an ordinary folder.
+  EXPECT_EQ(Folders(dir, false).size(), 7u);
+  // A pattern that names a path inside one still works, with or without -s.
+  EXPECT_EQ(Found(dir, ".git/*", true),
+            (std::vector<std::string>{tree / ".git/index", tree / ".git/logs/HEAD"}));
+  EXPECT_EQ(Found(dir, ".git/index", false), (std::vector<std::string>{tree / ".git/index"}));
+  EXPECT_EQ(Found(dir, "sub/.svn", false), (std::vector<std::string>{tree / "sub/.svn/entries"}));
+}
+
+TEST(DirWalkTest, NamesHoldingWildcardCharactersAreTakenAsTheyAre) {
+  TempTree tree;
+  for (const char* folder : {"*", "?", "[a]", "sub"}) tree.dir(folder);
+  tree.file("*/a.txt");
+  tree.file("?/q.txt");
+  tree.file("[a]/r.txt");
+  tree.file("sub/x.txt");
+  tree.file("sub/*.txt");  // a file literally named "*.txt"
+  CDir dir(B(tree.path()), false, false);
+  EXPECT_EQ(Found(dir, "*.txt", true),
+            (std::vector<std::string>{tree / "*/a.txt", tree / "?/q.txt", tree / "[a]/r.txt",
+                                      tree / "sub/*.txt", tree / "sub/x.txt"}));
+  EXPECT_EQ(Folders(dir, true),
+            (std::vector<std::string>{tree / "*", tree / "?", tree / "[a]", tree / "sub"}));
+  // In a pattern's folder part "*" is a name; in its last part a wildcard.
+  EXPECT_EQ(Found(dir, "*/*", false), (std::vector<std::string>{tree / "*/a.txt"}));
+  EXPECT_EQ(Found(dir, "sub/*.txt", false),
+            (std::vector<std::string>{tree / "sub/*.txt", tree / "sub/x.txt"}));
+}
+
+TEST(DirWalkTest, TreesDeeperThanAPathMayBeLongAreWalked) {
+  TempTree tree;
+  tree.file("top.txt");
+  const DeepChain chain(tree.path());
+  ASSERT_TRUE(chain.ok());
+  ASSERT_GT(chain.DeepFile().size(), std::size_t(PATH_MAX));
+  CDir dir(B(tree.path()), false, false);
+  // Strict error policy: a failure anywhere would throw.
+  EXPECT_EQ(Found(dir, "*.txt", true),
+            (std::vector<std::string>{chain.DeepFile(), tree / "top.txt"}));
+  FileList folders;
+  dir.GetAllSubDirs(folders, B("*"), true, true, false, false);
+  EXPECT_EQ(folders.size(), std::size_t(DeepChain::kDepth));
+}
+
+TEST(DirWalkTest, ANameWithoutWildcardsIsLookedUpDirectly) {
+  TempTree tree;
+  tree.file("a.txt");
+  tree.file(".h.txt");
+  tree.dir("sub");
+  tree.file("sub/x.txt");
+  tree.dir("sub/inner");
+  tree.file("sub/inner/y.txt");
+  tree.link("a.txt", "via.txt");
+  ScopedCwd cwd(tree.path());
+  CDir dir(B("."), false, false);
+  const struct {
+    std::string pattern;
+    bool hidden;
+    std::vector<std::string> files;
+  } cases[] = {
+      {"a.txt", true, {tree / "a.txt"}},
+      {"./a.txt", true, {tree / "a.txt"}},
+      {"sub/../a.txt", true, {tree / "a.txt"}},
+      {"sub/x.txt", true, {tree / "sub/x.txt"}},
+      {tree / "sub/x.txt", true, {tree / "sub/x.txt"}},
+      {"via.txt", true, {tree / "via.txt"}},      // a link to a file is that file
+      {".h.txt", true, {tree / ".h.txt"}},
+      {".h.txt", false, {}},                      // hidden, not wanted
+      {"sub", true, {tree / "sub/x.txt"}},        // a folder: its files, as before
+      {"nosuch.txt", true, {}},                   // missing: no match, no error
+      {"sub/nosuch", true, {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Found(dir, c.pattern, false, c.hidden), c.files) << c.pattern;
+  // With recursion a plain name is still looked for in every sub-folder.
+  tree.file("sub/inner/a.txt");
+  EXPECT_EQ(Found(dir, "a.txt", true),
+            (std::vector<std::string>{tree / "a.txt", tree / "sub/inner/a.txt"}));
+  // A missing folder is still an error.
+  FileList list;
+  try {
+    dir.GetAllFiles(list, B("nosuch/a.txt"), false, true, true);
+    ADD_FAILURE() << "no error for a missing folder";
+  } catch (const dirExp& e) {
+    EXPECT_EQ(e.GetCode(), 3);
+  }
+}
+
+TEST(DirWalkTest, AFileInAFolderThatCannotBeListedCanBeNamed) {
+  TempTree tree;
+  tree.dir("locked");
+  tree.file("locked/f.txt");
+  ASSERT_EQ(::chmod((tree / "locked").c_str(), 0711), 0);
+  const test::ChildResult result = test::RunInChild(
+      [&] {
+        CDir dir(B(tree.path()), false, false);
+        std::string out;
+        for (const std::string& each : Found(dir, "locked/f.txt", false)) out += each;
+        out += "|";
+        FileList listed;
+        dir.GetAllFiles(listed, B("locked/*.txt"), false, true, true);
+        out += std::to_string(listed.size());
+        return out;
+      },
+      true);
+  if (result.status == 99) GTEST_SKIP() << "cannot drop privileges";
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, tree / "locked/f.txt" + "|0");
+}
+
+}  // namespace
+}  // namespace Velk
