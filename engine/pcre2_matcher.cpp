@@ -3,6 +3,8 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
+
 #include "engine/pcre2_pattern.h"
 
 namespace Velk {
@@ -87,7 +89,7 @@ regex_status pcre2_matcher::find(const char* text, std::size_t length, std::size
   // 0: more groups took part than the match data holds; its pairs are all set.
   const std::uint32_t reported = result == 0 ? REGEX_MAX_RANGES : std::uint32_t(result);
   const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(state.data());
-  if (wanted > REGEX_MAX_RANGES) wanted = REGEX_MAX_RANGES;
+  wanted = std::min({wanted, groups_ + 1, REGEX_MAX_RANGES});
   for (std::uint32_t k = 0; k < wanted; ++k) {
     const PCRE2_SIZE from = ovector[2 * k];
     if (k < reported && from != PCRE2_UNSET)

@@ -45,9 +45,9 @@ class pcre2_matcher {
   // Searches text[start .. length) for the leftmost-longest match, with
   // text[0 .. start) as context (only the byte before start is read, for
   // "^"); notbol says that position 0 of text is not a line beginning.
-  // Fills spans[0 .. wanted) (wanted at most REGEX_MAX_RANGES) with absolute
-  // byte offsets; a group that took no part is { start, 0 }, as the Tcl
-  // path reports it. Any PCRE2 failure, a JIT stack or match limit included,
+  // Fills spans[0 .. min(wanted, group_count() + 1, REGEX_MAX_RANGES)) with
+  // absolute byte offsets and touches no other entry; a group that took no
+  // part is { start, 0 }, as the Tcl path reports it. Any PCRE2 failure, a JIT stack or match limit included,
   // is regex_status::error, so that the caller can search with Tcl instead.
   regex_status find(const char* text, std::size_t length, std::size_t start, bool notbol,
                     std::uint32_t wanted, MatchSpan* spans) const;

@@ -278,6 +278,13 @@ TEST(Pcre2MatcherTest, UnsetAndLateGroups) {
   EXPECT_EQ(spans[1].length, 0u);
   EXPECT_EQ(spans[2].start, 2u);
   EXPECT_EQ(spans[2].length, 1u);
+  // Entries beyond the groups are left as they are.
+  MatchSpan more[REGEX_MAX_RANGES];
+  for (MatchSpan& span : more) span = {77, 77};
+  ASSERT_EQ(fast->find("xxb", 3, 0, false, REGEX_MAX_RANGES, more), regex_status::match);
+  EXPECT_EQ(more[2].start, 2u);
+  EXPECT_EQ(more[3].start, 77u);
+  EXPECT_EQ(more[9].length, 77u);
   expect_same_searches("(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)|(z)", R,
                        {"abcdefghijklz", "zabcdefghijkl"});
 }
