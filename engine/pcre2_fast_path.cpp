@@ -1,5 +1,7 @@
 #include "engine/pcre2_fast_path.h"
 
+#include <algorithm>
+
 namespace Velk {
 
 regex_status CPcre2FastPath::find(match_subject& subject, std::uint32_t start,
@@ -17,8 +19,11 @@ regex_status CPcre2FastPath::find(match_subject& subject, std::uint32_t start,
   const regex_status status =
       fast_->find(text, subject.length() - base, start - base, notbol, wanted, spans);
   if (status == regex_status::error) return tcl_->find(subject, start, exec_flags, wanted, spans);
-  if (status == regex_status::match && base != 0)
-    for (std::uint32_t k = 0; k < wanted; ++k) spans[k].start += base;
+  if (status == regex_status::match && base != 0) {
+    // Only the entries the matcher filled: the others belong to the caller.
+    const std::uint32_t filled = std::min(wanted, fast_->group_count() + 1);
+    for (std::uint32_t k = 0; k < filled; ++k) spans[k].start += base;
+  }
   return status;
 }
 

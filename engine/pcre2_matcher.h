@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/find_method.h"
+#include "engine/match_span.h"
 #include "engine/regex_engine.h"
 #include "support/core/basic_buffer.h"
 
