@@ -24,38 +24,46 @@ bool CFileMode::Collect(const CArgList& args) {
   return !files_.empty();
 }
 
-bool CFileMode::Read(std::size_t i, narrow_buffer& content) {
+bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+                     narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &read_identity_);
+    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity);
     return true;
   } catch (...) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] failed reading file: ") + files_[i]);
+    messages.append("[ERROR] failed reading file: ");
+    messages.append(files_[i]);
+    messages.push_back('\n');
     return false;
   }
 }
 
-bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n) {
+bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
+                          const FILE_IDENTITY& identity, std::uint32_t n,
+                          narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(files_[i], content, false, false, &read_identity_);
+    CDir::WriteFile(files_[i], content, false, false, &identity);
   } catch (const byExp& error) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] can't write to file: ") + files_[i]);
-    WriteErrorLine(narrow_buffer::literal("  ") + error.GetMessage());
+    messages.append("[ERROR] can't write to file: ");
+    messages.append(files_[i]);
+    messages.append("\n  ");
+    messages.append(error.GetMessage());
+    messages.push_back('\n');
     return false;
   }
-  ReportCount(i, n);
   return true;
 }
 
 void CFileMode::ReportCount(std::size_t i, std::uint32_t n) const {
-  if (!settings_.file_counts || n == 0) return;
-  narrow_buffer line("\n## ");
-  line.append_number(n, 10);
-  line.append(" replacements in file: ");
-  line.append(files_[i]);
-  line.push_back('\n');
-  WriteStandardOutput(line);
+  if (settings_.file_counts && n != 0) {
+    narrow_buffer line("\n## ");
+    line.append_number(n, 10);
+    line.append(" replacements in file: ");
+    line.append(files_[i]);
+    line.push_back('\n');
+    WriteStandardOutput(line);
+  }
 }
 
 narrow_buffer CFileMode::GetDiffName(std::size_t i) const {

@@ -5,55 +5,21 @@
 #include "driver/arg_list.h"
 #include "driver/diff_preview.h"
 #include "driver/file_mode.h"
+#include "driver/file_work.h"
 #include "driver/help_screen.h"
+#include "driver/ordered_file_pool.h"
+#include "driver/replace_step.h"
 #include "driver/run_settings.h"
 #include "driver/std_streams.h"
 #include "driver/switch_table.h"
 #include "driver/unified_diff.h"
 #include "engine/compile_matcher.h"
-#include "engine/replace_all.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
+#include "support/core/system_info.h"
 
 namespace Velk {
 namespace {
-
-// Replaces every match in content; an expanding loop builds the result in
-// scratch and the two buffers then exchange contents, so the result is in
-// content and scratch keeps the old content. log, when given, receives one
-// record per replacement.
-std::uint32_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
-                         narrow_buffer& content, narrow_buffer& scratch, ReplacementLog* log) {
-  // HAND-OVER: pass log as the last argument of the six loops once they take
-  // it, then add "diff" to the switch table; until then "-diff" is refused
-  // as an unknown switch and log stays empty.
-  (void)log;
-  std::uint32_t count = 0;
-  switch (settings.method) {
-    case FindMethod::Literal:
-      if (!settings.expand)
-        return replace_literal(content, settings.find_text, settings.replacement, 0, true);
-      count = replace_literal_expand(content, scratch, settings.find_text,
-                                     settings.replacement, 0);
-      break;
-    case FindMethod::LiteralNoCase:
-      if (!settings.expand)
-        return ireplace_literal(content, settings.find_text, settings.replacement, 0, true);
-      count = ireplace_literal_expand(content, scratch, settings.find_text,
-                                      settings.replacement, 0);
-      break;
-    case FindMethod::Regex:
-      if (!settings.expand)
-        return replace_regex(content, matcher, settings.replacement, false, false, true);
-      count = replace_regex_expand(content, scratch, matcher, settings.replacement,
-                                   false, false, true);
-      break;
-    case FindMethod::None:
-      return 0;
-  }
-  content.swap(scratch);
-  return count;
-}
 
 // Writes one "[ERROR] unknown switch: " line per switch the driver does not
 // know; true when there was none.
@@ -123,57 +89,49 @@ int Run(int argc, const char* const* argv) {
     }
   }
 
-  narrow_buffer content;
-  narrow_buffer scratch;
-  narrow_buffer original;  // the input kept for an in-place preview
-  ReplacementLog log;
-  CDiffPreview preview;
   std::uint32_t total = 0;
-  const std::size_t inputs = settings.stdio_mode ? 1 : files.GetFileCount();
-  for (std::size_t i = 0; i < inputs; ++i) {
-    content.clear();
-    if (settings.stdio_mode) {
-      if (!ReadStandardInput(content, MAX_TEXT_LENGTH)) {
-        narrow_buffer line("[FATAL ERROR] standard input is too large: more than ");
-        line.append_number(MAX_TEXT_LENGTH, 10);
-        line.append(" bytes");
-        WriteErrorLine(line);
-        return -1;
-      }
-    } else if (!files.Read(i, content)) {
-      // The run goes on with the other files; the status still fails.
-      if (settings.stop_on_error) return -1;
-      status = -1;
-      continue;
+  if (settings.stdio_mode) {
+    narrow_buffer content;
+    narrow_buffer scratch;
+    if (!ReadStandardInput(content, MAX_TEXT_LENGTH)) {
+      narrow_buffer line("[FATAL ERROR] standard input is too large: more than ");
+      line.append_number(MAX_TEXT_LENGTH, 10);
+      line.append(" bytes");
+      WriteErrorLine(line);
+      return -1;
     }
-    if (content.empty()) continue;
-
-    if (settings.diff_mode) {
+    // Empty input is skipped: nothing is written, not even a line feed.
+    if (!content.empty() && settings.diff_mode) {
       // The preview needs the input next to the result: the expanding loops
       // leave it in scratch; the in-place loops edit a private copy of the
       // shared storage, so original keeps it.
-      log.clear();
-      if (!settings.expand) original = content;
-      const std::uint32_t count = ReplaceAll(settings, matcher, content, scratch, &log);
-      const narrow_buffer name = settings.stdio_mode
-                                     ? narrow_buffer::literal(kStandardInputDiffName)
-                                     : files.GetDiffName(i);
-      preview.Write(name, settings.expand ? scratch : original, content, log, count);
-      original = narrow_buffer();
-      if (!settings.stdio_mode) files.ReportCount(i, count);
-      total += count;
-      continue;
-    }
-
-    const std::uint32_t count = ReplaceAll(settings, matcher, content, scratch, nullptr);
-    if (settings.stdio_mode || settings.stdout_mode) {
+      const narrow_buffer original = settings.expand ? narrow_buffer() : content;
+      ReplacementLog log;
+      total = ReplaceAll(settings, matcher, content, scratch, &log);
+      narrow_buffer preview;
+      AppendPreview(preview, narrow_buffer::literal(kStandardInputDiffName),
+                    settings.expand ? scratch : original, content, log, total);
+      if (!preview.empty()) WriteStandardOutput(preview);
+    } else if (!content.empty()) {
+      total = ReplaceAll(settings, matcher, content, scratch);
       WriteStandardOutput(content);
-    } else if (!files.WriteBack(i, content, count)) {
-      if (settings.stop_on_error) return -1;
-      status = -1;
-      continue;
     }
-    total += count;
+  } else {
+    // Files are read, replaced and written back on one worker per processor
+    // and reported in list order, as one thread would.
+    FILE_POOL_OPTIONS options;
+    options.threads = GetProcessorCount();
+    options.stop_on_failure = settings.stop_on_error;
+    // Only a result for standard output (or a preview) holds a whole file
+    // until it is reported; otherwise a job in flight holds a few lines.
+    options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
+    CFileWork work(settings, files, matcher, options.threads);
+    COrderedFilePool pool(files.GetFiles(), options);
+    if (!pool.Run(work)) return -1;
+    total = work.GetTotal();
+    // A file that could not be read or written fails the run, after all
+    // the others were done.
+    if (work.AnyFailed()) status = -1;
   }
 
   if (settings.total_count && total != 0) {

@@ -9,7 +9,7 @@ const char* const kKnownSwitches[] = {
     "t",     "tu",  "tl",                                // replacement
     "exp",   "noexp",                                    // memory mode
     "s",     "stdio", "stdout", "frc", "trc", "errstop",  // files, output, reports
-    // HAND-OVER: "diff" (preview) goes here once the loops fill the log.
+    "diff",                                               // preview
 };
 
 }  // namespace

@@ -78,12 +78,6 @@ std::string Numbered(int count, const std::string& feed = "\n") {
   return text;
 }
 
-// HAND-OVER: remove once "-diff" is in the switch table.
-bool DiffSwitchKnown() {
-  return RunRplc({"-f:a", "-t:b", "-diff"}, "a\n").err.find("unknown switch") ==
-         std::string::npos;
-}
-
 struct PREVIEW_CASE {
   const char* label;
   Files files;
@@ -119,7 +113,6 @@ std::vector<PREVIEW_CASE> Cases() {
 }
 
 TEST(DiffModeTest, PatchGivesWhatARewriteWrites) {
-  if (!DiffSwitchKnown()) GTEST_SKIP() << "-diff is not wired yet";
   for (const PREVIEW_CASE& row : Cases()) {
     SCOPED_TRACE(row.label);
     TempDir previewed, rewritten, patches;
@@ -151,7 +144,6 @@ TEST(DiffModeTest, PatchGivesWhatARewriteWrites) {
 }
 
 TEST(DiffModeTest, CountLinesFollowEachDiffAndTheTotalEnds) {
-  if (!DiffSwitchKnown()) GTEST_SKIP() << "-diff is not wired yet";
   TempDir dir;
   Fill(dir, {{"a.txt", "teh\n"}, {"b.txt", "none\n"}, {"c.txt", "x teh teh\n"}});
   const RunResult r = RunRplc({"a.txt", "b.txt", "c.txt", "-f:teh", "-t:the", "-frc", "-trc",
@@ -169,7 +161,6 @@ TEST(DiffModeTest, CountLinesFollowEachDiffAndTheTotalEnds) {
 }
 
 TEST(DiffModeTest, StandardInputIsNamedAndNotEchoed) {
-  if (!DiffSwitchKnown()) GTEST_SKIP() << "-diff is not wired yet";
   const RunResult r = RunRplc({"-f:b", "-t:B", "-trc", "-DIFF"}, "a\nb\n");
   EXPECT_EQ(r.out,
             "--- (standard input)\n+++ (standard input)\n@@ -1,2 +1,2 @@\n a\n-b\n+B\n"
@@ -180,7 +171,6 @@ TEST(DiffModeTest, StandardInputIsNamedAndNotEchoed) {
 }
 
 TEST(DiffModeTest, BinaryInputIsOneLine) {
-  if (!DiffSwitchKnown()) GTEST_SKIP() << "-diff is not wired yet";
   TempDir dir;
   Fill(dir, {{"x.bin", std::string("ab\0ab\n", 6)}, {"y.bin", std::string("ab\0", 3)}});
   const auto before = TreeState(dir.path());
@@ -195,7 +185,6 @@ TEST(DiffModeTest, BinaryInputIsOneLine) {
 }
 
 TEST(DiffModeTest, NamesOutsideTheCurrentFolderStayFull) {
-  if (!DiffSwitchKnown()) GTEST_SKIP() << "-diff is not wired yet";
   TempDir dir;
   Fill(dir, {{"in/a.txt", "x\n"}, {"out/b.txt", "x\n"}});
   const RunResult r =
@@ -206,7 +195,6 @@ TEST(DiffModeTest, NamesOutsideTheCurrentFolderStayFull) {
 }
 
 TEST(DiffModeTest, StdoutWithDiffIsRefused) {
-  if (!DiffSwitchKnown()) GTEST_SKIP() << "-diff is not wired yet";
   TempDir dir;
   Fill(dir, {{"a.txt", "teh\n"}});
   const auto before = TreeState(dir.path());

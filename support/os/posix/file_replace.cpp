@@ -32,51 +32,110 @@ void probe(replace_moment moment) {
   if (g_probe) g_probe(moment);
 }
 
-// --- the one live named temporary file, known to the signal handlers ----
+// --- the live named temporary files of every thread --------------------
+//
+// Each named temporary file holds a slot (its folder's handle and its name)
+// for as long as it may exist. A spin lock, which is async-signal-safe,
+// makes naming, renaming and removing a temporary file one step with its
+// slot: the handler takes the lock and never gives it back, so no thread
+// names or renames a temporary file after the handler has looked. Threads
+// take the lock only with the signals held back, so a handler never spins
+// on a lock its own thread holds.
 
-volatile sig_atomic_t g_temp_live = 0;
-int g_temp_folder = -1;
-char g_temp_name[NAME_MAX + 1];
+constexpr int kTempSlots = 128;
+struct TEMP_SLOT {
+  std::atomic<bool> live{false};
+  int folder = -1;
+  char name[NAME_MAX + 1];
+};
+TEMP_SLOT g_temps[kTempSlots];
+std::atomic_flag g_temps_busy = ATOMIC_FLAG_INIT;
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler needs lock-free slots");
+
+// In-place rewrites in progress on any thread. An interrupt that reaches a
+// thread while one runs elsewhere is left pending; the last rewrite to end
+// delivers it again, so the process never ends with a file half rewritten.
+std::atomic<int> g_in_place_writers{0};
+std::atomic<int> g_pending_signal{0};
 
 const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+void lock_temps() {
+  while (g_temps_busy.test_and_set(std::memory_order_acquire)) {
+  }
+}
+void unlock_temps() { g_temps_busy.clear(std::memory_order_release); }
+
 extern "C" void RemoveTempAndDie(int signal_number) {
-  if (g_temp_live) ::unlinkat(g_temp_folder, g_temp_name, 0);  // async-signal-safe
+  // Pending first, then the count: a rewrite that ends after this load sees
+  // the signal when it looks.
+  g_pending_signal.store(signal_number);
+  if (g_in_place_writers.load() > 0) return;
+  lock_temps();  // kept: nothing names or renames a temporary file any more
+  for (const TEMP_SLOT& slot : g_temps)
+    if (slot.live.load(std::memory_order_acquire))
+      ::unlinkat(slot.folder, slot.name, 0);  // async-signal-safe
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);  // delivered with the default action on return
 }
 
-// Holds the interrupting signals back: while a temporary file is named,
-// renamed or removed (so that the registry and the file system agree
-// whenever a handler runs), and while a file is rewritten in place.
+// Holds the interrupting signals back on this thread: while a temporary
+// file is named, renamed or removed (with the slots locked too, so that
+// the slots and the file system agree whenever a handler runs), and while
+// a file is rewritten in place.
 class signals_held {
  public:
-  signals_held() {
+  explicit signals_held(bool lock_slots = true) : locked_(lock_slots) {
     sigset_t set;
     sigemptyset(&set);
     for (int each : kHeldSignals) sigaddset(&set, each);
     pthread_sigmask(SIG_BLOCK, &set, &old_);
+    if (locked_) lock_temps();
   }
-  ~signals_held() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  ~signals_held() {
+    if (locked_) unlock_temps();
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
   signals_held(const signals_held&) = delete;
   signals_held& operator=(const signals_held&) = delete;
 
  private:
   sigset_t old_;
+  bool locked_;
 };
 
-bool register_temp(int folder, const std::string& name) {
-  if (name.size() >= sizeof g_temp_name) return false;
-  g_temp_live = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  g_temp_folder = folder;
-  std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  g_temp_live = 1;
-  return true;
+// Counts one in-place rewrite for the handlers of every thread; the last
+// one to end delivers an interrupt that arrived meanwhile. Constructed
+// after a signals_held, so the signal raised here waits for its end.
+class in_place_writer {
+ public:
+  in_place_writer() { g_in_place_writers.fetch_add(1); }
+  ~in_place_writer() {
+    if (g_in_place_writers.fetch_sub(1) == 1)
+      if (const int pending = g_pending_signal.load()) ::raise(pending);
+  }
+  in_place_writer(const in_place_writer&) = delete;
+  in_place_writer& operator=(const in_place_writer&) = delete;
+};
+
+// The slot now holding folder/name, or -1 when the name is too long or
+// every slot is taken. Call with the slots locked.
+int register_temp(int folder, const std::string& name) {
+  if (name.size() >= sizeof g_temps[0].name) return -1;
+  for (int i = 0; i < kTempSlots; ++i) {
+    TEMP_SLOT& slot = g_temps[i];
+    if (slot.live.load(std::memory_order_relaxed)) continue;
+    slot.folder = folder;
+    std::memcpy(slot.name, name.c_str(), name.size() + 1);
+    slot.live.store(true, std::memory_order_release);
+    return i;
+  }
+  return -1;
 }
 
-void unregister_temp() { g_temp_live = 0; }
+void unregister_temp(int slot) {
+  if (slot >= 0) g_temps[slot].live.store(false, std::memory_order_release);
+}
 
 // --- helpers ---------------------------------------------------------------
 
@@ -286,7 +345,8 @@ class temp_file {
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::string temp = temp_name(name);
       signals_held held;
-      if (!register_temp(folder_, temp)) return false;
+      slot_ = register_temp(folder_, temp);
+      if (slot_ < 0) return false;
       const int fd = ::openat(folder_, temp.c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd >= 0) {
@@ -295,7 +355,8 @@ class temp_file {
         return true;
       }
       const int error = errno;
-      unregister_temp();
+      unregister_temp(slot_);
+      slot_ = -1;
       if (error != EEXIST) return false;
     }
     return false;
@@ -309,13 +370,15 @@ class temp_file {
   int give_name(const std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::string temp = temp_name(name);
-      if (!register_temp(folder_, temp)) return ENAMETOOLONG;
+      slot_ = register_temp(folder_, temp);
+      if (slot_ < 0) return ENAMETOOLONG;
       const int error = link_as(temp);
       if (error == 0) {
         name_ = temp;
         return 0;
       }
-      unregister_temp();
+      unregister_temp(slot_);
+      slot_ = -1;
       if (error != EEXIST) return error;
     }
     return EEXIST;
@@ -330,7 +393,8 @@ class temp_file {
   // Renames over name. Call with the signals held. Returns errno.
   int rename_over(const std::string& name) {
     if (::renameat(folder_, name_.c_str(), folder_, name.c_str()) != 0) return errno;
-    unregister_temp();
+    unregister_temp(slot_);
+    slot_ = -1;
     name_.clear();
     return 0;
   }
@@ -340,13 +404,14 @@ class temp_file {
     if (name_.empty()) return;
     signals_held held;
     ::unlinkat(folder_, name_.c_str(), 0);
-    unregister_temp();
+    unregister_temp(slot_);
+    slot_ = -1;
     name_.clear();
   }
 
  private:
   static std::string temp_name(const std::string& name) {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, ".rplc-%lx-%x", long(::getpid()), counter++);
     // A long name is shortened so that the temporary name stays valid.
@@ -366,6 +431,7 @@ class temp_file {
 
   int folder_;
   int fd_ = -1;
+  int slot_ = -1;
   std::string name_;
 };
 
@@ -421,8 +487,9 @@ replace_result rewrite_in_place(int folder, const std::string& name, int fd,
   probe(replace_moment::before_check);
   {
     // From the check to the cut, an interrupt would leave the file half
-    // old and half new: it waits.
-    signals_held held;
+    // old and half new: it waits, on this thread and on every other.
+    signals_held held(false);
+    in_place_writer counted;
     if (!still_as_read(folder, name, read, failure)) return check_result(failure);
     if (off_t(size) > status.st_size) {
       // Claims the space first, so a full disk or a size limit is reported
