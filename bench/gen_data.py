@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Deterministic benchmark data for bench/run.sh.
 
-  gen_data.py log SIZE_BYTES OUT_FILE
+  gen_data.py log SIZE_BYTES OUT_FILE [--mixed]
       A log-like text of about SIZE_BYTES bytes: one event per line with a
       time stamp, host, process and a message.  Every line carries digits;
       the word "session" occurs about once per line; "alpha"/"beta" followed
       by a lower-case word and "user=<name>" occur in a part of the lines.
+      With --mixed, one message in four also ends in a clause with filler
+      words ("lorem", "dolor", in any case) or a price ("total 12.50"); the
+      other messages and the choice of lines stay the same.
 
   gen_data.py tree FILE_COUNT OUT_DIR LITERAL
       FILE_COUNT small source-like files (0.2-4 KB) in nested folders
@@ -55,11 +58,26 @@ def message(rng):
     return f"POST /v{d()}/{w()}/{w()} session={h()} status=201 took={n()}us"
 
 
-def gen_log(size, out):
+FILLER = ["lorem", "Lorem", "dolor", "DOLOR", "ipsum", "amet"]
+PRICED = ["total", "price", "fee", "net", "tax"]
+
+
+def clause(rng):
+    """A trailing clause of filler words or with a price."""
+    if rng.randrange(2):
+        return " (%s %s %s)" % (rng.choice(FILLER), rng.choice(WORDS), rng.choice(FILLER))
+    return " %s %d.%02d" % (rng.choice(PRICED), rng.randrange(1, 1000), rng.randrange(100))
+
+
+def gen_log(size, out, mixed=False):
     rng = random.Random(20261208)
     # A pool of message bodies keeps generation fast; the time stamp and the
     # prefix make every line different.
     pool = [message(rng) for _ in range(65536)]
+    if mixed:
+        # A separate generator, so that everything else stays as without it.
+        extra = random.Random(1208)
+        pool = [m + clause(extra) if extra.randrange(4) == 0 else m for m in pool]
     prefixes = ["%s %s[%d]: %s " % (rng.choice(HOSTS), rng.choice(SERVICES),
                                     rng.randrange(100, 30000), rng.choice(LEVELS))
                 for _ in range(4096)]
@@ -138,8 +156,8 @@ def gen_tree(count, root, literal):
 
 
 def main(argv):
-    if len(argv) == 4 and argv[1] == "log":
-        gen_log(int(argv[2]), argv[3])
+    if len(argv) in (4, 5) and argv[1] == "log" and argv[4:] in ([], ["--mixed"]):
+        gen_log(int(argv[2]), argv[3], len(argv) == 5)
     elif len(argv) == 5 and argv[1] == "tree":
         gen_tree(int(argv[2]), argv[3], argv[4])
     else:

@@ -63,7 +63,9 @@ if [ -z "${RPLC:-}" ]; then
   want_cmd cmake cmake
   want_cmd g++ g++
   want_cmd make make
-  dpkg-query -W -f='${Status}' tcl8.6-dev 2>/dev/null | grep -q "install ok installed" || need+=(tcl8.6-dev)
+  for p in tcl8.6-dev libpcre2-dev pkg-config; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+  done
 fi
 if ((${#need[@]})); then
   sudo=""
@@ -176,31 +178,41 @@ if wanted W1; then
 fi
 
 # Regular-expression jobs, fields separated by "#": name, rplc's find and
-# replacement, the peers' find, the replacement for perl, sd and rg, and
-# the replacement for sed.  The issue's two patterns come first; the last two
-# show the cases that can skip ahead (a literal start, a line anchor).
+# replacement, the peers' find, the replacement for perl, sd and rg, the
+# replacement for sed, and optionally rplc's find switch (default -r) and
+# sed's flags (default g).  The issue's two patterns come first; the next two
+# show the cases that can skip ahead (a literal start, a line anchor); then
+# an ignore-case alternation and three groups with counted repetitions; the
+# last row's pattern (a repeated group) is one the PCRE2 fast path leaves to
+# the Tcl engine.
 patterns=(
   'W2 [0-9]+#[0-9]+#N#[0-9]+#N#N'
   'W2 alt swap#(alpha|beta) ([a-z]+)#\2 \1#(alpha|beta) ([a-z]+)#$2 $1#\2 \1'
   'W2 literal start#user=([a-z]+)#login=\1#user=([a-z]+)#login=$1#login=\1'
   'W2 line anchor#^([0-9]+)-([0-9]+)#\2-\1#^([0-9]+)-([0-9]+)#$2-$1#\2-\1'
+  'W2 ignore case#(error|warn|lorem|dolor)#<\1>#(?i)(error|warn|lorem|dolor)#<$1>#<\1>#-ric#gI'
+  'W2 counted groups#([a-z]+) ([0-9]{1,3})\.([0-9]{2})#\3.\2 \1#([a-z]+) ([0-9]{1,3})\.([0-9]{2})#$3.$2 $1#\3.\2 \1'
+  'W2 fallback (Tcl)#(alpha|beta)+ ([a-z]+)#\2 \1#(alpha|beta)+ ([a-z]+)#$2 $1#\2 \1'
 )
 if wanted W2; then
   rx="$work/regex.txt"
   echo "generating a ${regex_size}-byte log" >&2
-  gen log "$regex_size" "$rx"
+  gen log "$regex_size" "$rx" --mixed
   b=$(size_of "$rx")
   cd "$work"
   for p in "${patterns[@]}"; do
-    IFS='#' read -r name rfind rrepl pfind prepl srepl <<<"$p"
-    echo "$name: ${rfind} -> ${rrepl}" >&2
-    run_one "$name" "rplc -r" "$b" stdout $limit "'$RPLC' '-r:$rfind' '-t:$rrepl' < '$rx'"
-    run_one "$name" "sed -E" "$b" stdout $limit "sed -E 's/$pfind/$srepl/g' < '$rx'"
+    IFS='#' read -r name rfind rrepl pfind prepl srepl rswitch sflags <<<"$p"
+    rswitch=${rswitch:--r} sflags=${sflags:-g}
+    # sed has no inline ignore-case option: it gets the I flag instead.
+    sfind=${pfind#"(?i)"}
+    echo "$name: ${rswitch} ${rfind} -> ${rrepl}" >&2
+    run_one "$name" "rplc $rswitch" "$b" stdout $limit "'$RPLC' '$rswitch:$rfind' '-t:$rrepl' < '$rx'"
+    run_one "$name" "sed -E" "$b" stdout $limit "sed -E 's/$sfind/$srepl/$sflags' < '$rx'"
     run_one "$name" "perl -pe" "$b" stdout $limit "perl -pe 's/$pfind/$prepl/g' < '$rx'"
     run_one "$name" "sd" "$b" stdout $limit "sd '$pfind' '$prepl' < '$rx'"
     run_one "$name" "rg --passthru -r" "$b" stdout $limit "rg --passthru -r '$prepl' '$pfind' < '$rx'"
     expected["$name -noexp"]=${expected[$name]:-}
-    run_one "$name -noexp" "rplc -r -noexp" "$b" stdout "$noexp_limit" "'$RPLC' -noexp '-r:$rfind' '-t:$rrepl' < '$rx'"
+    run_one "$name -noexp" "rplc $rswitch -noexp" "$b" stdout "$noexp_limit" "'$RPLC' -noexp '$rswitch:$rfind' '-t:$rrepl' < '$rx'"
   done
 fi
 
@@ -225,12 +237,36 @@ if wanted W3; then
   fi
   sh -c "$restore"
   run_one W3 "rplc -s" "$b" "tree:$T" $limit "'$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
+  # rplc works on one thread when it may run on one processor only.
+  one_cpu=$(python3 -c 'import os; print(min(os.sched_getaffinity(0)))')
+  run_one W3 "rplc -s, one processor" "$b" "tree:$T" $limit "taskset -c $one_cpu '$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
   run_one W3 "find -exec sed -i" "$b" "tree:$T" $limit "find . -type f -exec sed -i 's/$TX/$TY/g' {} +" "$restore"
   run_one W3 "find | xargs sd -s" "$b" "tree:$T" $limit "find . -type f -print0 | xargs -0 sd -s $TX $TY" "$restore"
   run_one W3 "rpl -R" "$b" "tree:$T" $limit "rpl -R -q -F --encoding utf-8 $TX $TY . 2>/dev/null" "$restore"
   run_one W3 "find -exec perl -pi" "$b" "tree:$T" $limit "find . -type f -exec perl -pi -e 's/$TX/$TY/g' {} +" "$restore"
   run_one W3 "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
   run_one W3 "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+fi
+
+if wanted W3; then
+  # The same files named one by one on the command line, against the quoted
+  # wildcard that names them all.
+  N="$work/names"
+  mkdir -p "$N"
+  python3 - "$N" "$TX" <<'PY'
+import sys
+root, literal = sys.argv[1], sys.argv[2]
+for i in range(5000):
+    with open("%s/n%04d.txt" % (root, i), "w") as f:
+        f.write(("line %d\n" % i) * 20 + (literal + "\n" if i % 100 == 0 else ""))
+PY
+  cp -r "$N" "$work/names-backup"
+  b=$(cd "$N" && find . -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
+  restore="cp -r '$work/names-backup/.' '$N/'"
+  cd "$N"
+  echo "W3 names: 5000 files named one by one, against the wildcard" >&2
+  run_one "W3 names" "rplc NAME... (5000)" "$b" "tree:$N" $limit "'$RPLC' n*.txt -f:$TX -t:$TY" "$restore"
+  run_one "W3 names" "rplc '*.txt'" "$b" "tree:$N" $limit "'$RPLC' '*.txt' -f:$TX -t:$TY" "$restore"
 fi
 
 if wanted W4; then

@@ -30,8 +30,10 @@ endif()
 install(FILES ${RPLC_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The Debian package: "cpack -G DEB" in the build folder. Its runtime
-# dependencies (the C and C++ runtimes and the Tcl library the binary was
-# linked against) are computed by dpkg-shlibdeps from the binary itself.
+# dependencies (the C and C++ runtimes, the Tcl library and libpcre2-8 the
+# binary was linked against) are computed by dpkg-shlibdeps from the binary
+# itself. The PCRE2 runtime is named explicitly too, with the oldest version
+# the fast regular-expression path was built and tested against.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME rplc)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -46,6 +48,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpcre2-8-0 (>= 10.42)")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_deb_check.cmake)
 # CPack puts the summary above this text as the package's first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -15,4 +15,4 @@ endif()
 # largest object there (2 GiB), so GCC flags every copy whose count it
 # cannot bound. The buffer refuses such sizes before any copy (max_size);
 # the warnings say nothing about this code.
-add_compile_options(-Wno-stringop-overflow -Wno-alloc-size-larger-than)
+add_compile_options(-Wno-stringop-overflow -Wno-alloc-size-larger-than -Wno-array-bounds -Wno-restrict)

@@ -1,6 +1,7 @@
 #include "driver/file_mode.h"
 
 #include "driver/std_streams.h"
+#include "driver/unified_diff.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
@@ -12,8 +13,9 @@ CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
 bool CFileMode::Collect(const CArgList& args) {
   // Only a rewrite of files leaves temporary files behind to clean up.
-  if (!settings_.stdout_mode) InstallWriteBackSignalHandlers();
+  if (!settings_.stdout_mode && !settings_.diff_mode) InstallWriteBackSignalHandlers();
   CDir base(narrow_buffer::literal("."), false, false);
+  current_folder_ = base.GetPath();
   // Errors here are not caught: a missing folder or a failed listing ends
   // the run through the driver's fatal-error report.
   for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j)
@@ -22,27 +24,39 @@ bool CFileMode::Collect(const CArgList& args) {
   return !files_.empty();
 }
 
-bool CFileMode::Read(std::size_t i, narrow_buffer& content) {
+bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+                     narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH);
+    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity);
     return true;
   } catch (...) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] failed reading file: ") + files_[i]);
+    messages.append("[ERROR] failed reading file: ");
+    messages.append(files_[i]);
+    messages.push_back('\n');
     return false;
   }
 }
 
-bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n) {
+bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
+                          const FILE_IDENTITY& identity, std::uint32_t n,
+                          narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(files_[i], content, false, false);
+    CDir::WriteFile(files_[i], content, false, false, &identity);
   } catch (const byExp& error) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] can't write to file: ") + files_[i]);
-    WriteErrorLine(narrow_buffer::literal("  ") + error.GetMessage());
+    messages.append("[ERROR] can't write to file: ");
+    messages.append(files_[i]);
+    messages.append("\n  ");
+    messages.append(error.GetMessage());
+    messages.push_back('\n');
     return false;
   }
-  if (settings_.file_counts) {
+  return true;
+}
+
+void CFileMode::ReportCount(std::size_t i, std::uint32_t n) const {
+  if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);
     line.append(" replacements in file: ");
@@ -50,7 +64,10 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content, std::uint
     line.push_back('\n');
     WriteStandardOutput(line);
   }
-  return true;
+}
+
+narrow_buffer CFileMode::GetDiffName(std::size_t i) const {
+  return DiffName(files_[i], current_folder_);
 }
 
 }  // namespace Velk

@@ -1,7 +1,12 @@
 // File mode: the input set collected from the file patterns, each file read
-// whole, and the write-back with its per-file report and error policy.
+// whole, and the write-back (or under "-diff" the name a preview shows) with
+// its per-file report and error policy.
 // Failures to read or write one file are reported on standard error with an
 // "[ERROR] " line; the run goes on, or ends under "-errstop".
+//
+// Read and WriteBack may run on several threads at once (for different
+// files): they only read the file list and return their messages instead
+// of writing them, so the caller can report files in list order.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +15,7 @@
 #include "driver/arg_list.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
+#include "support/fs/dir.h"
 
 namespace Velk {
 
@@ -27,18 +33,31 @@ class CFileMode {
 
   std::size_t GetFileCount() const { return files_.size(); }
 
-  // Reads file i whole into content; false (after the error line) when the
-  // file cannot be read or is longer than the engine takes.
-  bool Read(std::size_t i, narrow_buffer& content);
+  const std::vector<narrow_buffer>& GetFiles() const { return files_; }
 
-  // Rewrites file i with content after n replacements and writes the count
-  // line; false (after the error lines) when the write failed, in which
-  // case the count is not added to the total.
-  bool WriteBack(std::size_t i, const narrow_buffer& content, std::uint32_t n);
+  // Reads file i whole into content and records in identity which file that
+  // was; false when the file cannot be read or is longer than the engine
+  // takes, with the error line (ending in a line feed) appended to messages.
+  bool Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+            narrow_buffer& messages) const;
+
+  // Rewrites file i, as read into identity, with content after n
+  // replacements; false when the write failed (or the file changed since),
+  // with the error lines appended to messages. The count is then neither
+  // reported nor added to the total.
+  bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
+                 std::uint32_t n, narrow_buffer& messages) const;
+
+  // Writes the per-file count line of a rewritten file, when asked for.
+  void ReportCount(std::size_t i, std::uint32_t n) const;
+
+  // File i's name in a diff: relative to the current folder when below it.
+  narrow_buffer GetDiffName(std::size_t i) const;
 
  private:
   const RUN_SETTINGS& settings_;
   std::vector<narrow_buffer> files_;
+  narrow_buffer current_folder_;  // full, ending in "/"
 };
 
 }  // namespace Velk

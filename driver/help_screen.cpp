@@ -67,6 +67,8 @@ constexpr char help_screen[] =
     "  -trc     - show Total Replacements Count\n"
     "  -errstop - stop on a file or sub-directory access error (the old behave).\n"
     "             DEFAULT: ignore the access error and try to continue.\n"
+    "  -diff    - preview: show every change as a unified diff, and write no file.\n"
+    "             The diff applies with \"patch -p0\" from the current folder.\n"
     "\n"
     RULE
     "POSIX and perl style Regular Expression:\n"

@@ -3,50 +3,23 @@
 #include <exception>
 
 #include "driver/arg_list.h"
+#include "driver/diff_preview.h"
 #include "driver/file_mode.h"
+#include "driver/file_work.h"
 #include "driver/help_screen.h"
+#include "driver/ordered_file_pool.h"
+#include "driver/replace_step.h"
 #include "driver/run_settings.h"
 #include "driver/std_streams.h"
 #include "driver/switch_table.h"
+#include "driver/unified_diff.h"
 #include "engine/compile_matcher.h"
-#include "engine/replace_all.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
+#include "support/core/system_info.h"
 
 namespace Velk {
 namespace {
-
-// Replaces every match in content; an expanding loop builds the result in
-// scratch and the two buffers then exchange contents, so the result is in
-// content and scratch keeps the old storage for the next input.
-std::uint32_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
-                         narrow_buffer& content, narrow_buffer& scratch) {
-  std::uint32_t count = 0;
-  switch (settings.method) {
-    case FindMethod::Literal:
-      if (!settings.expand)
-        return replace_literal(content, settings.find_text, settings.replacement, 0, true);
-      count = replace_literal_expand(content, scratch, settings.find_text,
-                                     settings.replacement, 0);
-      break;
-    case FindMethod::LiteralNoCase:
-      if (!settings.expand)
-        return ireplace_literal(content, settings.find_text, settings.replacement, 0, true);
-      count = ireplace_literal_expand(content, scratch, settings.find_text,
-                                      settings.replacement, 0);
-      break;
-    case FindMethod::Regex:
-      if (!settings.expand)
-        return replace_regex(content, matcher, settings.replacement, false, false, true);
-      count = replace_regex_expand(content, scratch, matcher, settings.replacement,
-                                   false, false, true);
-      break;
-    case FindMethod::None:
-      return 0;
-  }
-  content.swap(scratch);
-  return count;
-}
 
 // Writes one "[ERROR] unknown switch: " line per switch the driver does not
 // know; true when there was none.
@@ -96,6 +69,11 @@ int Run(int argc, const char* const* argv) {
     return -1;
   }
   ReadOtherSwitches(args, settings);
+  if (settings.diff_mode && settings.stdout_mode) {
+    WriteErrorLine(narrow_buffer::literal(
+        "[ERROR] -diff and -stdout can't be used together: a preview writes no results"));
+    return -1;
+  }
 
   // File mode: collect the input set; any patterns are ignored in stdio mode.
   CFileMode files(settings);
@@ -118,37 +96,49 @@ int Run(int argc, const char* const* argv) {
     }
   }
 
-  narrow_buffer content;
-  narrow_buffer scratch;
   std::uint32_t total = 0;
-  const std::size_t inputs = settings.stdio_mode ? 1 : files.GetFileCount();
-  for (std::size_t i = 0; i < inputs; ++i) {
-    content.clear();
-    if (settings.stdio_mode) {
-      if (!ReadStandardInput(content, MAX_TEXT_LENGTH)) {
-        narrow_buffer line("[FATAL ERROR] standard input is too large: more than ");
-        line.append_number(MAX_TEXT_LENGTH, 10);
-        line.append(" bytes");
-        WriteErrorLine(line);
-        return -1;
-      }
-    } else if (!files.Read(i, content)) {
-      // The run goes on with the other files; the status still fails.
-      if (settings.stop_on_error) return -1;
-      status = -1;
-      continue;
+  if (settings.stdio_mode) {
+    narrow_buffer content;
+    narrow_buffer scratch;
+    if (!ReadStandardInput(content, MAX_TEXT_LENGTH)) {
+      narrow_buffer line("[FATAL ERROR] standard input is too large: more than ");
+      line.append_number(MAX_TEXT_LENGTH, 10);
+      line.append(" bytes");
+      WriteErrorLine(line);
+      return -1;
     }
-    if (content.empty()) continue;
-
-    const std::uint32_t count = ReplaceAll(settings, matcher, content, scratch);
-    if (settings.stdio_mode || settings.stdout_mode) {
+    // Empty input is skipped: nothing is written, not even a line feed.
+    if (!content.empty() && settings.diff_mode) {
+      // The preview needs the input next to the result: the expanding loops
+      // leave it in scratch; the in-place loops edit a private copy of the
+      // shared storage, so original keeps it.
+      const narrow_buffer original = settings.expand ? narrow_buffer() : content;
+      ReplacementLog log;
+      total = ReplaceAll(settings, matcher, content, scratch, &log);
+      narrow_buffer preview;
+      AppendPreview(preview, narrow_buffer::literal(kStandardInputDiffName),
+                    settings.expand ? scratch : original, content, log, total);
+      if (!preview.empty()) WriteStandardOutput(preview);
+    } else if (!content.empty()) {
+      total = ReplaceAll(settings, matcher, content, scratch);
       WriteStandardOutput(content);
-    } else if (!files.WriteBack(i, content, count)) {
-      if (settings.stop_on_error) return -1;
-      status = -1;
-      continue;
     }
-    total += count;
+  } else {
+    // Files are read, replaced and written back on one worker per processor
+    // and reported in list order, as one thread would.
+    FILE_POOL_OPTIONS options;
+    options.threads = GetProcessorCount();
+    options.stop_on_failure = settings.stop_on_error;
+    // Only a result for standard output (or a preview) holds a whole file
+    // until it is reported; otherwise a job in flight holds a few lines.
+    options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
+    CFileWork work(settings, files, matcher, options.threads);
+    COrderedFilePool pool(files.GetFiles(), options);
+    if (!pool.Run(work)) return -1;
+    total = work.GetTotal();
+    // A file that could not be read or written fails the run, after all
+    // the others were done.
+    if (work.AnyFailed()) status = -1;
   }
 
   if (settings.total_count && total != 0) {

@@ -80,6 +80,7 @@ void ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings) {
   settings.file_counts = args.HasSwitch(Keyword("frc"));
   settings.total_count = args.HasSwitch(Keyword("trc"));
   settings.stop_on_error = args.HasSwitch(Keyword("errstop"));
+  settings.diff_mode = args.HasSwitch(Keyword("diff"));
 }
 
 }  // namespace Velk

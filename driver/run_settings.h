@@ -21,6 +21,7 @@ struct RUN_SETTINGS {
   bool file_counts = false;
   bool total_count = false;
   bool stop_on_error = false;
+  bool diff_mode = false;  // show the changes as a diff, write no file
 };
 
 // Reads the find and replacement switches (first present wins, in the fixed

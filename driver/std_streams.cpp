@@ -59,4 +59,8 @@ void WriteErrorLine(const narrow_buffer& text) {
   WriteStandardError(text + "\n");
 }
 
+void WriteErrorText(const narrow_buffer& lines) {
+  os::write_standard_stream(os::std_stream::error, lines.c_str(), lines.length());
+}
+
 }  // namespace Velk

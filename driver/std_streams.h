@@ -25,4 +25,8 @@ void WriteStandardError(const narrow_buffer& data);
 // failure to report is not reportable and is ignored.
 void WriteErrorLine(const narrow_buffer& text);
 
+// Writes lines that already end in line feeds to standard error in one
+// write; a failure is ignored as for WriteErrorLine.
+void WriteErrorText(const narrow_buffer& lines);
+
 }  // namespace Velk

@@ -9,6 +9,7 @@ const char* const kKnownSwitches[] = {
     "t",     "tu",  "tl",                                // replacement
     "exp",   "noexp",                                    // memory mode
     "s",     "stdio", "stdout", "frc", "trc", "errstop",  // files, output, reports
+    "diff",                                               // preview
 };
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "engine/cached_match.h"
 
 #include <atomic>
+#include <memory>
 #include <new>
 
 #include "engine/compile_matcher.h"
 #include "engine/find_next.h"
 #include "engine/regex_engine.h"
+#include "engine/tcl_matcher.h"
 #include "engine/translate.h"
 #include "support/core/fast_lock.h"
 #include "support/core/thread_exit_hooks.h"
@@ -21,24 +23,18 @@ namespace {
 std::atomic<std::uint64_t> compilations{0};
 std::atomic<std::int64_t> live_records{0};
 
-// One thread's cache of one form. The subject's engine text is kept too, so
-// that repeated calls reuse its storage.
+// One thread's cache of one form.
 template <class T>
 struct CACHE_RECORD {
   CACHE_RECORD() { ++live_records; }
-  ~CACHE_RECORD() {
-    free_regex(compiled);
-    --live_records;
-  }
+  ~CACHE_RECORD() { --live_records; }
   CACHE_RECORD(const CACHE_RECORD&) = delete;
   CACHE_RECORD& operator=(const CACHE_RECORD&) = delete;
 
   basic_buffer<T> pattern;  // empty: nothing compiled
   std::uint32_t flags = 0;
-  regex_handle* compiled = nullptr;
+  std::unique_ptr<CTclMatcher> compiled;
   bool translate = false;
-  bool newline_sensitive = false;  // for the line-beginning decision
-  regex_subject subject;
 };
 
 // The form's slot, created on first use and destroyed at process exit.
@@ -76,27 +72,20 @@ struct form_slot {
 template <class T>
 std::atomic<CTlsSlot*> form_slot<T>::slot{nullptr};
 
-void assign_subject(regex_subject& subject, const narrow_buffer& text) { subject.assign(text); }
-void assign_subject(regex_subject& subject, const wide_buffer& text) {
-  subject.assign(text.c_str(), text.length());
-}
-
 const escape_table& escapes_for(const narrow_buffer&) { return class_escape_table(); }
 const wide_escape_table& escapes_for(const wide_buffer&) { return wide_class_escape_table(); }
 
 // Compiles the record's pattern with its flags; on rejection the pattern is
-// cleared so that the next call tries again.
+// cleared so that the next call tries again. The line-beginning decision
+// follows the newline sensitivity the pattern asks for.
 template <class T>
 void compile(CACHE_RECORD<T>& record, bool newline_sensitive) {
   basic_buffer<T> text = record.pattern;
   if (record.translate) translate_escapes(text, T('\\'), escapes_for(text), false, true);
   ++compilations;
-  record.compiled = compile_regex(text, record.flags);
-  if (!record.compiled) {
-    record.pattern.clear();
-    return;
-  }
-  record.newline_sensitive = pattern_newline_sensitive(record.pattern, newline_sensitive);
+  record.compiled = CTclMatcher::compile(
+      text, record.flags, pattern_newline_sensitive(record.pattern, newline_sensitive));
+  if (!record.compiled) record.pattern.clear();
 }
 
 template <class T>
@@ -126,8 +115,7 @@ bool match(const basic_buffer<T>& subject, SpanList& spans, std::uint32_t skip,
                               (ignore_case ? REGEX_NOCASE : 0) | (extended ? REGEX_EXTENDED : 0);
   if (has_director_prefix(pattern)) translate = false;
   if (record->pattern != pattern || record->flags != flags || record->translate != translate) {
-    free_regex(record->compiled);
-    record->compiled = nullptr;
+    record->compiled.reset();
     record->pattern = pattern;
     record->pattern.own();  // the caller's text may be a view that goes away
     record->flags = flags;
@@ -136,9 +124,8 @@ bool match(const basic_buffer<T>& subject, SpanList& spans, std::uint32_t skip,
   }
   if (!record->compiled) return false;
 
-  assign_subject(record->subject, subject);
-  return find_next_compiled(record->compiled, record->newline_sensitive, record->subject, spans,
-                            skip, start, notbol, noteol, derive_bol);
+  return find_next_in(*record->compiled, subject.c_str(), subject.length(), spans, skip, start,
+                      notbol, noteol, derive_bol);
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "engine/compile_matcher.h"
 
+#if RPLC_WITH_PCRE2
+#include "engine/pcre2_fast_path.h"
+#endif
+#include "engine/tcl_matcher.h"
 #include "engine/translate.h"
 
 namespace Velk {
@@ -18,35 +22,6 @@ bool contains(const basic_buffer<T>& text, std::uint32_t from, std::uint32_t to,
   for (std::uint32_t i = from; i < to; ++i)
     if (text[i] == T(letter)) return true;
   return false;
-}
-
-// Characters that stand for themselves at the top level of an extended
-// expression.
-bool is_plain_literal(char ch) {
-  const unsigned char u = static_cast<unsigned char>(ch);
-  if (u >= 0x80) return false;
-  if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9'))
-    return true;
-  for (const char* p = " !\"#%&',-/:;<=>@_`~"; *p; ++p)
-    if (*p == ch) return true;
-  return false;
-}
-
-// The literal bytes every match of an extended expression must begin with:
-// its leading plain characters, less the last one when a quantifier follows
-// it. Only a pattern without alternation qualifies (a branch could begin
-// otherwise), and not under ignore case or with a "***" director.
-narrow_buffer required_literal_prefix(const narrow_buffer& pattern, bool ignore_case) {
-  if (ignore_case || has_director_prefix(pattern)) return narrow_buffer();
-  for (std::uint32_t i = 0; i < pattern.length(); ++i)
-    if (pattern[i] == '|') return narrow_buffer();
-  std::uint32_t run = 0;
-  while (run < pattern.length() && is_plain_literal(pattern[run])) ++run;
-  if (run > 0 && run < pattern.length()) {
-    const char next = pattern[run];
-    if (next == '*' || next == '+' || next == '?' || next == '{') --run;
-  }
-  return pattern.substr(0, run);
 }
 
 }  // namespace
@@ -88,17 +63,16 @@ Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_se
                               (extended ? REGEX_EXTENDED : 0);
   if (translate_escapes)
     Velk::translate_escapes(pattern, '\\', class_escape_table(), false, true);
-  regex_handle* compiled = compile_regex(pattern, flags, error_reason);
-  if (!compiled) return Matcher();
-  share_counter* counter = new_share_counter();
-  MATCHER_RECORD* record = counter ? new (std::nothrow) MATCHER_RECORD(compiled, flags) : nullptr;
-  if (!record) {
-    if (counter) delete_share_counter(counter);
-    free_regex(compiled);
-    throw std::bad_alloc();
+  std::unique_ptr<TRegexMatcher> engine = CTclMatcher::compile(pattern, flags, nl, error_reason);
+  if (!engine) return Matcher();
+#if RPLC_WITH_PCRE2
+  // The extended finds run on PCRE2 where it provably agrees with Tcl.
+  if (extended && !has_director_prefix(pattern)) {
+    if (std::unique_ptr<pcre2_matcher> fast = pcre2_matcher::try_compile(pattern, flags))
+      engine = std::make_unique<CPcre2FastPath>(std::move(fast), std::move(engine));
   }
-  record->literal_prefix = required_literal_prefix(pattern, ignore_case);
-  return Matcher(shared_ref<MATCHER_RECORD>(record, counter));
+#endif
+  return Matcher(make_shared_ref<MATCHER_RECORD>(std::move(engine), flags));
 }
 
 }  // namespace Velk

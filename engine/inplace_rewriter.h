@@ -10,6 +10,11 @@
 //
 // Offsets passed in and returned are offsets in the original text. The text
 // must not be touched through other means until finish() has run.
+//
+// The output overwrites the original text behind the unread part; the one
+// original byte a search needs as its left context, the byte before the
+// unread text, is kept and put back in front of the unread text for the
+// duration of a search (with_original_context).
 #pragma once
 
 #include <cstdint>
@@ -31,9 +36,6 @@ class inplace_rewriter {
   // Original offset where the unread text begins.
   size_type consumed() const { return consumed_; }
   size_type output_length() const { return output_; }
-  char last_output_byte() const { return text_.data()[output_ - 1]; }
-  // Original byte at offset i >= consumed().
-  char original(size_type i) const { return text_.data()[tail_ + (i - consumed_)]; }
   // Where the unread text lies now; valid until the next write.
   const char* unread() const { return text_.data() + tail_; }
   size_type unread_length() const { return original_length_ - consumed_; }
@@ -43,16 +45,37 @@ class inplace_rewriter {
   // Moves the unread text up to original offset end into the output.
   void copy_through(size_type end) {
     const size_type count = end - consumed_;
+    if (count == 0) return;
     if (output_ != tail_) std::memmove(text_.data() + output_, text_.data() + tail_, count);
     output_ += count;
     tail_ += count;
     consumed_ = end;
+    before_unread_ = text_.data()[output_ - 1];
   }
 
   // Drops the unread text up to original offset end.
   void skip_to(size_type end) {
+    if (end == consumed_) return;
     tail_ += end - consumed_;
     consumed_ = end;
+    before_unread_ = text_.data()[tail_ - 1];
+  }
+
+  // Runs search() with the original byte before the unread text in place
+  // in front of it (when anything was consumed), restoring whatever output
+  // byte lay there afterwards; returns what search() returns.
+  template <class F>
+  auto with_original_context(F search) {
+    if (consumed_ == 0) return search();
+    char& slot = text_.data()[tail_ - 1];
+    const char covered = slot;
+    slot = before_unread_;
+    struct restore {
+      char& slot;
+      char covered;
+      ~restore() { slot = covered; }
+    } restore_after{slot, covered};
+    return search();
   }
 
   void write(const char* bytes, size_type count) {
@@ -86,6 +109,7 @@ class inplace_rewriter {
   size_type consumed_ = 0;  // original offset of the first unread byte
   size_type output_ = 0;    // bytes of output at the front of the block
   size_type tail_ = 0;      // block offset of the first unread byte
+  char before_unread_ = 0;  // original byte at consumed_ - 1
 };
 
 }  // namespace Velk

@@ -228,12 +228,13 @@ void regex_subject::resize(std::uint32_t count) {
   length_ = count;
 }
 
-void regex_subject::assign(const narrow_buffer& text) {
+void regex_subject::assign(const narrow_buffer& text) { assign(text.c_str(), text.length()); }
+
+void regex_subject::assign(const char* bytes, std::uint32_t count) {
   end_budget(static_cast<Tcl_Obj*>(object_));
-  resize(text.length());
+  resize(count);
   char16_t* out = units();
-  const char* in = text.c_str();
-  for (std::uint32_t i = 0; i < text.length(); ++i) out[i] = byte_to_unit(in[i]);
+  for (std::uint32_t i = 0; i < count; ++i) out[i] = byte_to_unit(bytes[i]);
 }
 
 void regex_subject::assign(const char16_t* units_in, std::uint32_t count) {

@@ -81,9 +81,10 @@ void free_regex(regex_handle* handle) noexcept;
 void release_regex_thread_state() noexcept;
 std::uint32_t regex_group_count(const regex_handle* handle) noexcept;
 
-// The subject of a series of searches, converted to the engine's units once
-// and then edited in step with the text it mirrors, so that a loop over one
-// text never converts it again.
+// The subject of a series of searches: a text converted to the engine's
+// units once, so that a loop searching it from left to right never converts
+// it again (the Tcl implementation keeps one per text, tcl_matcher.h).
+// replace() edits the copy the way its text was edited.
 class regex_subject {
  public:
   regex_subject();
@@ -93,6 +94,7 @@ class regex_subject {
   regex_subject& operator=(const regex_subject&) = delete;
 
   void assign(const narrow_buffer& text);        // one unit per byte
+  void assign(const char* bytes, std::uint32_t count);      // one unit per byte
   void assign(const char16_t* units, std::uint32_t count);  // units as they are
   // Replaces [pos, pos+count) by the given bytes, as the text did.
   void replace(std::uint32_t pos, std::uint32_t count, const char* bytes,

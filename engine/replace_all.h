@@ -7,8 +7,13 @@
 // Literal replacements are inserted byte for byte. A regular-expression
 // template is taken by value, translated with the control escapes when asked
 // and expanded for every match (expand_template.h). After an empty match the
-// search moves on by one byte; the two regex loops differ only in how they
-// decide "not at line beginning" after an empty match.
+// search moves on by one byte. Whether "^" may match where a search resumes
+// is judged from the original text, so both memory modes give the same
+// result; notbol says whether the text's own start is a line beginning.
+//
+// log, when given, receives one record per replacement, in order: the
+// matched bytes in the text and the bytes that replaced them in the result
+// (replacement_log.h). It is only appended to.
 //
 // Errors: std::bad_alloc from the buffers; an empty or failed Matcher simply
 // matches nothing.
@@ -17,28 +22,33 @@
 #include <cstdint>
 
 #include "engine/find_method.h"
+#include "engine/replacement_log.h"
 #include "support/core/basic_buffer.h"
 
 namespace Velk {
 
 std::uint32_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
                               const narrow_buffer& replacement, std::uint32_t start,
-                              bool replace_all);
+                              bool replace_all, ReplacementLog* log = nullptr);
 std::uint32_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
                                const narrow_buffer& replacement, std::uint32_t start,
-                               bool replace_all);
+                               bool replace_all, ReplacementLog* log = nullptr);
 std::uint32_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                      const narrow_buffer& find,
-                                     const narrow_buffer& replacement, std::uint32_t start);
+                                     const narrow_buffer& replacement, std::uint32_t start,
+                                     ReplacementLog* log = nullptr);
 std::uint32_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                       const narrow_buffer& find,
-                                      const narrow_buffer& replacement, std::uint32_t start);
+                                      const narrow_buffer& replacement, std::uint32_t start,
+                                     ReplacementLog* log = nullptr);
 
 std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
-                            bool notbol, bool noteol, bool translate_escapes);
+                            bool notbol, bool noteol, bool translate_escapes,
+                            ReplacementLog* log = nullptr);
 std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
                                    const Matcher& matcher, narrow_buffer templ, bool notbol,
-                                   bool noteol, bool translate_escapes);
+                                   bool noteol, bool translate_escapes,
+                                   ReplacementLog* log = nullptr);
 
 // Bytes to reserve for the output of a literal expanding loop over n bytes
 // with find length f and replacement length r: n when r <= f, else

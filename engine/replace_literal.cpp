@@ -22,12 +22,13 @@ using search_fn = size_type (*)(const narrow_buffer&, const narrow_buffer&, size
 // rewrite runs as one front-to-back pass inside the text's own block.
 std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
                                const narrow_buffer& find, const narrow_buffer& replacement,
-                               std::uint32_t start, bool replace_all) {
+                               std::uint32_t start, bool replace_all, ReplacementLog* log) {
   if (start >= text.length() || find.empty()) return 0;
   size_type pos = search(text, find, start);
   if (pos == npos) return 0;
   if (!replace_all) {
     text.replace(pos, find.length(), replacement);
+    if (log) log->push_back({pos, find.length(), pos, replacement.length()});
     return 1;
   }
   // A longer replacement grows the text: count first, so that the block
@@ -44,6 +45,7 @@ std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
   while (pos != npos) {
     rewriter.copy_through(pos);
     rewriter.skip_to(pos + find.length());
+    if (log) log->push_back({pos, find.length(), rewriter.output_length(), replacement.length()});
     rewriter.write(replacement.c_str(), replacement.length());
     ++count;
     narrow_buffer unread;
@@ -57,7 +59,8 @@ std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
 
 std::uint32_t replace_expanding(search_fn search, const narrow_buffer& text,
                                 narrow_buffer& output, const narrow_buffer& find,
-                                const narrow_buffer& replacement, std::uint32_t start) {
+                                const narrow_buffer& replacement, std::uint32_t start,
+                                ReplacementLog* log) {
   output.clear();
   if (start >= text.length() || find.empty() || text.empty()) {
     output = text;
@@ -81,6 +84,7 @@ std::uint32_t replace_expanding(search_fn search, const narrow_buffer& text,
   size_type copied = 0;
   for (size_type m = search(text, find, start); m != npos; m = search(text, find, copied)) {
     output.append(text.c_str() + copied, m - copied);
+    if (log) log->push_back({m, find.length(), output.length(), replacement.length()});
     output.append(replacement);
     copied = m + find.length();
     ++count;
@@ -100,23 +104,25 @@ std::uint32_t estimate_output_size(std::uint32_t n, std::uint32_t f, std::uint32
 
 std::uint32_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
                               const narrow_buffer& replacement, std::uint32_t start,
-                              bool replace_all) {
-  return replace_in_place(find_exact, text, find, replacement, start, replace_all);
+                              bool replace_all, ReplacementLog* log) {
+  return replace_in_place(find_exact, text, find, replacement, start, replace_all, log);
 }
 std::uint32_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
                                const narrow_buffer& replacement, std::uint32_t start,
-                               bool replace_all) {
-  return replace_in_place(find_folded, text, find, replacement, start, replace_all);
+                               bool replace_all, ReplacementLog* log) {
+  return replace_in_place(find_folded, text, find, replacement, start, replace_all, log);
 }
 std::uint32_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                      const narrow_buffer& find,
-                                     const narrow_buffer& replacement, std::uint32_t start) {
-  return replace_expanding(find_exact, text, output, find, replacement, start);
+                                     const narrow_buffer& replacement, std::uint32_t start,
+                                     ReplacementLog* log) {
+  return replace_expanding(find_exact, text, output, find, replacement, start, log);
 }
 std::uint32_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                       const narrow_buffer& find,
-                                      const narrow_buffer& replacement, std::uint32_t start) {
-  return replace_expanding(find_folded, text, output, find, replacement, start);
+                                      const narrow_buffer& replacement, std::uint32_t start,
+                                      ReplacementLog* log) {
+  return replace_expanding(find_folded, text, output, find, replacement, start, log);
 }
 
 }  // namespace Velk

@@ -4,17 +4,13 @@
 // text of the literal loops).
 //
 // Checks: nothing crashes or leaks; the in-place and expanding loops give
-// the same text and count for the literal finds, and for the regular
-// expression where no match is empty (after an empty match the two loops
-// decide "not at line beginning" differently, by design), with the caller's
-// "not at line beginning" clear as the driver always has it.
+// the same text, count and replacement log for every find (both judge "^"
+// from the input), and each log rebuilds the result from the input.
 #include <cstdint>
 
 #include "engine/compile_matcher.h"
-#include "engine/expand_template.h"
-#include "engine/translate.h"
-#include "engine/find_next.h"
 #include "engine/replace_all.h"
+#include "engine/replacement_log.h"
 #include "fuzz/fuzz_input.h"
 
 namespace {
@@ -34,39 +30,38 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-// True when the expanding loop meets an empty match: the same walk, with
-// "not at line beginning" decided from the output built so far.
-bool HasEmptyMatch(const narrow_buffer& text, const Velk::Matcher& matcher,
-                   const narrow_buffer& templ, bool notbol, bool noteol) {
-  Velk::SpanList spans;
-  narrow_buffer output;
-  narrow_buffer expanded;
-  std::uint32_t copied = 0;
-  while (Velk::find_next(text, spans, matcher, 0, copied, notbol, noteol, false)) {
-    if (spans[0].length == 0) return true;
-    output.append(text.c_str() + copied, spans[0].start - copied);
-    Velk::expand_template_into(expanded, templ, text.c_str(), spans);
-    output.append(expanded);
-    copied = spans[0].start + spans[0].length;
-    notbol = matcher.newline_sensitive()
-                 ? !(output.empty() || output[output.length() - 1] == '\n')
-                 : !output.empty();
+// The result rebuilt from the input and the log: unmatched stretches copied,
+// each record's output bytes taken from the result at its place.
+void CheckLog(const narrow_buffer& text, const narrow_buffer& result,
+              const Velk::ReplacementLog& log, std::uint32_t count) {
+  Check(log.size() == count);
+  std::uint32_t in = 0, out = 0;
+  for (const Velk::REPLACEMENT_RECORD& r : log) {
+    Check(r.input_start >= in && r.output_start >= out);
+    Check(r.input_start - in == r.output_start - out);
+    Check(text.compare(in, r.input_start - in, result.c_str() + out, r.output_start - out) == 0);
+    in = r.input_start + r.input_length;
+    out = r.output_start + r.output_length;
   }
-  return false;
+  Check(in <= text.length() && text.length() - in == result.length() - out);
+  Check(text.compare(in, text.length() - in, result.c_str() + out, result.length() - out) == 0);
 }
 
 void CheckLiteral(const narrow_buffer& text, const narrow_buffer& find,
                   const narrow_buffer& replacement, bool no_case) {
   narrow_buffer in_place = text;
   narrow_buffer expanded;
+  Velk::ReplacementLog log1, log2;
   const std::uint32_t n1 =
-      no_case ? Velk::ireplace_literal(in_place, find, replacement, 0, true)
-              : Velk::replace_literal(in_place, find, replacement, 0, true);
+      no_case ? Velk::ireplace_literal(in_place, find, replacement, 0, true, &log1)
+              : Velk::replace_literal(in_place, find, replacement, 0, true, &log1);
   const std::uint32_t n2 =
-      no_case ? Velk::ireplace_literal_expand(text, expanded, find, replacement, 0)
-              : Velk::replace_literal_expand(text, expanded, find, replacement, 0);
+      no_case ? Velk::ireplace_literal_expand(text, expanded, find, replacement, 0, &log2)
+              : Velk::replace_literal_expand(text, expanded, find, replacement, 0, &log2);
   Check(n1 == n2);
   Check(in_place == expanded);
+  CheckLog(text, expanded, log2, n2);
+  Check(log1.size() == log2.size());
 }
 
 }  // namespace
@@ -97,18 +92,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   narrow_buffer in_place = text;
   narrow_buffer expanded;
-  const std::uint32_t n1 = Velk::replace_regex(in_place, matcher, templ, notbol, noteol, true);
+  Velk::ReplacementLog log1, log2;
+  const std::uint32_t n1 =
+      Velk::replace_regex(in_place, matcher, templ, notbol, noteol, true, &log1);
   const std::uint32_t n2 =
-      Velk::replace_regex_expand(text, expanded, matcher, templ, notbol, noteol, true);
-  // After a first match replaced by nothing, the expanding loop clears the
-  // caller's "not at line beginning" (by design), so compare without it.
-  narrow_buffer translated = templ;
-  Velk::translate_escapes(translated, '\\', Velk::control_escape_table(), false, true);
-  if (!matcher.empty() && !notbol &&
-      !HasEmptyMatch(text, matcher, translated, notbol, noteol)) {
-    Check(n1 == n2);
-    Check(in_place == expanded);
-  }
+      Velk::replace_regex_expand(text, expanded, matcher, templ, notbol, noteol, true, &log2);
+  Check(n1 == n2);
+  Check(in_place == expanded);
+  CheckLog(text, expanded, log2, n2);
+  for (std::size_t i = 0; i < log1.size() && i < log2.size(); ++i)
+    Check(log1[i].input_start == log2[i].input_start &&
+          log1[i].output_start == log2[i].output_start &&
+          log1[i].output_length == log2[i].output_length);
   if (matcher.empty()) Check(n1 == 0 && n2 == 0 && in_place == text && expanded == text);
   return 0;
 }

@@ -2,28 +2,12 @@
 
 #include <cstdint>
 #include <cstring>
-#if defined(_WIN32)
-#include <algorithm>
-#include <functional>
-#endif
 
 #include "support/core/ascii.h"
 #include "support/core/two_way_search.h"
 
 namespace Velk {
 namespace {
-
-#if defined(_WIN32)
-// The Windows C library has no memmem: the same search by the standard
-// library's Boyer-Moore searcher, which is linear in the haystack too.
-const void* memmem(const void* hay, std::size_t len, const void* needle, std::size_t count) {
-  const char* first = static_cast<const char*>(hay);
-  const char* pattern = static_cast<const char*>(needle);
-  const char* found =
-      std::search(first, first + len, std::boyer_moore_searcher(pattern, pattern + count));
-  return found == first + len ? nullptr : found;
-}
-#endif
 
 // How common a byte is in text, source code and logs (higher = more
 // common); letters rank by English frequency. Only the order matters.
@@ -79,7 +63,10 @@ std::size_t common_prefix_folded(const char* a, const char* b, std::size_t n) {
 // The candidate scan is fast on ordinary text but may compare up to the
 // needle's length at every candidate. Once its comparisons exceed two per
 // byte passed (plus one needle's worth), the two-way search takes over, so
-// that a whole search stays linear in the text.
+// that a whole search stays linear in the text. Only a rejection after at
+// least kCostly matching bytes checks the budget: cheaper ones cost at most
+// that much per candidate position, which keeps the common case lean.
+constexpr std::size_t kCostly = 4;
 bool over_budget(std::size_t compared, std::size_t passed, std::size_t count) {
   return compared > 2 * passed + count;
 }
@@ -102,13 +89,14 @@ const char* find_bytes(const char* hay, std::size_t len, const char* needle,
     if (!hit) break;
     const char* candidate = hit - k;
     const std::size_t same = common_prefix(candidate, needle, count);
-    compared += same + (same < count ? 1 : 0);
     if (same == count) {
+      compared += count;
       found = candidate;
       break;
     }
+    compared += same + 1;
     next = hit + 1;
-    if (over_budget(compared, std::size_t(candidate - hay), count)) {
+    if (same >= kCostly && over_budget(compared, std::size_t(candidate - hay), count)) {
       const char* rest = candidate + 1;
       found = two_way_find(rest, len - std::size_t(rest - hay), needle, count, false, work);
       break;
@@ -147,13 +135,14 @@ const char* find_bytes_folded(const char* hay, std::size_t len, const char* need
     if (hit == stop) break;
     const char* candidate = hit - k;
     const std::size_t same = common_prefix_folded(candidate, needle, count);
-    compared += same + (same < count ? 1 : 0);
     if (same == count) {
+      compared += count;
       found = candidate;
       break;
     }
+    compared += same + 1;
     from = hit + 1;
-    if (over_budget(compared, std::size_t(candidate - hay), count)) {
+    if (same >= kCostly && over_budget(compared, std::size_t(candidate - hay), count)) {
       const char* rest = candidate + 1;
       found = two_way_find(rest, len - std::size_t(rest - hay), needle, count, true, work);
       break;

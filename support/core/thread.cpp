@@ -218,6 +218,10 @@ std::uint32_t TThread::__StartRoutine(void* arg) {
     exit_code = 0;
   }
 
+  // The exit hooks run before the thread is marked finished, so that a
+  // waiter that sees it finished also sees its per-thread state released.
+  if (!hooks_done) RunThreadExitHooks();
+
   bool delete_self = false;
   {
     CFastLockGuard guard(self->lock_);
@@ -230,8 +234,6 @@ std::uint32_t TThread::__StartRoutine(void* arg) {
   }
   // The lock is released before the object (and the lock with it) goes.
   if (delete_self) delete self;
-
-  if (!hooks_done) RunThreadExitHooks();
   return exit_code;
 }
 

@@ -7,7 +7,8 @@
 // States: 0 not created, 1 created and suspended, 2 running, 3 stop
 // requested, 4 finished, 5 killed; Create may start the object again from 0,
 // 4 or 5. When the thread ends it runs the registered thread-exit hooks
-// (thread_exit_hooks.h).
+// (thread_exit_hooks.h), before it is marked finished: once Wait has seen
+// it end, its per-thread state is released.
 //
 // Ownership: without auto-delete the creator owns the object and may delete
 // it at any time; deleting a live thread kills it. With auto-delete the

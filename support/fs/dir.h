@@ -26,10 +26,22 @@
 #include <vector>
 
 #include "support/core/basic_buffer.h"
+#include "support/fs/sys_file.h"
+#include "support/os/file_identity.h"
 
 namespace Velk {
 
 using FileList = std::vector<narrow_buffer>;
+
+// Which file was read and how it was when read: carried from ReadFile to
+// WriteFile so that the write-back replaces that same file, and only if no
+// one changed it meanwhile. The file stays open until the record is
+// released or filled again: the open handle is the symbolic links resolved
+// once, at the read.
+struct FILE_IDENTITY {
+  CSysFile file;
+  os::file_identity state;
+};
 
 class CDir {
  public:
@@ -74,13 +86,19 @@ class CDir {
 
   // Replaces out by the whole contents of the regular file path; a file of
   // more than max_length bytes (at most the buffer's own limit) is refused.
+  // With identity, also records which file that was and how it was.
   static void ReadFile(const narrow_buffer& path, narrow_buffer& out,
-                       std::uint32_t max_length = narrow_buffer::max_size - 1);
+                       std::uint32_t max_length = narrow_buffer::max_size - 1,
+                       FILE_IDENTITY* identity = nullptr);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.
+  // Given the identity that ReadFile recorded, the file that was read is
+  // replaced (a symbolic link is not followed again), only if it is still
+  // as it was read: a file changed, removed or replaced meanwhile is left
+  // alone and the write throws. Without it, a missing file is created.
   static void WriteFile(const narrow_buffer& path, const narrow_buffer& data,
-                        bool flush, bool append);
+                        bool flush, bool append, const FILE_IDENTITY* identity = nullptr);
 
  private:
   bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;

@@ -65,8 +65,10 @@ class CSysFile {
   void Flush();
   std::uint64_t GetSize();
   // Whether the open file is a regular file (not a folder, FIFO, device or
-  // socket), and a short name of what it is otherwise.
-  bool IsRegularFile(const char*& kind, std::uint64_t* size = nullptr);
+  // socket), and a short name of what it is otherwise; optionally its size
+  // and its identity.
+  bool IsRegularFile(const char*& kind, std::uint64_t* size = nullptr,
+                     os::file_identity* identity = nullptr);
 
   // Lets go of the file now instead of at destruction: the last holder
   // closes the handle, and a failure to close throws.

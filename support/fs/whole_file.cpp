@@ -22,10 +22,11 @@ namespace {
 
 // Refuses folders, FIFOs, devices and sockets: reading one could block for
 // ever or never end, and replacing one makes no sense. Returns the size.
-std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* head) {
+std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* head,
+                                 os::file_identity* identity = nullptr) {
   const char* kind = "";
   std::uint64_t size = 0;
-  if (!file.IsRegularFile(kind, &size))
+  if (!file.IsRegularFile(kind, &size, identity))
     throw sysfileExp(code, message_builder(head)
                                .detail("file name", file.GetPath())
                                .detail("file type", kind)
@@ -35,60 +36,97 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 
 }  // namespace
 
-void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length) {
+void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
+                    FILE_IDENTITY* identity) {
   // The buffer needs room for its terminator.
   const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
+  if (identity) *identity = FILE_IDENTITY();
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
   CSysFile file;
   file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
-  const std::uint64_t size =
-      RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file");
+  // The identity is taken before the read: a change made while reading
+  // shows at the write-back.
+  os::file_identity state;
+  const std::uint64_t size = RequireRegularFile(
+      file, 7, "CDir::ReadFile - error reading file : not a regular file", &state);
   if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
   out.set_length(file.Read(out.data(), std::uint32_t(size)));
-  if (out.length() < size) return;  // the file shrank meanwhile: that is all
-
-  // A file that grew since its size was taken is read to its end, so that
-  // writing the result back never cuts off the newer bytes.
-  char more[4096];
-  while (const std::uint32_t count = file.Read(more, sizeof more)) {
-    if (out.length() + std::uint64_t(count) > max_content)
-      ThrowTooLarge(file.GetPath(), out.length() + std::uint64_t(count));
-    out.append(more, count);
+  if (out.length() == size) {
+    // A file that grew since its size was taken is read to its end.
+    char more[4096];
+    while (const std::uint32_t count = file.Read(more, sizeof more)) {
+      if (out.length() + std::uint64_t(count) > max_content)
+        ThrowTooLarge(file.GetPath(), out.length() + std::uint64_t(count));
+      out.append(more, count);
+    }
+  }
+  if (identity) {
+    // What was read, not what the file held: one that grew or shrank while
+    // it was read no longer matches and is not overwritten.
+    state.size = out.length();
+    identity->file = file;
+    identity->state = state;
   }
 }
 
 void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool flush,
-                     bool append) {
+                     bool append, const FILE_IDENTITY* identity) {
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::WriteFile - write what ?"));
 
-  // Opening for writing first proves that the file may be written: a file
-  // the user may not write is never replaced behind its permissions.
-  CSysFile file;
-  file.Open(path, GENERIC_WRITE, OPEN_ALWAYS, 0, FILE_ATTRIBUTE_NORMAL, 0);
-  RequireRegularFile(file, 9, "CDir::WriteFile - error writing file : not a regular file");
-
-  if (append) {
-    file.SeekFromEnd(0);
-    file.Write(data.c_str(), data.length());
-    if (flush) file.Flush();
-    return;
+  narrow_buffer full_path = path;
+  FILE_IDENTITY opened;
+  if (identity && !append) {
+    ConvToFullPath(full_path);
+  } else {
+    // Opening for writing first proves that the file may be written: a
+    // file the user may not write is never replaced behind its permissions.
+    CSysFile& file = opened.file;
+    file.Open(path, GENERIC_WRITE, OPEN_ALWAYS, 0, FILE_ATTRIBUTE_NORMAL, 0);
+    RequireRegularFile(file, 9, "CDir::WriteFile - error writing file : not a regular file",
+                       &opened.state);
+    if (append) {
+      file.SeekFromEnd(0);
+      file.Write(data.c_str(), data.length());
+      if (flush) file.Flush();
+      return;
+    }
+    full_path = file.GetPath();
+    identity = &opened;
   }
-  const narrow_buffer full = file.GetPath();
-  // Where an open file cannot be replaced (Windows), the proof of access
-  // is let go first.
-  if (os::replace_needs_closed_file()) file.Close();
+
+  os::file_handle read_handle = identity->file.GetHandle();
+  if (os::replace_needs_closed_file()) {
+    // Where an open file cannot be replaced (Windows), the handle of the
+    // read is let go first; the identity is checked on a fresh handle.
+    const_cast<CSysFile&>(identity->file).Close();
+    read_handle = os::invalid_file_handle;
+  }
   os::replace_failure failure;
-  if (!os::replace_file_contents(file.GetHandle(), full.c_str(), data.c_str(), data.length(),
-                                 flush, failure))
-    throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
-                            .detail("file name", full)
-                            .detail("failed step", failure.step)
-                            .os_error("sys error", "error desc", failure.error)
-                            .str());
+  switch (os::replace_file_contents(read_handle, identity->state,
+                                    full_path.c_str(), data.c_str(), data.length(), flush,
+                                    failure)) {
+    case os::replace_result::replaced:
+      return;
+    case os::replace_result::changed:
+      throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
+                              .detail("file name", full_path)
+                              .detail("failed step", failure.step)
+                              .detail("error desc",
+                                      narrow_buffer("the file changed while it was being "
+                                                    "processed: ") +
+                                          narrow_buffer(failure.change))
+                              .str());
+    case os::replace_result::failed:
+      throw sysfileExp(9, message_builder("CDir::WriteFile - error replace file contents")
+                              .detail("file name", full_path)
+                              .detail("failed step", failure.step)
+                              .os_error("sys error", "error desc", failure.error)
+                              .str());
+  }
 }
 
 void InstallWriteBackSignalHandlers() { os::install_replace_signal_handlers(); }

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/os/file_identity.h"
+
 namespace Velk::os {
 
 #if defined(_WIN32)
@@ -50,6 +52,7 @@ enum class file_kind { regular, directory, fifo, character_device, block_device,
 struct file_status {
   file_kind kind;
   std::uint64_t size;
+  file_identity identity;
 };
 int get_file_status(file_handle handle, file_status& out);
 

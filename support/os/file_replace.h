@@ -1,10 +1,29 @@
-// Replacing a file's contents so that they are never lost: the new contents
-// go to a temporary file in the same folder, which takes the original's
-// permission bits, owner and group and is then renamed over it in one step.
-// Where a rename would change what others rely on (more hard links, an
-// owner that cannot be kept, a folder that refuses the temporary file) the
-// file is rewritten in place instead, with the new size reserved before
-// the first byte changes and the file cut only at the end.
+// Replacing a file's contents so that they are never lost, given the
+// identity of the file as it was read (file_identity.h).
+//
+// The file is found again through the handle it was read by (a symbolic
+// link was resolved when it was opened and is not followed again), and is
+// replaced in its own folder, by the folder's handle. It must still be
+// that file, unchanged: same volume and file number, same
+// size, same change times. Otherwise nothing is written and the result is
+// `changed`: a file another process modified, removed, or replaced by a
+// newer version or a link is left as that process left it. A file that no
+// longer exists is never created again.
+//
+// The new contents go to a temporary file in the same folder: unnamed where
+// the file system allows it, so that a process killed outright leaves no
+// partial file behind, and given a name only when complete. It takes the
+// original's owner and group, extended attributes (access control lists,
+// user attributes, security labels where the process may set them) and
+// exactly its permission bits, and is then renamed over the original in
+// one step. Where a rename would change what others rely on (more hard
+// links, an owner or an attribute that cannot be kept, a folder that
+// refuses the temporary file) the file is rewritten in place instead, with
+// the new size reserved before the first byte changes and the file cut
+// only at the end; SIGINT, SIGTERM, SIGHUP and SIGQUIT are held back from
+// the first change until the file is whole, then act as they would have.
+// Nothing can cover SIGKILL or a power loss in the middle of an in-place
+// rewrite.
 //
 // On failure the original contents are intact (except for an I/O error in
 // the middle of an in-place rewrite, which no order of steps can prevent),
@@ -16,31 +35,48 @@
 #include <cstddef>
 
 #include "support/os/file.h"
+#include "support/os/file_identity.h"
 
 namespace Velk::os {
 
+enum class replace_result { replaced, failed, changed };
+
 struct replace_failure {
-  const char* step = "";  // what was being done, for the message
-  int error = 0;          // errno
+  const char* step = "";    // what was being done, for the message
+  int error = 0;            // errno; 0 for a change
+  const char* change = "";  // with `changed`: what happened to the file
 };
 
-// original is the file, already open for writing at path (which proves the
-// caller may write it); it must be a regular file. Where the system cannot
-// replace a file that is open (replace_needs_closed_file), the caller
-// closes it first and passes invalid_file_handle; the file is then opened
-// again only if it has to be rewritten in place. If path is a symbolic
-// link, the link's final target is replaced and the link stays. flush syncs
-// the new contents to the device before they replace the old ones.
-bool replace_file_contents(file_handle original, const char* path, const void* data,
-                           std::size_t size, bool flush, replace_failure& failure);
+// read_handle is the file as it was read, still open, and read its identity
+// then. path names it (a full path); it is used only where the system
+// cannot tell the location of an open handle. flush syncs the new contents
+// to the device before they replace the old ones.
+replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
+                                     const char* path, const void* data, std::size_t size,
+                                     bool flush, replace_failure& failure);
 
-// True on Windows, where a file cannot be replaced while it is open.
+// True where a file cannot be replaced while it is open (Windows): the
+// caller then closes the read handle and passes invalid_file_handle, and
+// the file is found again by path, opened afresh and compared with read.
 bool replace_needs_closed_file();
 
-// Call once at start-up: SIGINT, SIGTERM and SIGHUP (unless ignored) then
-// remove a live temporary file before ending the process as they would
-// have; SIGXFSZ is ignored so that a file-size limit fails the write with
-// EFBIG instead of killing the process half way.
+// Call once at start-up: SIGINT, SIGTERM, SIGHUP and SIGQUIT (unless
+// ignored) then remove a live named temporary file before ending the
+// process as they would have; SIGXFSZ is ignored so that a file-size limit
+// fails the write with EFBIG instead of killing the process half way.
 void install_replace_signal_handlers();
+
+// Test seam: a probe called at the moments a test must strike to prove the
+// guarantees above. Never set outside tests.
+enum class replace_moment {
+  before_check,      // new contents ready (or about to be written in place)
+  in_place_reserved, // in place: size reserved, no byte written yet
+  in_place_written,  // in place: new contents written, file not yet cut
+};
+using replace_probe = void (*)(replace_moment moment);
+void set_replace_probe(replace_probe probe);
+// Test seam: false makes every temporary file a named one, as on file
+// systems without unnamed files.
+void allow_unnamed_temp_files(bool allow);
 
 }  // namespace Velk::os

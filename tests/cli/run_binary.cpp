@@ -54,9 +54,32 @@ std::string TempDir::Read(const std::string& name) const { return Slurp(path_ + 
 
 namespace {
 
-RunResult Run(const std::vector<std::string>& args, const std::string& input,
-              const std::string& cwd, const std::string& stdout_path, long file_size_limit,
-              const std::function<void(int)>& while_running,
+// The child process of parent that runs rplc, waiting up to 10 s for it
+// (a wrapper may start other children first); parent itself when none does.
+int RplcChildOf(int parent) {
+  std::error_code ignored;
+  const auto binary = std::filesystem::canonical(RPLC_BINARY, ignored);
+  for (int wait = 0; wait < 10000; ++wait) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+      const std::string text = Slurp(entry.path().string() + "/stat");
+      // The name is in parentheses and may hold blanks: skip to the last ")".
+      const auto close = text.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream rest(text.substr(close + 1));
+      std::string state;
+      int ppid = 0;
+      if (rest >> state >> ppid && ppid == parent &&
+          std::filesystem::read_symlink(entry.path() / "exe", ignored) == binary)
+        return std::stoi(entry.path().filename());
+    }
+    usleep(1000);
+  }
+  return parent;
+}
+
+RunResult Run(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
+              const std::string& input, const std::string& cwd, const std::string& stdout_path,
+              long file_size_limit, const std::function<void(int)>& while_running,
               const std::string& stdin_path = "") {
   TempDir io;
   const std::string in_path = stdin_path.empty() ? io.Write("stdin", input) : stdin_path;
@@ -66,9 +89,9 @@ RunResult Run(const std::vector<std::string>& args, const std::string& input,
   const std::string err_path = io.path() + "/stderr";
 
   std::vector<char*> argv;
-  std::string program = RPLC_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copies(args);
+  std::vector<std::string> copies(wrapper);
+  copies.push_back(RPLC_BINARY);
+  copies.insert(copies.end(), args.begin(), args.end());
   for (std::string& each : copies) argv.push_back(each.data());
   argv.push_back(nullptr);
 
@@ -81,14 +104,17 @@ RunResult Run(const std::vector<std::string>& args, const std::string& input,
     dup2(out, 1);
     dup2(err, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(121);
+    const rlimit no_core{0, 0};  // a test's SIGQUIT must not leave a core file
+    setrlimit(RLIMIT_CORE, &no_core);
     if (file_size_limit >= 0) {
       const rlimit limit{rlim_t(file_size_limit), rlim_t(file_size_limit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(123);
     }
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(122);
   }
-  if (while_running && child > 0) while_running(int(child));
+  if (while_running && child > 0)
+    while_running(wrapper.empty() ? int(child) : RplcChildOf(int(child)));
   int wait_status = 0;
   waitpid(child, &wait_status, 0);
   RunResult result;
@@ -106,16 +132,22 @@ RunResult Run(const std::vector<std::string>& args, const std::string& input,
 RunResult RunRplc(const std::vector<std::string>& args, const std::string& input,
                   const std::string& cwd, const std::string& stdout_path,
                   long file_size_limit) {
-  return Run(args, input, cwd, stdout_path, file_size_limit, nullptr);
+  return Run({}, args, input, cwd, stdout_path, file_size_limit, nullptr);
 }
 
 RunResult RunRplcOnStdin(const std::vector<std::string>& args, const std::string& stdin_path) {
-  return Run(args, "", "", "", -1, nullptr, stdin_path);
+  return Run({}, args, "", "", "", -1, nullptr, stdin_path);
 }
 
 RunResult RunRplcWith(const std::vector<std::string>& args, const std::string& cwd,
                       const std::function<void(int pid)>& while_running) {
-  return Run(args, "", cwd, "", -1, while_running);
+  return Run({}, args, "", cwd, "", -1, while_running);
+}
+
+RunResult RunRplcUnder(const std::vector<std::string>& wrapper,
+                       const std::vector<std::string>& args, const std::string& cwd,
+                       const std::function<void(int pid)>& while_running) {
+  return Run(wrapper, args, "", cwd, "", -1, while_running);
 }
 
 }  // namespace rplc_test

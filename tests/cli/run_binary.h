@@ -32,6 +32,12 @@ RunResult RunRplcOnStdin(const std::vector<std::string>& args, const std::string
 RunResult RunRplcWith(const std::vector<std::string>& args, const std::string& cwd,
                       const std::function<void(int pid)>& while_running);
 
+// Like RunRplcWith, with rplc started by the wrapper command (for example
+// strace and its options); while_running gets the pid of rplc itself.
+RunResult RunRplcUnder(const std::vector<std::string>& wrapper,
+                       const std::vector<std::string>& args, const std::string& cwd,
+                       const std::function<void(int pid)>& while_running);
+
 // A fresh temporary folder, removed with everything in it on destruction.
 class TempDir {
  public:

@@ -103,6 +103,8 @@ std::vector<std::string> ExpectedLines() {
       "  -trc     - show Total Replacements Count",
       "  -errstop - stop on a file or sub-directory access error (the old behave).",
       "             DEFAULT: ignore the access error and try to continue.",
+      "  -diff    - preview: show every change as a unified diff, and write no file.",
+      "             The diff applies with \"patch -p0\" from the current folder.",
       "",
       kRule,
       "POSIX and perl style Regular Expression:",
@@ -201,7 +203,7 @@ TEST(HelpScreenTest, EveryLineAsSpecified) {
     EXPECT_EQ(got[i], expected[i]) << "line " << i + 1;
   // Nothing after the last example.
   EXPECT_EQ(got.size(), expected.size());
-  EXPECT_EQ(got.size(), 122u);
+  EXPECT_EQ(got.size(), 124u);
 }
 
 TEST(HelpScreenTest, RulesAndClassColumns) {

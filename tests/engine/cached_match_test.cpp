@@ -48,6 +48,25 @@ TEST_F(CachedMatch, ReportsTheMatchAndItsGroups) {
   ASSERT_TRUE(find("a1b2c3", "\\d", 4));
   EXPECT_EQ(spans[0].start, 5u);
   EXPECT_FALSE(find("abc", "x"));
+
+  // Skip counts distinct matches, also past an empty match at the end.
+  ASSERT_TRUE(find("ab", "x*$"));
+  EXPECT_EQ(spans[0].start, 2u);
+  EXPECT_FALSE(find("ab", "x*$", 0, false, false, true, 1));
+  ASSERT_TRUE(find("ab", "x*", 0, false, false, true, 1));
+  EXPECT_EQ(spans[0].start, 1u);
+  EXPECT_FALSE(find("ab", "x*", 0, false, false, true, 2));
+  const wide_buffer wide(u"ab");
+  EXPECT_FALSE(cached_match(wide, spans, 1, 0, wide_buffer(u"x*$"), false, false, true, false,
+                            false, true, true));
+}
+
+TEST_F(CachedMatch, LeftContextComesFromTheSubject) {
+  ASSERT_TRUE(find("ab\nb", "^b", 1, false, true));  // derived: after "a" no line start
+  EXPECT_EQ(spans[0].start, 3u);
+  EXPECT_FALSE(find("foofoo", "***:\\mfoo", 3));   // "foo" at 3 follows a letter
+  ASSERT_TRUE(find("foo foo", "***:\\mfoo", 1));
+  EXPECT_EQ(spans[0].start, 4u);
 }
 
 TEST_F(CachedMatch, CompilesOnlyWhenPatternFlagsOrTranslationChange) {

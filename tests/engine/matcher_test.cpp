@@ -94,9 +94,8 @@ TEST(FindNextTest, SpansAndStart) {
   EXPECT_EQ(spans[2].length, 0u);
 
   // max_spans limits what the engine is asked for.
-  regex_subject units(narrow_buffer("ab"));
   const Matcher pair = compile_matcher("(a)(b)", false, true, true, true);
-  ASSERT_TRUE(find_next(units, spans, pair, 0, 0, false, false, false, 1));
+  ASSERT_TRUE(find_next("ab", spans, pair, 0, 0, false, false, false, 1));
   EXPECT_EQ(spans.size(), 1u);
   EXPECT_EQ(spans[0].length, 2u);
 }
@@ -111,6 +110,26 @@ TEST(FindNextTest, Skip) {
   ASSERT_TRUE(find_next("ab", spans, any, 1, 0, false, false, false));  // steps one byte on
   EXPECT_EQ(spans[0].start, 1u);
   EXPECT_FALSE(find_next("ab", spans, any, 2, 0, false, false, false));
+  // Skip counts distinct matches: after an empty match the next pass begins
+  // one byte on, and no pass begins at the end of the text.
+  struct {
+    const char* pattern;
+    const char* text;
+    std::uint32_t skip;
+    std::int32_t start;  // -1: no match
+  } rows[] = {
+      {"x*$", "ab", 0, 2},  {"x*$", "ab", 1, -1}, {"x*", "ab", 0, 0},   {"x*", "ab", 1, 1},
+      {"x*", "ab", 2, -1},  {"b*", "abb", 1, 1},  {"b*", "abb", 2, -1}, {"a|x*$", "a", 1, -1},
+      {"$", "a\nb", 0, 1}, {"$", "a\nb", 1, 3}, {"$", "a\nb", 2, -1},
+  };
+  for (const auto& row : rows) {
+    const Matcher m = compile_matcher(row.pattern, false, true, true, true);
+    const bool found = find_next(row.text, spans, m, row.skip, 0, false, false, false);
+    ASSERT_EQ(found, row.start >= 0) << row.pattern << " skip " << row.skip;
+    if (found) {
+      EXPECT_EQ(spans[0].start, std::uint32_t(row.start)) << row.pattern << " skip " << row.skip;
+    }
+  }
   // Later passes decide the line beginning themselves.
   const Matcher bol = compile_matcher("^x", false, true, true, true);
   ASSERT_TRUE(find_next("x\nx", spans, bol, 1, 0, false, false, false));
@@ -128,6 +147,8 @@ TEST(FindNextTest, LineBeginning) {
   EXPECT_TRUE(find_next(flat, spans, nl, 0, 1, false, false, false));   // caller's flag
   EXPECT_FALSE(find_next(flat, spans, nl, 0, 1, true, false, false));
   EXPECT_TRUE(find_next(text, spans, nl, 0, 0, false, false, true));    // "^" after a line feed inside
+  EXPECT_FALSE(find_next(flat, spans, nl, 0, 1, true, false, true));   // notbol is for offset 0 only
+  EXPECT_FALSE(find_next(flat, spans, nl, 0, 0, true, false, true));
   const Matcher end = compile_matcher("b$", false, false, true, true);
   EXPECT_TRUE(find_next(flat, spans, end, 0, 0, false, false, false));
   EXPECT_FALSE(find_next(flat, spans, end, 0, 0, false, true, false));

@@ -91,8 +91,19 @@ TEST(ReplaceTest, EmptyMatchesAndLineBeginnings) {
   const ROW rows[] = {
       {R, "x*", "-", "ab", "-a-b", "-a-b", 2, -1},
       {RNNL, "x*", "-", "ab", "-a-b", "-a-b", 2, -1},
-      // The expanding loop's second search starts at 1 with an empty output.
-      {RNNL, "^", "", "abc", "abc", "abc", 2, 1},
+      // "^" at a resumed search is judged from the input, not from the output.
+      {RNNL, "^", "", "abc", "abc", "abc", 1, -1},
+      {R, "^#", "", "##x\n", "#x\n", "#x\n", 1, -1},
+      {R, "^#", "", "##x\n##y", "#x\n#y", "#x\n#y", 2, -1},
+      {RNNL, "^#", "", "##x\n##y", "#x\n##y", "#x\n##y", 1, -1},
+      {R, "^.", "", "abc\ndef", "bc\nef", "bc\nef", 2, -1},
+      {R, "^a", "", "aaa", "aa", "aa", 1, -1},
+      {R, "\n^a", "-", "\na\na", "--", "--", 2, -1},
+      {R, "x|^", "-", "x\nx", "-\n-", "-\n-", 2, -1},
+      {R, "x|^", "-", "x\ny", "-\n-y", "-\n-y", 2, -1},
+      {R, "b|^", "\n", "ab", "\na\n", "\na\n", 2, -1},  // a line feed written is no line start
+      {R, "\n", "", "a\n\nb", "ab", "ab", 2, -1},
+      {R, "^\n", "", "\n\n\nb", "b", "b", 3, -1},
       {R, "^b", "X", "a\nb", "a\nX", "a\nX", 1, -1},
       {RNNL, "^b", "X", "a\nb", "a\nb", "a\nb", 0, -1},
       {RNNL, "^x", "X", "x\nx", "X\nx", "X\nx", 1, -1},
@@ -100,18 +111,42 @@ TEST(ReplaceTest, EmptyMatchesAndLineBeginnings) {
       {R, "^x", "X", "xx", "Xx", "Xx", 1, -1},
       {R, "x$", "X", "x\nxx", "X\nxX", "X\nxX", 2, -1},
       {RNNL, "x$", "X", "x\nxx", "x\nxX", "x\nxX", 1, -1},
-      {R, "a|^b", "\n", "ab", "\n\n", "\n\n", 2, -1},  // a line feed just inserted starts a line
-      {R, "a|^b", "", "ab", "", "", 2, -1},          // "a" removed at the start: b is at 0
+      // Neither a line feed just written nor an emptied output starts a line.
+      {R, "a|^b", "\n", "ab", "\nb", "\nb", 1, -1},
+      {R, "a|^b", "", "ab", "b", "b", 1, -1},
       {R, "a|^b", "-", "ab", "-b", "-b", 1, -1},
-      // Both searches after an empty output may match "^" again.
-      {RNNL, "a|^b", "", "ab", "", "", 2, -1},
+      {RNNL, "a|^b", "", "ab", "b", "b", 1, -1},
       {RNNL, "a|^b", "-", "ab", "-b", "-b", 1, -1},
+      {R, "a\n|^b", "", "a\nb", "", "", 2, -1},
       {R, "[^x]", "-", "a\nb", "-\n-", "-\n-", 2, -1},  // newline-sensitive: no line feed
       {RNNL, "[^x]", "-", "a\nb", "---", "---", 3, -1},
       {R, "a.b", "-", "a\nb", "a\nb", "a\nb", 0, -1},
       {RNNL, "a.b", "-", "a\nb", "-", "-", 1, -1},
       {R, "b*", "-", "abb", "-a-", "-a-", 2, -1},
       {R, "x", "y", "", "", "", 0, -1},
+  };
+  for (const ROW& row : rows) check(row);
+}
+
+// Advanced expressions that read the character before a match see the
+// input's character there when a search resumes.
+TEST(ReplaceTest, WordConstraintsKeepTheirLeftContext) {
+  const ROW rows[] = {
+      {R, "***:\\mfoo", "X", "foofoo foo", "Xfoo X", "Xfoo X", 2, -1},
+      {R, "***:\\y", "|", "ab cd", "|ab| |cd|", "|ab| |cd|", 4, -1},
+      {R, "***:\\m", "|", "ab cd", "|ab |cd", "|ab |cd", 2, -1},
+      {R, "***:\\M", "|", "ab cd", "ab| cd|", "ab| cd|", 2, -1},
+      {R, "***:\\Y", "|", "ab cd", "a|b c|d", "a|b c|d", 2, -1},
+      {R, "***:a|\\M-", "X", "a-", "XX", "XX", 2, -1},
+      {R, "***:\\Aa", "X", "aaa", "Xaa", "Xaa", 1, -1},
+      {R, "***:\\m\\w+?", "X", "ab cd", "Xb Xd", "Xb Xd", 2, -1},    // shortest stays shortest
+      {R, "***:\\m(\\w)\\1", "X", "aa aab", "X Xb", "X Xb", 2, -1},   // back-references
+      {R, "***:(\\m)|(-)", "<\\1\\2>", "-ab", "<-><>ab", "<-><>ab", 2, -1},
+      {R, "***:(?x) \\m foo # a comment", "X", "foofoo foo", "Xfoo X", "Xfoo X", 2, -1},
+      {R, "***:(?i)\\mFOO", "X", "foofoo foo", "Xfoo X", "Xfoo X", 2, -1},
+      {R, "***:\\mfoo", "X", "foo\nfoo", "X\nX", "X\nX", 2, -1},
+      {R, "***:^\\m.", "X", "ab\nab", "Xb\nab", "Xb\nab", 1, -1},  // no newline bits: "^" at 0 only
+      {RNNL, "***:(?n)^\\m.", "X", "ab\nab", "Xb\nXb", "Xb\nXb", 2, -1},
   };
   for (const ROW& row : rows) check(row);
 }

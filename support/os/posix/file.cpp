@@ -93,6 +93,11 @@ int get_file_status(file_handle handle, file_status& out) {
              : S_ISSOCK(mode) ? file_kind::socket
                               : file_kind::other;
   out.size = std::uint64_t(status.st_size);
+  out.identity.volume = std::uint64_t(status.st_dev);
+  out.identity.file_number = std::uint64_t(status.st_ino);
+  out.identity.size = out.size;
+  out.identity.modified_ns = std::int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+  out.identity.changed_ns = std::int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
   return 0;
 }
 

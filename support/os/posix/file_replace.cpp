@@ -1,11 +1,16 @@
-// Safe replacement of a file's contents on POSIX: temporary file, fchown,
-// fchmod, rename; or posix_fallocate, pwrite, ftruncate in place.
+// Safe replacement of a file's contents on POSIX: an unnamed (O_TMPFILE)
+// or named temporary file in the file's folder, fchown, the extended
+// attributes, fchmod, linkat and renameat by the folder's handle; or
+// posix_fallocate, pwrite and ftruncate in place with the interrupting
+// signals held back.
 #include "support/os/file_replace.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,54 +19,139 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace Velk::os {
 
 namespace {
 
-// --- the one live temporary file, known to the signal handlers ----------
+replace_probe g_probe = nullptr;
+bool g_unnamed_allowed = true;
 
-char g_temp_path[8192];
-volatile sig_atomic_t g_temp_live = 0;
+void probe(replace_moment moment) {
+  if (g_probe) g_probe(moment);
+}
 
-const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// --- the live named temporary files of every thread --------------------
+//
+// Each named temporary file holds a slot (its folder's handle and its name)
+// for as long as it may exist. A spin lock, which is async-signal-safe,
+// makes naming, renaming and removing a temporary file one step with its
+// slot: the handler takes the lock and never gives it back, so no thread
+// names or renames a temporary file after the handler has looked. Threads
+// take the lock only with the signals held back, so a handler never spins
+// on a lock its own thread holds.
+
+constexpr int kTempSlots = 128;
+struct TEMP_SLOT {
+  std::atomic<bool> live{false};
+  int folder = -1;
+  char name[NAME_MAX + 1];
+};
+TEMP_SLOT g_temps[kTempSlots];
+std::atomic_flag g_temps_busy = ATOMIC_FLAG_INIT;
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler needs lock-free slots");
+
+// In-place rewrites in progress on any thread. An interrupt that reaches a
+// thread while one runs elsewhere is left pending; the last rewrite to end
+// delivers it again, so the process never ends with a file half rewritten.
+std::atomic<int> g_in_place_writers{0};
+std::atomic<int> g_pending_signal{0};
+
+const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void lock_temps() {
+  while (g_temps_busy.test_and_set(std::memory_order_acquire)) {
+  }
+}
+void unlock_temps() { g_temps_busy.clear(std::memory_order_release); }
 
 extern "C" void RemoveTempAndDie(int signal_number) {
-  if (g_temp_live) ::unlink(g_temp_path);  // async-signal-safe
+  // Pending first, then the count: a rewrite that ends after this load sees
+  // the signal when it looks.
+  g_pending_signal.store(signal_number);
+  if (g_in_place_writers.load() > 0) return;
+  lock_temps();  // kept: nothing names or renames a temporary file any more
+  for (const TEMP_SLOT& slot : g_temps)
+    if (slot.live.load(std::memory_order_acquire))
+      ::unlinkat(slot.folder, slot.name, 0);  // async-signal-safe
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);  // delivered with the default action on return
 }
 
-// Holds the cleanup signals back while a temporary file is created,
-// renamed or removed, so that the registry and the file system agree
-// whenever a handler can run.
-class cleanup_signals_blocked {
+// Holds the interrupting signals back on this thread: while a temporary
+// file is named, renamed or removed (with the slots locked too, so that
+// the slots and the file system agree whenever a handler runs), and while
+// a file is rewritten in place.
+class signals_held {
  public:
-  cleanup_signals_blocked() {
+  explicit signals_held(bool lock_slots = true) : locked_(lock_slots) {
     sigset_t set;
     sigemptyset(&set);
-    for (int each : kCleanupSignals) sigaddset(&set, each);
+    for (int each : kHeldSignals) sigaddset(&set, each);
     pthread_sigmask(SIG_BLOCK, &set, &old_);
+    if (locked_) lock_temps();
   }
-  ~cleanup_signals_blocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  ~signals_held() {
+    if (locked_) unlock_temps();
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  signals_held(const signals_held&) = delete;
+  signals_held& operator=(const signals_held&) = delete;
 
  private:
   sigset_t old_;
+  bool locked_;
 };
 
-bool register_temp(const std::string& path) {
-  if (path.size() >= sizeof g_temp_path) return false;
-  g_temp_live = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  g_temp_live = 1;
-  return true;
+// Counts one in-place rewrite for the handlers of every thread; the last
+// one to end delivers an interrupt that arrived meanwhile. Constructed
+// after a signals_held, so the signal raised here waits for its end.
+class in_place_writer {
+ public:
+  in_place_writer() { g_in_place_writers.fetch_add(1); }
+  ~in_place_writer() {
+    if (g_in_place_writers.fetch_sub(1) == 1)
+      if (const int pending = g_pending_signal.load()) ::raise(pending);
+  }
+  in_place_writer(const in_place_writer&) = delete;
+  in_place_writer& operator=(const in_place_writer&) = delete;
+};
+
+// The slot now holding folder/name, or -1 when the name is too long or
+// every slot is taken. Call with the slots locked.
+int register_temp(int folder, const std::string& name) {
+  if (name.size() >= sizeof g_temps[0].name) return -1;
+  for (int i = 0; i < kTempSlots; ++i) {
+    TEMP_SLOT& slot = g_temps[i];
+    if (slot.live.load(std::memory_order_relaxed)) continue;
+    slot.folder = folder;
+    std::memcpy(slot.name, name.c_str(), name.size() + 1);
+    slot.live.store(true, std::memory_order_release);
+    return i;
+  }
+  return -1;
 }
 
-void unregister_temp() { g_temp_live = 0; }
+void unregister_temp(int slot) {
+  if (slot >= 0) g_temps[slot].live.store(false, std::memory_order_release);
+}
 
 // --- helpers ---------------------------------------------------------------
+
+class descriptor {
+ public:
+  explicit descriptor(int fd) : fd_(fd) {}
+  ~descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  descriptor(const descriptor&) = delete;
+  descriptor& operator=(const descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 int write_all_at_start(int fd, const void* data, std::size_t size) {
   const char* at = static_cast<const char*>(data);
@@ -83,63 +173,216 @@ int write_all(int fd, const void* data, std::size_t size) {
   return write_file(fd, data, size, done);
 }
 
-// The file that path finally names: a symbolic link is resolved so that
-// its target is replaced and the link itself stays. Empty on failure.
-std::string final_target(const char* path) {
-  struct stat status;
-  if (::lstat(path, &status) != 0) return std::string();
-  if (!S_ISLNK(status.st_mode)) return path;
-  char* resolved = ::realpath(path, nullptr);
-  if (!resolved) return std::string();
-  std::string target(resolved);
-  std::free(resolved);
-  return target;
-}
-
-bool same_file(const std::string& path, const struct stat& original) {
-  struct stat status;
-  return ::stat(path.c_str(), &status) == 0 && status.st_dev == original.st_dev &&
-         status.st_ino == original.st_ino;
-}
-
-void sync_folder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void sync_folder(int folder) {
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);  // some file systems cannot sync folders; the file is synced
   ::close(fd);
 }
 
-enum class outcome { replaced, failed, use_in_place };
+std::int64_t nanoseconds(const struct timespec& time) {
+  return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+const char kLinkTookName[] = "a symbolic link took its name";
+const char kOtherTookName[] = "another file took its name";
+
+// What happened to the file since it was read; nullptr when nothing did.
+const char* change_since_read(const file_identity& read, const struct stat& now) {
+  // The kind first: a removed file's number may pass on to its successor.
+  if (S_ISLNK(now.st_mode)) return kLinkTookName;
+  if (!S_ISREG(now.st_mode) || std::uint64_t(now.st_dev) != read.volume ||
+      std::uint64_t(now.st_ino) != read.file_number)
+    return kOtherTookName;
+  if (std::uint64_t(now.st_size) != read.size || nanoseconds(now.st_mtim) != read.modified_ns)
+    return "its contents were changed";
+  if (nanoseconds(now.st_ctim) != read.changed_ns) return "its attributes were changed";
+  return nullptr;
+}
+
+const char kCheckStep[] = "check that the file is the one that was read";
+const char kRemoved[] = "it was removed or renamed";
+
+replace_result report_change(replace_failure& failure, const char* change) {
+  failure = {kCheckStep, 0, change};
+  return replace_result::changed;
+}
+
+// Whether name in folder still leads to the file that was read, unchanged.
+// On false, failure tells why; its error is 0 for a change.
+bool still_as_read(int folder, const std::string& name, const file_identity& read,
+                   replace_failure& failure) {
+  struct stat status;
+  const char* change;
+  if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+    change = change_since_read(read, status);
+  else if (errno == ENOENT)
+    change = kRemoved;
+  else {
+    failure = {"inspect the file", errno, ""};
+    return false;
+  }
+  if (change) report_change(failure, change);
+  return !change;
+}
+
+replace_result check_result(const replace_failure& failure) {
+  return failure.error ? replace_result::failed : replace_result::changed;
+}
+
+// Where the file open as fd lives now: its full path, every link resolved.
+// The open handle knows; path, resolved afresh, stands in only where /proc
+// is missing (the identity check then proves it is the same file).
+std::string handle_location(int fd, const char* path) {
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  std::vector<char> target(PATH_MAX);
+  for (;;) {
+    const ssize_t n = ::readlink(self, target.data(), target.size());
+    if (n < 0) break;
+    if (std::size_t(n) < target.size()) {
+      std::string location(target.data(), std::size_t(n));
+      // The name the file was opened by is gone (removed, or another file
+      // renamed over it): the check at that name tells what took its place.
+      static const std::string deleted = " (deleted)";
+      struct stat status;
+      if (location.size() > deleted.size() &&
+          location.compare(location.size() - deleted.size(), deleted.size(), deleted) == 0 &&
+          ::lstat(location.c_str(), &status) != 0)
+        location.resize(location.size() - deleted.size());
+      return location;
+    }
+    target.resize(target.size() * 2);
+  }
+  char* resolved = ::realpath(path, nullptr);
+  if (!resolved) return std::string();
+  std::string location(resolved);
+  std::free(resolved);
+  return location;
+}
+
+// --- extended attributes ---------------------------------------------------
+
+const char kAccessAcl[] = "system.posix_acl_access";
+
+// The attribute names of fd, each ended by a 0 byte. False with errno set.
+bool list_attributes(int fd, std::vector<char>& names) {
+  for (;;) {
+    const ssize_t need = ::flistxattr(fd, nullptr, 0);
+    if (need <= 0) {
+      names.clear();
+      return need == 0 || errno == ENOTSUP;
+    }
+    names.resize(std::size_t(need));
+    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    if (got >= 0) {
+      names.resize(std::size_t(got));
+      return true;
+    }
+    if (errno != ERANGE) return false;  // ERANGE: the list grew meanwhile
+  }
+}
+
+// The value of attribute name into value; -1 with errno set on failure.
+ssize_t read_attribute(int fd, const char* name, std::vector<char>& value) {
+  for (;;) {
+    const ssize_t need = ::fgetxattr(fd, name, nullptr, 0);
+    if (need <= 0) return need;
+    value.resize(std::size_t(need));
+    const ssize_t got = ::fgetxattr(fd, name, value.data(), value.size());
+    if (got >= 0 || errno != ERANGE) return got;
+  }
+}
+
+// Gives to the extended attributes of from, and exactly its permission
+// bits. An access control list that to inherited from its folder's default
+// list, which from did not have, is removed. Returns errno, 0 on success.
+int copy_attributes(int from, int to, mode_t mode) {
+  std::vector<char> names;
+  if (!list_attributes(from, names)) return errno;
+  bool had_acl = false;
+  std::vector<char> value;
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+    const char* name = &names[at];
+    if (!*name) continue;
+    const ssize_t size = read_attribute(from, name, value);
+    if (size < 0) {
+      if (errno == ENODATA) continue;  // removed meanwhile
+      return errno;
+    }
+    if (::fsetxattr(to, name, value.data(), std::size_t(size), 0) != 0) return errno;
+    if (std::strcmp(name, kAccessAcl) == 0) had_acl = true;
+  }
+  if (!had_acl && ::fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
+    return errno;
+  // After the access control list, which sets the group bits from its mask.
+  return ::fchmod(to, mode & 07777) == 0 ? 0 : errno;
+}
+
+// --- the temporary file ----------------------------------------------------
+
+enum class outcome { replaced, failed, changed, use_in_place };
 
 class temp_file {
  public:
+  explicit temp_file(int folder) : folder_(folder) {}
   ~temp_file() { discard(); }
+  temp_file(const temp_file&) = delete;
+  temp_file& operator=(const temp_file&) = delete;
 
-  // Creates "<folder>/.<name>.<unique>" exclusively, mode 0600, never
+  // An unnamed file in the folder: killed outright, the process leaves
+  // nothing behind. False where the file system cannot make one.
+  bool create_unnamed() {
+#ifdef O_TMPFILE
+    if (g_unnamed_allowed) fd_ = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+#endif
+    return fd_ >= 0;
+  }
+
+  // ".<name>.rplc-<pid>-<n>" created exclusively, mode 0600, never
   // through a link. False when the folder refuses it.
-  bool create(const std::string& folder, const std::string& name) {
-    static unsigned counter = 0;
+  bool create_named(const std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      char suffix[48];
-      std::snprintf(suffix, sizeof suffix, ".rplc-%lx-%x", long(::getpid()), counter++);
-      const std::string path = folder + "/." + name + suffix;
-      cleanup_signals_blocked blocked;
-      if (!register_temp(path)) return false;
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      const std::string temp = temp_name(name);
+      signals_held held;
+      slot_ = register_temp(folder_, temp);
+      if (slot_ < 0) return false;
+      const int fd = ::openat(folder_, temp.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd >= 0) {
         fd_ = fd;
-        path_ = path;
+        name_ = temp;
         return true;
       }
       const int error = errno;
-      unregister_temp();
+      unregister_temp(slot_);
+      slot_ = -1;
       if (error != EEXIST) return false;
     }
     return false;
   }
 
   int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
+  bool named() const { return !name_.empty(); }
+
+  // Gives the complete unnamed file a temporary name next to name, ready
+  // for the rename. Call with the signals held. Returns errno, 0 on success.
+  int give_name(const std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string temp = temp_name(name);
+      slot_ = register_temp(folder_, temp);
+      if (slot_ < 0) return ENAMETOOLONG;
+      const int error = link_as(temp);
+      if (error == 0) {
+        name_ = temp;
+        return 0;
+      }
+      unregister_temp(slot_);
+      slot_ = -1;
+      if (error != EEXIST) return error;
+    }
+    return EEXIST;
+  }
 
   int close() {
     const int fd = fd_;
@@ -147,121 +390,193 @@ class temp_file {
     return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
   }
 
-  // Renames over target; the temporary name is gone either way.
-  int rename_over(const std::string& target) {
-    cleanup_signals_blocked blocked;
-    if (::rename(path_.c_str(), target.c_str()) != 0) return errno;
-    unregister_temp();
-    path_.clear();
+  // Renames over name. Call with the signals held. Returns errno.
+  int rename_over(const std::string& name) {
+    if (::renameat(folder_, name_.c_str(), folder_, name.c_str()) != 0) return errno;
+    unregister_temp(slot_);
+    slot_ = -1;
+    name_.clear();
     return 0;
   }
 
   void discard() {
     if (fd_ >= 0) close();
-    if (path_.empty()) return;
-    cleanup_signals_blocked blocked;
-    ::unlink(path_.c_str());
-    unregister_temp();
-    path_.clear();
+    if (name_.empty()) return;
+    signals_held held;
+    ::unlinkat(folder_, name_.c_str(), 0);
+    unregister_temp(slot_);
+    slot_ = -1;
+    name_.clear();
   }
 
  private:
+  static std::string temp_name(const std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".rplc-%lx-%x", long(::getpid()), counter++);
+    // A long name is shortened so that the temporary name stays valid.
+    return "." + name.substr(0, NAME_MAX - 1 - 40) + suffix;
+  }
+
+  // Linking by the handle itself needs a privilege; through /proc it does not.
+  int link_as(const std::string& temp) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+    if (::linkat(AT_FDCWD, self, folder_, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    const int error = errno;
+    if (error == EEXIST) return error;
+    if (::linkat(fd_, "", folder_, temp.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    return error == ENOENT ? errno : error;
+  }
+
+  int folder_;
   int fd_ = -1;
-  std::string path_;
+  int slot_ = -1;
+  std::string name_;
 };
 
-outcome replace_by_rename(const struct stat& original, const std::string& target,
-                          const void* data, std::size_t size, bool flush,
-                          replace_failure& failure) {
-  const std::string::size_type slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+outcome replace_by_rename(int folder, const std::string& name, int original,
+                          const struct stat& status, const file_identity& read, const void* data,
+                          std::size_t size, bool flush, replace_failure& failure) {
+  temp_file temp(folder);
+  if (!temp.create_unnamed() && !temp.create_named(name)) return outcome::use_in_place;
 
-  temp_file temp;
-  if (!temp.create(folder, name)) return outcome::use_in_place;
-
-  // Owner and group first (a change of owner may clear the set-id bits),
-  // then the permission bits.
-  struct stat status;
-  if (::fstat(temp.fd(), &status) != 0) return outcome::use_in_place;
-  if ((status.st_uid != original.st_uid || status.st_gid != original.st_gid) &&
-      ::fchown(temp.fd(), original.st_uid, original.st_gid) != 0)
+  // The owner before the contents, so that one that cannot be kept is known
+  // before the write.
+  struct stat own;
+  if (::fstat(temp.fd(), &own) != 0) return outcome::use_in_place;
+  if ((own.st_uid != status.st_uid || own.st_gid != status.st_gid) &&
+      ::fchown(temp.fd(), status.st_uid, status.st_gid) != 0)
     return outcome::use_in_place;
-  if (::fchmod(temp.fd(), original.st_mode & 07777) != 0) return outcome::use_in_place;
 
   if (const int error = write_all(temp.fd(), data, size)) {
-    failure = {"write the new contents to a temporary file", error};
+    failure = {"write the new contents to a temporary file", error, ""};
     return outcome::failed;
   }
+  // The attributes and the mode after the contents: a write clears a file's
+  // capabilities and, for an unprivileged writer, its set-ID bits.
+  if (copy_attributes(original, temp.fd(), status.st_mode) != 0) return outcome::use_in_place;
   if (flush && ::fsync(temp.fd()) != 0) {
-    failure = {"flush the temporary file", errno};
+    failure = {"flush the temporary file", errno, ""};
     return outcome::failed;
   }
-  if (const int error = temp.close()) {
-    failure = {"close the temporary file", error};
-    return outcome::failed;
-  }
-  if (const int error = temp.rename_over(target)) {
-    failure = {"rename the temporary file over the file", error};
-    return outcome::failed;
+
+  probe(replace_moment::before_check);
+  {
+    signals_held held;
+    if (!still_as_read(folder, name, read, failure))
+      return failure.error ? outcome::failed : outcome::changed;
+    if (!temp.named() && temp.give_name(name) != 0) return outcome::use_in_place;
+    if (const int error = temp.close()) {
+      failure = {"close the temporary file", error, ""};
+      return outcome::failed;
+    }
+    if (const int error = temp.rename_over(name)) {
+      failure = {"rename the temporary file over the file", error, ""};
+      return outcome::failed;
+    }
   }
   if (flush) sync_folder(folder);
   return outcome::replaced;
 }
 
-bool rewrite_in_place(int fd, const struct stat& original, const void* data, std::size_t size,
-                      bool flush, replace_failure& failure) {
-  if (off_t(size) > original.st_size) {
-    // Claims the space first, so a full disk or a size limit is reported
-    // before any byte of the file changes. File systems without the call
-    // go on unreserved.
-    const int error = ::posix_fallocate(fd, 0, off_t(size));
-    if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
-      failure = {"reserve space for the new contents", error};
-      return false;
+replace_result rewrite_in_place(int folder, const std::string& name, int fd,
+                                const struct stat& status, const file_identity& read,
+                                const void* data, std::size_t size, bool flush,
+                                replace_failure& failure) {
+  probe(replace_moment::before_check);
+  {
+    // From the check to the cut, an interrupt would leave the file half
+    // old and half new: it waits, on this thread and on every other.
+    signals_held held(false);
+    in_place_writer counted;
+    if (!still_as_read(folder, name, read, failure)) return check_result(failure);
+    if (off_t(size) > status.st_size) {
+      // Claims the space first, so a full disk or a size limit is reported
+      // before any byte of the file changes. File systems without the call
+      // go on unreserved.
+      const int error = ::posix_fallocate(fd, 0, off_t(size));
+      if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
+        struct stat now;
+        if (::fstat(fd, &now) == 0 && now.st_size != status.st_size)
+          (void)!::ftruncate(fd, status.st_size);  // a partial reservation grew it
+        failure = {"reserve space for the new contents", error, ""};
+        return replace_result::failed;
+      }
+    }
+    probe(replace_moment::in_place_reserved);
+    if (const int error = write_all_at_start(fd, data, size)) {
+      failure = {"write the new contents over the file", error, ""};
+      return replace_result::failed;
+    }
+    probe(replace_moment::in_place_written);
+    if (::ftruncate(fd, off_t(size)) != 0) {
+      failure = {"cut the file to its new length", errno, ""};
+      return replace_result::failed;
     }
   }
-  if (const int error = write_all_at_start(fd, data, size)) {
-    failure = {"write the new contents over the file", error};
-    return false;
-  }
-  if (::ftruncate(fd, off_t(size)) != 0) {
-    failure = {"cut the file to its new length", errno};
-    return false;
-  }
   if (flush && ::fsync(fd) != 0) {
-    failure = {"flush the file", errno};
-    return false;
+    failure = {"flush the file", errno, ""};
+    return replace_result::failed;
   }
-  return true;
+  return replace_result::replaced;
 }
 
 }  // namespace
 
-bool replace_file_contents(file_handle original, const char* path, const void* data,
-                           std::size_t size, bool flush, replace_failure& failure) {
-  struct stat status;
-  if (::fstat(original, &status) != 0) {
-    failure = {"inspect the file", errno};
-    return false;
+replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
+                                     const char* path, const void* data, std::size_t size,
+                                     bool flush, replace_failure& failure) {
+  const std::string location = handle_location(read_handle, path);
+  const std::string::size_type slash = location.rfind('/');
+  if (location.empty() || location[0] != '/' || slash + 1 == location.size()) {
+    failure = {"find the file's folder", ENOENT, ""};
+    return replace_result::failed;
   }
+  const std::string folder_path = slash == 0 ? "/" : location.substr(0, slash);
+  const std::string name = location.substr(slash + 1);
+
+  // The folder by handle: every later step works in this folder, even if
+  // its path comes to lead elsewhere.
+  const descriptor folder(::open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return report_change(failure, kRemoved);
+    failure = {"open the file's folder", errno, ""};
+    return replace_result::failed;
+  }
+  if (!still_as_read(folder.get(), name, read, failure)) return check_result(failure);
+  // Opening for writing proves that the file may be written: a file the
+  // user may not write is never replaced behind its permissions.
+  const descriptor file(
+      ::openat(folder.get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ENOENT) return report_change(failure, kRemoved);
+    if (errno == ELOOP) return report_change(failure, kLinkTookName);
+    failure = {"open the file for writing", errno, ""};
+    return replace_result::failed;
+  }
+  struct stat status;
+  if (::fstat(file.get(), &status) != 0) {
+    failure = {"inspect the file", errno, ""};
+    return replace_result::failed;
+  }
+  if (const char* change = change_since_read(read, status)) return report_change(failure, change);
+
   if (status.st_nlink == 1) {
-    // Only when path still names the open file: otherwise the rename
-    // would replace something else.
-    const std::string target = final_target(path);
-    if (!target.empty() && same_file(target, status)) {
-      switch (replace_by_rename(status, target, data, size, flush, failure)) {
-        case outcome::replaced: return true;
-        case outcome::failed: return false;
-        case outcome::use_in_place: break;
-      }
+    switch (replace_by_rename(folder.get(), name, file.get(), status, read, data, size, flush,
+                              failure)) {
+      case outcome::replaced: return replace_result::replaced;
+      case outcome::failed: return replace_result::failed;
+      case outcome::changed: return replace_result::changed;
+      case outcome::use_in_place: break;
     }
   }
-  return rewrite_in_place(original, status, data, size, flush, failure);
+  return rewrite_in_place(folder.get(), name, file.get(), status, read, data, size, flush,
+                          failure);
 }
 
 void install_replace_signal_handlers() {
-  for (int each : kCleanupSignals) {
+  for (int each : kHeldSignals) {
     struct sigaction old;
     if (::sigaction(each, nullptr, &old) != 0) continue;
     // Respect an ignored signal (nohup) and a handler someone else set.
@@ -270,15 +585,15 @@ void install_replace_signal_handlers() {
     std::memset(&action, 0, sizeof action);
     action.sa_handler = RemoveTempAndDie;
     sigemptyset(&action.sa_mask);
-    for (int blocked : kCleanupSignals) sigaddset(&action.sa_mask, blocked);
+    for (int blocked : kHeldSignals) sigaddset(&action.sa_mask, blocked);
     ::sigaction(each, &action, nullptr);
   }
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-}  // namespace Velk::os
+void set_replace_probe(replace_probe probe) { g_probe = probe; }
 
-namespace Velk::os {
+void allow_unnamed_temp_files(bool allow) { g_unnamed_allowed = allow; }
 
 // A rename replaces a file that is open; the open handle keeps the old one.
 bool replace_needs_closed_file() { return false; }

@@ -100,6 +100,7 @@ int sync_file(file_handle handle) {
 
 int get_file_status(file_handle handle, file_status& out) {
   out.size = 0;
+  out.identity = file_identity();
   ::SetLastError(0);
   switch (::GetFileType(native(handle))) {
     case FILE_TYPE_DISK: {
@@ -109,6 +110,16 @@ int get_file_status(file_handle handle, file_status& out) {
       out.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? file_kind::directory
                                                                   : file_kind::regular;
       out.size = (std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+      out.identity.volume = info.dwVolumeSerialNumber;
+      out.identity.file_number = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+      out.identity.size = out.size;
+      // FILETIME counts 100 ns; Windows keeps no separate change time of
+      // the attributes here, so both times are the last write.
+      const std::uint64_t written =
+          (std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
+          info.ftLastWriteTime.dwLowDateTime;
+      out.identity.modified_ns = std::int64_t(written) * 100;
+      out.identity.changed_ns = out.identity.modified_ns;
       return 0;
     }
     case FILE_TYPE_PIPE: out.kind = file_kind::fifo; return 0;

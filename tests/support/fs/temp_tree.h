@@ -4,15 +4,18 @@
 // forked child, as an unprivileged user when the tests run as root.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace Velk::test {
 
@@ -81,6 +84,39 @@ inline std::string ReadAll(const std::string& path) {
   while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, size_t(n));
   ::close(fd);
   return text;
+}
+
+// Names in a folder, "." and ".." left out, sorted: a leftover temporary
+// file shows.
+inline std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Whether process pid holds an unnamed (or removed) file of folder open:
+// the temporary file of a write-back before it gets a name.
+inline bool HoldsUnnamedFile(int pid, const std::string& folder) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  bool found = false;
+  if (DIR* dir = ::opendir(fds.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      char target[4096];
+      const ssize_t n = ::readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target);
+      const std::string text(target, n > 0 ? std::size_t(n) : 0);
+      if (text.rfind(folder + "/", 0) == 0 && text.find(" (deleted)") != std::string::npos)
+        found = true;
+    }
+    ::closedir(dir);
+  }
+  return found;
 }
 
 struct ChildResult {

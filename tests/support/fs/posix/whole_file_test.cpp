@@ -18,6 +18,7 @@
 namespace Velk {
 namespace {
 
+using test::Names;
 using test::ReadAll;
 using test::TempTree;
 
@@ -41,19 +42,6 @@ struct stat Stat(const std::string& path) {
   return status;
 }
 
-// Names in a folder, "." and ".." left out: a leftover temporary file shows.
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 std::string ReadWhole(const std::string& path) {
   narrow_buffer out;
@@ -315,8 +303,11 @@ TEST(WriteFileTest, InterruptDuringWriteBackLeavesWholeFileAndNoTemporaryFile) {
       CDir::WriteFile(B(tree / "f"), round % 2 ? a : b, false, false);
     ::_exit(0);
   }
-  // Strike while a temporary file exists, the case the handlers are for.
-  for (int wait = 0; wait < 10000 && Names(tree.path()).size() < 2; ++wait) ::usleep(1000);
+  // Strike while a temporary file exists, named or not.
+  for (int wait = 0; wait < 10000 && Names(tree.path()).size() < 2 &&
+                     !test::HoldsUnnamedFile(pid, tree.path());
+       ++wait)
+    ::usleep(1000);
   ::kill(pid, SIGTERM);
   int status = 0;
   ::waitpid(pid, &status, 0);

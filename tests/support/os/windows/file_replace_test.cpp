@@ -80,15 +80,22 @@ ULONGLONG FileIndex(const std::string& path) {
   return (ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
 }
 
-// Replaces as CDir::WriteFile does: the file, once opened for writing, is
-// closed before the replacement.
+// The identity of the file at path, taken as CDir::ReadFile takes it.
+file_identity Identity(const std::string& path) {
+  file_handle handle = invalid_file_handle;
+  EXPECT_EQ(open_file(path.c_str(), true, false, file_creation::open_existing, handle), 0);
+  file_status status{};
+  EXPECT_EQ(get_file_status(handle, status), 0);
+  EXPECT_EQ(close_file(handle), 0);
+  return status.identity;
+}
+
+// Replaces as CDir::WriteFile does: the handle of the read is closed before
+// the replacement.
 bool Replace(const std::string& path, const std::string& text, replace_failure& failure) {
   EXPECT_TRUE(replace_needs_closed_file());
-  file_handle handle = invalid_file_handle;
-  EXPECT_EQ(open_file(path.c_str(), false, true, file_creation::open_always, handle), 0);
-  EXPECT_EQ(close_file(handle), 0);
-  return replace_file_contents(invalid_file_handle, path.c_str(), text.data(), text.size(),
-                               false, failure);
+  return replace_file_contents(invalid_file_handle, Identity(path), path.c_str(), text.data(),
+                               text.size(), false, failure) == replace_result::replaced;
 }
 
 TEST(FileReplace, NewContentsAndAttributesAndNoTemporaryFile) {
@@ -131,12 +138,48 @@ TEST(FileReplace, ReadOnlyFileIsRefusedAndLeftAlone) {
     // Only an administrator (or wine as root) gets this far.
     close_file(handle);
     replace_failure failure;
-    EXPECT_FALSE(replace_file_contents(invalid_file_handle, path.c_str(), "new", 3, false,
-                                       failure));
+    EXPECT_EQ(replace_file_contents(invalid_file_handle, Identity(path), path.c_str(), "new", 3,
+                                    false, failure),
+              replace_result::failed);
     EXPECT_EQ(failure.error, ERROR_ACCESS_DENIED);
   }
   EXPECT_EQ(ReadWhole(path), "keep me");
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"ro.txt"});
+}
+
+// A file removed, replaced or rewritten after it was read is left as it is
+// now, and no temporary file stays behind.
+TEST(FileReplace, FileChangedSinceTheReadIsLeftAlone) {
+  const struct {
+    const char* name;
+    const char* change;
+    void (*act)(const std::string& path);
+  } rows[] = {
+      {"removed", "it was removed", [](const std::string& path) { ::DeleteFileA(path.c_str()); }},
+      {"grown", "its size changed",
+       [](const std::string& path) { WriteWhole(path, "other contents, longer"); }},
+      {"replaced", "it was replaced by another file",
+       [](const std::string& path) {
+         WriteWhole(path + ".new", "same size!");
+         ::MoveFileExA((path + ".new").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+       }},
+  };
+  for (const auto& row : rows) {
+    ScratchFolder folder;
+    const std::string path = folder.Path("c.txt");
+    WriteWhole(path, "same size.");
+    const file_identity read = Identity(path);
+    row.act(path);
+    const std::string now = ReadWhole(path);
+    replace_failure failure;
+    EXPECT_EQ(replace_file_contents(invalid_file_handle, read, path.c_str(), "new", 3, false,
+                                    failure),
+              replace_result::changed)
+        << row.name;
+    EXPECT_STREQ(failure.change, row.change) << row.name;
+    EXPECT_EQ(ReadWhole(path), now) << row.name;
+    EXPECT_LE(folder.Names().size(), 1u) << row.name;
+  }
 }
 
 }  // namespace

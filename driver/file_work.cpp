@@ -1,0 +1,92 @@
+#include "driver/file_work.h"
+
+#include "driver/diff_preview.h"
+#include "driver/replace_step.h"
+#include "driver/std_streams.h"
+#include "engine/compile_matcher.h"
+#include "engine/regex_engine.h"
+#include "support/core/thread_exit_hooks.h"
+
+namespace Velk {
+
+CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
+                     const Matcher& matcher, unsigned workers)
+    : settings_(settings),
+      files_(files),
+      matcher_(matcher),
+      caller_(std::this_thread::get_id()),
+      workers_(workers ? workers : 1) {}
+
+void CFileWork::WorkerStarts(unsigned worker) {
+  WORKER& own = workers_[worker];
+  if (settings_.method != FindMethod::Regex || matcher_.empty()) return;
+  if (std::this_thread::get_id() == caller_) {
+    own.matcher = matcher_;
+    return;
+  }
+  // The engine keeps state per thread; a library thread releases it when it
+  // ends, after WorkerEnds has released the thread's expression.
+  RegisterThreadExitHook(thread_exit_regex_engine, &release_regex_thread_state);
+  own.matcher = compile_matcher(settings_.find_text, settings_.ignore_case,
+                                !settings_.ignore_newline, true, true);
+}
+
+void CFileWork::WorkerEnds(unsigned worker) noexcept {
+  workers_[worker] = WORKER();
+}
+
+void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+  // The text stays with the worker, which commits the job next; only a
+  // result for standard output travels to Emit in the job's slot.
+  WORKER& own = workers_[worker];
+  result.needs_commit = false;
+  if (!files_.Read(index, own.content, own.identity, result.messages)) {
+    result.failed = true;
+    return;
+  }
+  // An empty file is skipped: no replacement, no output.
+  if (own.content.empty()) return;
+  if (settings_.diff_mode) {
+    // A preview writes nothing: its diff travels to Emit as the result. The
+    // expanding loops leave the input in scratch; the in-place loops edit a
+    // private copy of the shared storage, so original keeps it.
+    own.log.clear();
+    if (!settings_.expand) own.original = own.content;
+    result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
+    AppendPreview(result.content, files_.GetDiffName(index),
+                  settings_.expand ? own.scratch : own.original, own.content, own.log,
+                  result.count);
+    own.original = narrow_buffer();
+    return;
+  }
+  result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch);
+  if (settings_.stdout_mode)
+    result.content.swap(own.content);
+  else
+    result.needs_commit = result.count != 0;
+}
+
+void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+  if (!files_.WriteBack(index, workers_[worker].content, workers_[worker].identity,
+                          result.count, result.messages))
+    result.failed = true;
+}
+
+void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
+  if (!result.messages.empty()) WriteErrorText(result.messages);
+  if (result.failed) {
+    any_failed_ = true;
+    return;
+  }
+  if (settings_.diff_mode) {
+    if (!result.content.empty()) WriteStandardOutput(result.content);
+    files_.ReportCount(index, result.count);
+  } else if (settings_.stdout_mode) {
+    WriteStandardOutput(result.content);
+  } else {
+    files_.ReportCount(index, result.count);
+  }
+  total_ += result.count;
+}
+
+}  // namespace Velk

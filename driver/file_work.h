@@ -1,0 +1,60 @@
+// The file mode's per-file work for COrderedFilePool: read and replace
+// (Prepare), write back (Commit), and the report of each file in list order
+// (Emit): its "[ERROR] " lines, its result on standard output in stdout
+// mode or else its count line, and its count added to the total.
+//
+// A regular-expression find needs a compiled expression on every thread
+// that searches (a compiled expression belongs to the thread that made
+// it): the calling thread uses the run's Matcher, each worker compiles its
+// own once when it starts and releases it, with the engine's per-thread
+// state, when it ends.
+#pragma once
+
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "driver/file_mode.h"
+#include "driver/ordered_file_pool.h"
+#include "driver/run_settings.h"
+#include "engine/find_method.h"
+#include "engine/replacement_log.h"
+
+namespace Velk {
+
+class CFileWork : public TFileWork {
+ public:
+  // matcher: the run's compiled expression, made on the calling thread.
+  CFileWork(const RUN_SETTINGS& settings, const CFileMode& files, const Matcher& matcher,
+            unsigned workers);
+
+  void WorkerStarts(unsigned worker) override;
+  void WorkerEnds(unsigned worker) noexcept override;
+  void Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
+  void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
+  void Emit(std::size_t index, FILE_JOB_RESULT& result) override;
+
+  std::uint32_t GetTotal() const { return total_; }
+  // A file could not be read or written.
+  bool AnyFailed() const { return any_failed_; }
+
+ private:
+  struct WORKER {
+    Matcher matcher;
+    narrow_buffer content;
+    FILE_IDENTITY identity;  // of the file in content, for its write-back
+    narrow_buffer scratch;
+    narrow_buffer original;  // an in-place preview's input
+    ReplacementLog log;      // a preview's replacements
+  };
+
+  const RUN_SETTINGS& settings_;
+  const CFileMode& files_;
+  const Matcher& matcher_;
+  const std::thread::id caller_;
+  std::vector<WORKER> workers_;
+  std::uint32_t total_ = 0;
+  bool any_failed_ = false;
+};
+
+}  // namespace Velk

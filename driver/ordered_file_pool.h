@@ -1,0 +1,101 @@
+// COrderedFilePool: runs the per-file work of a file list on several
+// threads while everything the user sees happens as in a one-thread run.
+//
+// Each file is one job in three steps, supplied by a TFileWork:
+//   Prepare (on a worker): read and replace;
+//   Commit  (on a worker, only when Prepare did not fail): write back;
+//   Emit    (on the thread that called Run, strictly in list order): write
+//           the job's messages and output and add up its count.
+// A job's failure is its failed flag (a read or write failure the work
+// reported itself); an exception that escapes Prepare or Commit is carried
+// to Emit's place in the order and rethrown there by Run, so it ends the run
+// exactly where a one-thread run would have ended.
+//
+// Ordering rules:
+// - With stop_on_failure, a job commits only after every earlier job has
+//   ended without failure (commits happen one at a time in list order), and
+//   the first failure in list order ends the run: no later job commits and
+//   no later job is emitted. A job with nothing to commit does not wait.
+// - A name that stands twice in the list is worked twice, and the later job
+//   starts (reads) only after the earlier one has committed.
+// - At most files_in_flight_per_worker jobs per worker are taken beyond the
+//   last emitted one, so memory does not grow with the length of the list.
+//   The emitter is woken in batches (when the window fills up, at a failure
+//   and at the end of the list), so output may come in bursts.
+//
+// With one thread, or a list of one file, everything runs on the calling
+// thread in list order: Prepare, Commit, Emit for each job in turn.
+//
+// Threads: the workers are TThreads owned by Run and ended before it
+// returns, also when it throws. The work's Prepare and Commit run on
+// several workers at once and must keep per-worker state apart (they get the
+// worker's number); Emit runs on the calling thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <vector>
+
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+// What one job produces, handed from Prepare to Commit to Emit. The slot a
+// job gets is reused by later jobs: Prepare finds the storage of an earlier
+// job's buffers (cleared), not their contents.
+struct FILE_JOB_RESULT {
+  narrow_buffer content;   // the file's text, read and then replaced
+  narrow_buffer messages;  // standard-error lines, each ending in a line feed
+  std::uint32_t count = 0; // replacements made
+  bool failed = false;     // the job failed; with stop_on_failure, the run ends
+  bool needs_commit = true;  // Prepare clears it when Commit would do nothing
+  std::exception_ptr error;  // escaped from Prepare or Commit; rethrown in order
+};
+
+class TFileWork {
+ public:
+  virtual ~TFileWork() = default;
+  // Called on each worker before its first job and after its last, on the
+  // worker itself (for per-worker state such as a compiled expression).
+  virtual void WorkerStarts(unsigned worker) { (void)worker; }
+  virtual void WorkerEnds(unsigned worker) noexcept { (void)worker; }
+  virtual void Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) = 0;
+  // Runs on the worker that prepared the job, as its next step.
+  virtual void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) = 0;
+  virtual void Emit(std::size_t index, FILE_JOB_RESULT& result) = 0;
+};
+
+struct FILE_POOL_OPTIONS {
+  unsigned threads = 1;          // workers; 1 or less runs on the calling thread
+  bool stop_on_failure = false;  // the first failure in list order ends the run
+  unsigned files_in_flight_per_worker = 4;
+};
+
+class COrderedFilePool {
+ public:
+  // names: the file list; equal names are the same file.
+  COrderedFilePool(const std::vector<narrow_buffer>& names, const FILE_POOL_OPTIONS& options);
+  ~COrderedFilePool();
+  COrderedFilePool(const COrderedFilePool&) = delete;
+  COrderedFilePool& operator=(const COrderedFilePool&) = delete;
+
+  // Works every job. Returns false when stop_on_failure ended the run at a
+  // failed job (which was emitted), true otherwise. An exception from a job
+  // or from Emit propagates after the workers have ended.
+  bool Run(TFileWork& work);
+
+ private:
+  struct STATE;
+  class CWorker;
+
+  bool __RunHere(TFileWork& work);
+  bool __RunOnWorkers(TFileWork& work);
+  void __WorkerLoop(TFileWork& work, unsigned worker);
+
+  const std::vector<narrow_buffer>& names_;
+  FILE_POOL_OPTIONS options_;
+  STATE* state_ = nullptr;
+};
+
+}  // namespace Velk

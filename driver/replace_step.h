@@ -1,0 +1,24 @@
+// The replace step of one input: every match in the content buffer is
+// replaced by the find method and memory mode of the run settings.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/run_settings.h"
+#include "engine/find_method.h"
+#include "engine/replacement_log.h"
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+// Replaces every match in content and returns the count. An expanding loop
+// builds the result in scratch and the two buffers then exchange contents,
+// so the result is in content and scratch keeps the old storage for the
+// next input. Without a match content is left as it was; a literal find
+// then costs one search and no copy. log, when given, receives one record
+// per replacement.
+std::uint32_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
+                         narrow_buffer& content, narrow_buffer& scratch,
+                         ReplacementLog* log = nullptr);
+
+}  // namespace Velk
