@@ -28,8 +28,9 @@
 // On failure the original contents are intact (except for an I/O error in
 // the middle of an in-place rewrite, which no order of steps can prevent),
 // no temporary file is left behind, and the failed step and error number
-// are returned. Not thread-safe: one replacement at a time per process,
-// because the signal handlers know one temporary file.
+// are returned. Several threads may replace files at once (different
+// files): the interrupt handlers know every live temporary file, and hold
+// an interrupt back while any thread rewrites a file in place.
 #pragma once
 
 #include <cstddef>
