@@ -20,14 +20,6 @@ struct stat StatOf(const std::string& path) {
   return info;
 }
 
-std::vector<std::string> Listing(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(FileModeTest, RewritesMatchingFilesAndReportsCounts) {
   TempDir dir;
   dir.Write("a.txt", "teh cat, teh hat\n");

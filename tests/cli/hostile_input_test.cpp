@@ -26,14 +26,6 @@ std::string Repeat(const std::string& s, int n) {
   return out;
 }
 
-std::vector<std::string> Listing(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 using Clock = std::chrono::steady_clock;
 
 // Whether child process pid has ended (it stays a zombie until waited for).

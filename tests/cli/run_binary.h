@@ -53,4 +53,7 @@ class TempDir {
   std::string path_;
 };
 
+// The names in folder dir, sorted.
+std::vector<std::string> Listing(const std::string& dir);
+
 }  // namespace rplc_test

@@ -20,14 +20,6 @@
 namespace rplc_test {
 namespace {
 
-std::vector<std::string> Listing(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 bool StraceWorks() {
   static const bool works = std::system("strace -qq -o /dev/null true >/dev/null 2>&1") == 0;
   return works;
