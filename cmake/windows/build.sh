@@ -28,6 +28,7 @@ wineserver -p 60 </dev/null >/dev/null 2>&1 || true
 cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DRPLC_TESTS=$tests \
   -DTCL_INCLUDE_PATH="$deps/tcl/include" -DTCL_LIBRARY="$deps/tcl/lib/libtcl.a" \
+  -DPCRE2_INCLUDE_DIR="$deps/pcre2/include" -DPCRE2_LIBRARY="$deps/pcre2/lib/libpcre2-8.a" \
   -DGTest_DIR="$deps/gtest/lib/cmake/GTest" >/dev/null
 case "$1" in
   windows)
