@@ -253,9 +253,21 @@ class security_copy {
     return true;
   }
 
-  // 0, or the error of a part that cannot be set.
+  // 0, or the error of a part that cannot be set. An owner or group the
+  // file has already is not set again: setting either needs WRITE_OWNER,
+  // which a folder's "modify" right does not give.
   DWORD give(HANDLE file) const {
-    return ::SetSecurityInfo(file, SE_FILE_OBJECT, what_, owner_, group_, dacl_, sacl_);
+    SECURITY_INFORMATION what = what_;
+    PSID owner = nullptr, group = nullptr;
+    PSECURITY_DESCRIPTOR own = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT,
+                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, &owner, &group,
+                          nullptr, nullptr, &own) == ERROR_SUCCESS) {
+      if (owner && owner_ && ::EqualSid(owner, owner_)) what &= ~OWNER_SECURITY_INFORMATION;
+      if (group && group_ && ::EqualSid(group, group_)) what &= ~GROUP_SECURITY_INFORMATION;
+      ::LocalFree(own);
+    }
+    return ::SetSecurityInfo(file, SE_FILE_OBJECT, what, owner_, group_, dacl_, sacl_);
   }
 
  private:
@@ -377,9 +389,10 @@ outcome prepare_temp(temp_file& temp, const TARGET& original, const std::string&
                      replace_failure& failure) {
   security_copy security;
   if (!security.take(original.file, original.with_sacl)) return outcome::use_in_place;
-  const DWORD access = READ_CONTROL | WRITE_DAC | WRITE_OWNER |
-                       (original.with_sacl ? ACCESS_SYSTEM_SECURITY : 0);
-  if (!temp.create(target, access)) return outcome::use_in_place;
+  const DWORD access =
+      READ_CONTROL | WRITE_DAC | (original.with_sacl ? ACCESS_SYSTEM_SECURITY : 0);
+  if (!temp.create(target, access | WRITE_OWNER) && !temp.create(target, access))
+    return outcome::use_in_place;
   if (const int error = write_all(temp.handle(), data, size)) {
     failure = {"write the new contents to a temporary file", error};
     return outcome::failed;
