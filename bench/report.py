@@ -89,12 +89,17 @@ def targets(rows):
         out.append((got <= limit, "%s: rplc peak memory %.2f × input (need ≤ %s, %s)"
                     % (wl, got, limit, what)))
 
+    def native(r):  # the build host's rplc, not the Windows build under wine
+        return r["tool"].startswith("rplc") and not r["tool"].startswith("rplc.exe")
+
     out = []
     ratio("W1", "cat", 1 / 1.5, "within 1.5x of cat")
     for peer in ("sed", "perl", "sd", "rg"):
         ratio("W1", peer, 3, "3x ahead")
     for r in rows:
-        if r["wl"].startswith("W2") and not r["wl"].endswith("-noexp") and r["tool"].startswith("rplc"):
+        if r["wl"].startswith("W2") and not r["wl"].endswith("-noexp") and native(r):
+            if find(r["wl"], "rplc.exe"):
+                ratio(r["wl"], "sd", None, "", "rplc.exe")
             # The fallback row runs on the Tcl engine: it has no peer target.
             if r["wl"] == "W2 fallback (Tcl)":
                 continue
@@ -110,7 +115,7 @@ def targets(rows):
     memory("W1", 2.3, "literal, expanding")
     memory("W1 -noexp", 1.2, "literal, in place")
     for r in rows:
-        if r["wl"].startswith("W2") and r["tool"].startswith("rplc"):
+        if r["wl"].startswith("W2") and native(r):
             memory(r["wl"], 4.5, "regular expression")
     if out:
         print()

@@ -212,7 +212,7 @@ if wanted W2; then
   b=$(size_of "$rx")
   cd "$work"
   if [ -n "${RPLC_EXE:-}" ]; then
-    run_one "W2 wine start-up" "rplc.exe on empty input (wine)" 1 none $limit "wine '$RPLC_EXE' -f:a -t:b < /dev/null"
+    run_one "wine start-up" "rplc.exe on empty input (wine)" 1 none $limit "wine '$RPLC_EXE' -f:a -t:b < /dev/null"
   fi
   for p in "${patterns[@]}"; do
     IFS='#' read -r name rfind rrepl pfind prepl srepl rswitch sflags <<<"$p"
