@@ -46,10 +46,10 @@ class CFileMode {
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
   bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
-                 std::uint32_t n, narrow_buffer& messages) const;
+                 std::uint64_t n, narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
-  void ReportCount(std::size_t i, std::uint32_t n) const;
+  void ReportCount(std::size_t i, std::uint64_t n) const;
 
   // File i's name in a diff: relative to the current folder when below it.
   narrow_buffer GetDiffName(std::size_t i) const;

@@ -34,7 +34,7 @@ class CFileWork : public TFileWork {
   void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
   void Emit(std::size_t index, FILE_JOB_RESULT& result) override;
 
-  std::uint32_t GetTotal() const { return total_; }
+  std::uint64_t GetTotal() const { return total_; }
   // A file could not be read or written.
   bool AnyFailed() const { return any_failed_; }
 
@@ -53,7 +53,7 @@ class CFileWork : public TFileWork {
   const Matcher& matcher_;
   const std::thread::id caller_;
   std::vector<WORKER> workers_;
-  std::uint32_t total_ = 0;
+  std::uint64_t total_ = 0;
   bool any_failed_ = false;
 };
 

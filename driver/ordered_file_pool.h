@@ -47,7 +47,7 @@ namespace Velk {
 struct FILE_JOB_RESULT {
   narrow_buffer content;   // the file's text, read and then replaced
   narrow_buffer messages;  // standard-error lines, each ending in a line feed
-  std::uint32_t count = 0; // replacements made
+  std::uint64_t count = 0; // replacements made
   bool failed = false;     // the job failed; with stop_on_failure, the run ends
   bool needs_commit = true;  // Prepare clears it when Commit would do nothing
   std::exception_ptr error;  // escaped from Prepare or Commit; rethrown in order

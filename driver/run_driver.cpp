@@ -96,7 +96,7 @@ int Run(int argc, const char* const* argv) {
     }
   }
 
-  std::uint32_t total = 0;
+  std::uint64_t total = 0;
   if (settings.stdio_mode) {
     narrow_buffer content;
     narrow_buffer scratch;
