@@ -1,5 +1,6 @@
 #include "driver/file_mode.h"
 
+#include "driver/exception_text.h"
 #include "driver/std_streams.h"
 #include "driver/unified_diff.h"
 #include "engine/text_limit.h"
@@ -53,6 +54,15 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
     return false;
   }
   return true;
+}
+
+void CFileMode::DescribeFailure(std::size_t i, const std::exception_ptr& error,
+                                narrow_buffer& messages) const {
+  messages.append("[ERROR] failed processing file: ");
+  messages.append(files_[i]);
+  messages.append("\n  ");
+  messages.append(DescribeException(error));
+  messages.push_back('\n');
 }
 
 void CFileMode::ReportCount(std::size_t i, std::uint64_t n) const {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include "driver/arg_list.h"
@@ -47,6 +48,12 @@ class CFileMode {
   // reported nor added to the total.
   bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
                  std::uint64_t n, narrow_buffer& messages) const;
+
+  // Appends the report of file i's failure by an exception, which ended
+  // its work (out of memory, say), to messages: "[ERROR] failed processing
+  // file: " and the name, then "  " and what the exception says.
+  void DescribeFailure(std::size_t i, const std::exception_ptr& error,
+                       narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
   void ReportCount(std::size_t i, std::uint64_t n) const;

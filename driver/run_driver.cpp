@@ -4,6 +4,7 @@
 
 #include "driver/arg_list.h"
 #include "driver/diff_preview.h"
+#include "driver/exception_text.h"
 #include "driver/file_mode.h"
 #include "driver/file_work.h"
 #include "driver/help_screen.h"
@@ -156,14 +157,9 @@ int RunDriver(int argc, const char* const* argv) {
   // A fatal error is reported once and ends the run with a failure status.
   try {
     return Run(argc, argv);
-  } catch (const byExp& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] Velk runtime lib error: ") +
-                   error.GetMessage());
-  } catch (const std::exception& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] vc runtime lib error: ") +
-                   narrow_buffer(error.what()));
   } catch (...) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] unknown system error"));
+    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] ") +
+                   DescribeException(std::current_exception()));
   }
   return -1;
 }
