@@ -91,20 +91,34 @@ void probe(replace_moment moment) {
   if (const replace_probe p = g_probe.load()) p(moment);
 }
 
-BOOL WINAPI on_console_control(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
-    return FALSE;
-  // A file being rewritten in place is let finish first: it is whole only
-  // at the end.
+// The run's wind-down: 0 while not armed, -1 while the first Ctrl+C or
+// Ctrl+Break would only be recorded, then the signal number it stands for.
+std::atomic<int> g_wind_down{0};
+
+// A file being rewritten in place is let finish first (it is whole only at
+// the end); then every live temporary file is removed, and the lock is
+// kept: the process ends while it is held, so no thread can move a
+// temporary file that is being removed.
+void remove_temps() {
   g_ending = true;
   while (g_in_place_writers.load() > 0) ::Sleep(1);
-  // Taken and kept: the process ends while this handler holds the lock,
-  // so no thread can move a temporary file that is being removed.
   ::EnterCriticalSection(temp_lock());
   for (temp_slot& slot : g_temp_slots) {
     if (slot.live) ::DeleteFileA(slot.path);
     slot.live = false;
   }
+}
+
+BOOL WINAPI on_console_control(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+    return FALSE;
+  // While the run winds down, the first Ctrl+C or Ctrl+Break only asks it
+  // to stop (a closed console ends the process regardless).
+  if (event != CTRL_CLOSE_EVENT) {
+    int armed = -1;
+    if (g_wind_down.compare_exchange_strong(armed, event == CTRL_C_EVENT ? 2 : 21)) return TRUE;
+  }
+  remove_temps();
   return FALSE;  // the default handler ends the process
 }
 
@@ -535,6 +549,23 @@ replace_result replace_file_contents(file_handle /*read_handle*/, const file_ide
 bool replace_needs_closed_file() { return true; }
 
 void install_replace_signal_handlers() { ::SetConsoleCtrlHandler(on_console_control, TRUE); }
+
+void arm_wind_down() { g_wind_down.store(-1); }
+
+int wind_down_signal() {
+  const int state = g_wind_down.load();
+  return state > 0 ? state : 0;
+}
+
+int end_wind_down() {
+  const int state = g_wind_down.exchange(0);
+  return state > 0 ? state : 0;
+}
+
+void end_by_signal(int) {
+  remove_temps();
+  ::ExitProcess(0xC000013Au);  // STATUS_CONTROL_C_EXIT, as the default handler ends
+}
 
 void set_replace_probe(replace_probe probe) { g_probe = probe; }
 
