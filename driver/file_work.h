@@ -53,6 +53,8 @@ class CFileWork : public TFileWork {
   const Matcher& matcher_;
   const std::thread::id caller_;
   std::vector<WORKER> workers_;
+  // Per file, set by the worker that read it: a binary file left alone.
+  std::vector<unsigned char> skipped_binary_;
   std::uint32_t total_ = 0;
   bool any_failed_ = false;
 };
