@@ -170,16 +170,21 @@ TEST(DiffModeTest, StandardInputIsNamedAndNotEchoed) {
   EXPECT_EQ(RunRplc({"-f:z", "-t:Z", "/diff"}, "a\nb\n").out, "");
 }
 
-TEST(DiffModeTest, BinaryInputIsOneLine) {
+TEST(DiffModeTest, BinaryFilesWorkedAreShownByteForByte) {
   TempDir dir;
   Fill(dir, {{"x.bin", std::string("ab\0ab\n", 6)}, {"y.bin", std::string("ab\0", 3)}});
   const auto before = TreeState(dir.path());
-  const RunResult r =
-      RunRplc({"*.bin", "-f:b", "-t:B", "-frc", "-diff", "-binary"}, "", dir.path());
-  EXPECT_EQ(r.out.find("Binary file x.bin would change (2 replacements)\n\n## 2 replacements in file: "),
-            0u)
-      << r.out;
-  EXPECT_NE(r.out.find("Binary file y.bin would change (1 replacements)\n"), std::string::npos);
+  // Found by a wildcard, binary files are left alone, in the preview too.
+  RunResult r = RunRplc({"*.bin", "-f:b", "-t:B", "-frc", "-diff"}, "", dir.path());
+  EXPECT_EQ(r.out, "\n## skipped binary file: " + dir.path() + "/x.bin\n"
+                   "\n## skipped binary file: " + dir.path() + "/y.bin\n");
+  EXPECT_EQ(r.status, 0);
+  r = RunRplc({"*.bin", "-f:b", "-t:B", "-diff", "-binary"}, "", dir.path());
+  EXPECT_EQ(r.out, std::string("--- x.bin\n+++ x.bin\n@@ -1 +1 @@\n-ab\0ab\n+aB\0aB\n"
+                               "--- y.bin\n+++ y.bin\n@@ -1 +1 @@\n-ab\0\n"
+                               "\\ No newline at end of file\n+aB\0\n"
+                               "\\ No newline at end of file\n",
+                               144));
   EXPECT_TRUE(TreeState(dir.path()) == before);
   // Bytes replaced by the same bytes change nothing and show nothing.
   EXPECT_EQ(RunRplc({"x.bin", "-f:b", "-t:b", "-diff"}, "", dir.path()).out, "");
