@@ -47,6 +47,6 @@ class TWalkSink {
 };
 
 // At most this many folder handles of one walk are open at once.
-inline constexpr std::size_t kWalkOpenFolderLimit = 32;
+inline constexpr std::size_t kWalkOpenFolderLimit = 16;
 
 }  // namespace Velk

@@ -15,62 +15,10 @@
 #include <vector>
 
 #include "run_binary.h"
+#include "tree_state.h"
 
 namespace rplc_test {
 namespace {
-
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-struct FILE_STATE {
-  std::string content;
-  ino_t inode;
-  std::int64_t mtime_ns;
-  bool operator==(const FILE_STATE& other) const {
-    return content == other.content && inode == other.inode && mtime_ns == other.mtime_ns;
-  }
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Every file below root by relative name, with its content, inode and
-// modification time.
-std::map<std::string, FILE_STATE> TreeState(const std::string& root) {
-  std::map<std::string, FILE_STATE> state;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    struct stat info {};
-    stat(entry.path().c_str(), &info);
-    state[std::filesystem::relative(entry.path(), root).string()] = {
-        Slurp(entry.path().string()), info.st_ino,
-        std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
-  }
-  return state;
-}
-
-// Fills a tree with files dated in the past, so that a rewrite would show
-// in their times.
-void Fill(const TempDir& dir, const Files& files) {
-  for (const auto& [name, content] : files) {
-    const std::string path = dir.Write(name, content);
-    const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
-    utimensat(AT_FDCWD, path.c_str(), past, 0);
-  }
-}
-
-std::map<std::string, std::string> Contents(const std::string& root) {
-  std::map<std::string, std::string> contents;
-  for (const auto& [name, state] : TreeState(root)) contents[name] = state.content;
-  return contents;
-}
-
-int Shell(const std::string& cwd, const std::string& command) {
-  return std::system(("cd '" + cwd + "' && " + command + " >/dev/null 2>&1").c_str());
-}
 
 std::string Numbered(int count, const std::string& feed = "\n") {
   std::string text;
