@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "driver/std_streams.h"
 #include "driver/switch_table.h"
@@ -30,10 +31,56 @@ bool LooksLikeSwitch(const narrow_buffer& pattern) {
   return IsKnownSwitch(name);
 }
 
-struct FILE_ID_HASH {
-  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& id) const {
-    return std::hash<std::uint64_t>()(id.second * 0x9E3779B97F4A7C15u ^ id.first);
+// The file identities met so far: open addressing in one flat table, so a
+// tree of many files costs no allocation per file.
+class CIdentitySet {
+ public:
+  // True when id was not in the set yet.
+  bool Insert(const os::file_id& id) {
+    if ((count_ + 1) * 2 > slots_.size()) __Grow();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
+      SLOT& slot = slots_[i];
+      if (!slot.used) {
+        slot = {id.volume, id.file_number, true};
+        ++count_;
+        return true;
+      }
+      if (slot.volume == id.volume && slot.number == id.file_number) return false;
+    }
   }
+
+ private:
+  struct SLOT {
+    std::uint64_t volume = 0;
+    std::uint64_t number = 0;
+    bool used = false;
+  };
+
+  static std::size_t Hash(const os::file_id& id) {
+    std::uint64_t x = id.file_number ^ (id.volume * 0x9E3779B97F4A7C15u);
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9u;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBu;
+    return std::size_t(x ^ (x >> 31));
+  }
+
+  void __Grow() {
+    std::vector<SLOT> old(slots_.empty() ? 1024 : slots_.size() * 2);
+    old.swap(slots_);
+    count_ = 0;
+    for (const SLOT& slot : old)
+      if (slot.used) {
+        os::file_id id;
+        id.volume = slot.volume;
+        id.file_number = slot.number;
+        Insert(id);
+      }
+  }
+
+  std::vector<SLOT> slots_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace
@@ -47,7 +94,7 @@ class CFileMode::CCollector : public TWalkSink {
   void Found(WALK_ENTRY& entry) override {
     ++found_;
     if (entry.identity.known) {
-      if (!ids_.insert({entry.identity.volume, entry.identity.file_number}).second) return;
+      if (!ids_.Insert(entry.identity)) return;
     } else if (!names_.insert(std::string(entry.path.c_str(), entry.path.length())).second) {
       return;  // where the system tells no identity, equal names are one file
     }
@@ -70,7 +117,7 @@ class CFileMode::CCollector : public TWalkSink {
  private:
   CFileMode& mode_;
   std::uint64_t found_ = 0;
-  std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, FILE_ID_HASH> ids_;
+  CIdentitySet ids_;
   std::unordered_set<std::string> names_;
 };
 
