@@ -143,7 +143,8 @@ CFileMode::collect_result CFileMode::Collect(const CArgList& args) {
     }
     if (collector.TakeFound() != 0 || !exact || CDir::IsExistingDir(pattern)) continue;
     refused = true;
-    narrow_buffer line = narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
+    narrow_buffer line =
+        narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
     if (LooksLikeSwitch(pattern))
       line.append("\n  switches after \"--\" are file names: give switches before \"--\"");
     WriteErrorLine(line);

@@ -243,7 +243,8 @@ void Walk(SEARCH& search, const narrow_buffer& root) {
       // A link or a file that took the folder's name since it was listed
       // is left alone, as a link listed in its place would be.
       if (!os::is_no_folder_error(error))
-        Fail(search, child->path, OpenFailed(child->path, search.want_files ? kAll : search.pattern, error));
+        Fail(search, child->path,
+             OpenFailed(child->path, search.want_files ? kAll : search.pattern, error));
       continue;
     }
     child->id = child->reader.identity();

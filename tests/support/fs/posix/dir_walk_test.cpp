@@ -302,7 +302,8 @@ TEST(DirWalkTest, AFolderMovedWhileItsHandleWasClosedIsReported) {
   };
   dir.WalkFiles(sink, B("*.txt"), true, true);
   int late = 0;
-  for (const WALK_ENTRY& entry : sink.found) late += S(entry.path).find("late.txt") != std::string::npos;
+  for (const WALK_ENTRY& entry : sink.found)
+    late += S(entry.path).find("late.txt") != std::string::npos;
   if (late == kSiblings) {
     EXPECT_TRUE(sink.failed.empty()) << "nothing was left to walk";  // all listed before the chain
     return;
