@@ -1,8 +1,15 @@
 // File mode: the input set collected from the file patterns, each file read
 // whole, and the write-back (or under "-diff" the name a preview shows) with
 // its per-file report and error policy.
-// Failures to read or write one file are reported on standard error with an
-// "[ERROR] " line; the run goes on, or ends under "-errstop".
+// Failures to read or write one file, or to search a folder, are reported
+// on standard error with an "[ERROR] " line; the run goes on, or ends under
+// "-errstop".
+//
+// The input set holds each file once, whatever names reach it (the same
+// name twice, overlapping patterns, hard links, a symbolic link named
+// beside its target): the first name in list order is the one worked and
+// reported, later names of the same file (same volume and file number) are
+// left out without a message.
 //
 // Read and WriteBack may run on several threads at once (for different
 // files): they only read the file list and return their messages instead
@@ -24,21 +31,44 @@ class CFileMode {
  public:
   explicit CFileMode(const RUN_SETTINGS& settings);
 
-  // Appends the files of every pattern in command-line order; false when
-  // no pattern matched any file. Side effect on the whole process: unless
+  enum class collect_result {
+    found,       // at least one file
+    none_found,  // no pattern matched any file
+    refused,     // a pattern without wildcards names no file: nothing to do
+  };
+
+  // Appends the files of every pattern in command-line order. A pattern
+  // without "*" or "?" that names no existing file or folder (with "-s": in
+  // no folder of the walk) is a slip: each is reported ("[ERROR] no such
+  // file: NAME", with a hint when it is spelled like a switch given after
+  // "--") and the run is refused. Folders that cannot be searched are
+  // reported as they are met. Side effect on the whole process: unless
   // the run writes no file ("-stdout", "-diff"), it first installs the
   // write-back signal handlers (InstallWriteBackSignalHandlers): SIGINT,
   // SIGTERM, SIGHUP and SIGQUIT then remove every live temporary file
   // before the process ends, SIGXFSZ and SIGPIPE are ignored.
-  bool Collect(const CArgList& args);
+  collect_result Collect(const CArgList& args);
+
+  // A folder of the walk could not be searched: the run fails at its end.
+  bool AnyFolderFailed() const { return folder_failed_; }
 
   std::size_t GetFileCount() const { return files_.size(); }
+
+  // File i was found by listing a folder (a wildcard, a folder, "-s"), not
+  // named exactly: binary files are then left alone.
+  bool FoundByListing(std::size_t i) const { return origins_[i].by_listing; }
+
+  // Reports file i as a binary file left alone, when asked for ("-frc").
+  void ReportBinarySkipped(std::size_t i) const;
 
   const std::vector<narrow_buffer>& GetFiles() const { return files_; }
 
   // Reads file i whole into content and records in identity which file that
   // was; false when the file cannot be read or is longer than the engine
-  // takes, with the error line (ending in a line feed) appended to messages.
+  // takes, with the error line and its reason (each ending in a line feed)
+  // appended to messages. A file found by listing is read only if it is
+  // still the file the listing showed, and a symbolic link that took its
+  // name is not followed.
   bool Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
             narrow_buffer& messages) const;
 
@@ -62,8 +92,16 @@ class CFileMode {
   narrow_buffer GetDiffName(std::size_t i) const;
 
  private:
+  struct ORIGIN {
+    os::file_id identity;  // which file the walk found
+    bool by_listing;
+  };
+  class CCollector;
+
   const RUN_SETTINGS& settings_;
   std::vector<narrow_buffer> files_;
+  std::vector<ORIGIN> origins_;  // one per file
+  bool folder_failed_ = false;
   narrow_buffer current_folder_;  // full, ending in "/"
 };
 

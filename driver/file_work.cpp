@@ -1,10 +1,13 @@
 #include "driver/file_work.h"
 
+#include <algorithm>
+
 #include "driver/diff_preview.h"
 #include "driver/replace_step.h"
 #include "driver/std_streams.h"
 #include "engine/compile_matcher.h"
 #include "engine/regex_engine.h"
+#include "support/core/binary_block.h"
 #include "support/core/thread_exit_hooks.h"
 #include "support/fs/write_back.h"
 
@@ -16,7 +19,8 @@ CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
       files_(files),
       matcher_(matcher),
       caller_(std::this_thread::get_id()),
-      workers_(workers ? workers : 1) {}
+      workers_(workers ? workers : 1),
+      skipped_binary_(files.GetFileCount(), 0) {}
 
 void CFileWork::WorkerStarts(unsigned worker) {
   WORKER& own = workers_[worker];
@@ -47,6 +51,13 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
   }
   // An empty file is skipped: no replacement, no output.
   if (own.content.empty()) return;
+  // A binary file that a listing found is left alone, unless asked for.
+  if (!settings_.binary && files_.FoundByListing(index) &&
+      HasNulByte(own.content.data(),
+                 std::min<std::size_t>(own.content.length(), kBinaryCheckBytes))) {
+    skipped_binary_[index] = 1;
+    return;
+  }
   if (settings_.diff_mode) {
     // A preview writes nothing: its diff travels to Emit as the result. The
     // expanding loops leave the input in scratch; the in-place loops edit a
@@ -84,6 +95,10 @@ void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
   if (!result.messages.empty()) WriteErrorText(result.messages);
   if (result.failed) {
     any_failed_ = true;
+    return;
+  }
+  if (skipped_binary_[index]) {
+    files_.ReportBinarySkipped(index);
     return;
   }
   if (settings_.diff_mode) {

@@ -79,9 +79,17 @@ int Run(int argc, const char* const* argv) {
 
   // File mode: collect the input set; any patterns are ignored in stdio mode.
   CFileMode files(settings);
-  if (!settings.stdio_mode && !files.Collect(args)) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
-    return -1;
+  if (!settings.stdio_mode) {
+    switch (files.Collect(args)) {
+      case CFileMode::collect_result::found:
+        break;
+      case CFileMode::collect_result::refused:
+        return -1;
+      case CFileMode::collect_result::none_found:
+        // The cause, when a folder could not be searched, is reported.
+        WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
+        return -1;
+    }
   }
 
   int status = 0;
@@ -149,7 +157,7 @@ int Run(int argc, const char* const* argv) {
     total = work.GetTotal();
     // A file that could not be read or written fails the run, after all
     // the others were done.
-    if (work.AnyFailed()) status = -1;
+    if (work.AnyFailed() || files.AnyFolderFailed()) status = -1;
   }
 
   if (settings.total_count && total != 0) {

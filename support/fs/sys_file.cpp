@@ -75,7 +75,6 @@ void CSysFile::Open(const narrow_buffer& name, std::uint32_t access, std::uint32
                     std::uint32_t share, std::uint32_t flags, std::uint32_t extra) {
   (void)share;  // no sharing modes on POSIX
   (void)flags;
-  (void)extra;
   path_ = narrow_buffer();
   narrow_buffer full = PassArgumentText(name);
   try {
@@ -89,7 +88,8 @@ void CSysFile::Open(const narrow_buffer& name, std::uint32_t access, std::uint32
   }
   os::file_handle handle = os::invalid_file_handle;
   const int error = os::open_file(full.c_str(), (access & GENERIC_READ) != 0,
-                                  (access & GENERIC_WRITE) != 0, ToCreation(creation), handle);
+                                  (access & GENERIC_WRITE) != 0, ToCreation(creation), handle,
+                                  (extra & FILE_FLAG_OPEN_REPARSE_POINT) == 0);
   __Release();
   if (error != 0) {
     message_builder message("CSysFile::Open - error open file");

@@ -8,7 +8,8 @@
 //
 // The open flags carry the names and values of the Windows interface so
 // that callers read alike on every system; on POSIX, share modes and
-// attribute flags have no meaning and are ignored. Opening never blocks on
+// attribute flags have no meaning and are ignored, except
+// FILE_FLAG_OPEN_REPARSE_POINT (below). Opening never blocks on
 // a FIFO and never leaks the handle into child processes.
 #pragma once
 
@@ -34,6 +35,10 @@ constexpr std::uint32_t FILE_SHARE_READ = 1;
 constexpr std::uint32_t FILE_SHARE_WRITE = 2;
 // Flags and attributes.
 constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+// Extra flag: a symbolic link as the last component is not followed; on
+// POSIX opening one then fails (on Windows it is ignored: links there are
+// followed as always).
+constexpr std::uint32_t FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 // Move methods of SeekFile.
 constexpr std::uint32_t FILE_BEGIN = 0;
 constexpr std::uint32_t FILE_CURRENT = 1;

@@ -10,8 +10,8 @@
 namespace Velk::os {
 
 int open_file(const char* path, bool read, bool write, file_creation creation,
-              file_handle& out) {
-  int flags = O_CLOEXEC | O_NONBLOCK;
+              file_handle& out, bool follow_link) {
+  int flags = O_CLOEXEC | O_NONBLOCK | (follow_link ? 0 : O_NOFOLLOW);
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   switch (creation) {
     case file_creation::open_existing: break;
