@@ -23,18 +23,27 @@
 //   The emitter is woken in batches (when the window fills up, at a failure
 //   and at the end of the list), so output may come in bursts.
 //
+// The list may still be growing while the jobs run: a lister hands each
+// name to a TFileFeed as it finds it, on the thread that called Run, and
+// the jobs found so far are worked and emitted meanwhile. An exception from
+// the lister ends the list where it stands; Run rethrows it once every job
+// before it has been emitted, as a one-thread run would have reported it.
+// The lister is held back while it runs far ahead of the workers, so the
+// names waiting to be worked stay few.
+//
 // With one thread, or a list of one file, everything runs on the calling
 // thread in list order: Prepare, Commit, Emit for each job in turn.
 //
 // Threads: the workers are TThreads owned by Run and ended before it
 // returns, also when it throws. The work's Prepare and Commit run on
 // several workers at once and must keep per-worker state apart (they get the
-// worker's number); Emit runs on the calling thread only.
+// worker's number); Emit and the lister run on the calling thread only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <vector>
 
 #include "support/core/basic_buffer.h"
@@ -45,6 +54,7 @@ namespace Velk {
 // job gets is reused by later jobs: Prepare finds the storage of an earlier
 // job's buffers (cleared), not their contents.
 struct FILE_JOB_RESULT {
+  narrow_buffer name;      // the job's entry of the file list
   narrow_buffer content;   // the file's text, read and then replaced
   narrow_buffer messages;  // standard-error lines, each ending in a line feed
   std::uint32_t count = 0; // replacements made
@@ -66,36 +76,59 @@ class TFileWork {
   virtual void Emit(std::size_t index, FILE_JOB_RESULT& result) = 0;
 };
 
+// Takes the names of a file list in list order while the pool works it.
+class TFileFeed {
+ public:
+  // Adds the next name. False once the run has ended (stop_on_failure met a
+  // failure, or a job or Emit threw): the lister should stop listing.
+  virtual bool Add(const narrow_buffer& name) = 0;
+
+ protected:
+  ~TFileFeed() = default;
+};
+
+// Lists the files of a run into the feed; runs on the thread that called Run.
+using FileLister = std::function<void(TFileFeed& feed)>;
+
 struct FILE_POOL_OPTIONS {
   unsigned threads = 1;          // workers; 1 or less runs on the calling thread
   bool stop_on_failure = false;  // the first failure in list order ends the run
   unsigned files_in_flight_per_worker = 4;
+  // Names the lister may be ahead of the workers before it is held back.
+  std::size_t names_waiting = 1024;
 };
 
 class COrderedFilePool {
  public:
-  // names: the file list; equal names are the same file.
+  explicit COrderedFilePool(const FILE_POOL_OPTIONS& options);
+  // names: the whole file list, known before the run.
   COrderedFilePool(const std::vector<narrow_buffer>& names, const FILE_POOL_OPTIONS& options);
   ~COrderedFilePool();
   COrderedFilePool(const COrderedFilePool&) = delete;
   COrderedFilePool& operator=(const COrderedFilePool&) = delete;
 
-  // Works every job. Returns false when stop_on_failure ended the run at a
-  // failed job (which was emitted), true otherwise. An exception from a job
-  // or from Emit propagates after the workers have ended.
+  // Works every job of the list given at construction, or of what list
+  // adds (equal names are the same file). Returns false when
+  // stop_on_failure ended the run at a failed job (which was emitted), true
+  // otherwise. An exception from a job, from Emit or from the lister
+  // propagates, in list order, after the workers have ended.
   bool Run(TFileWork& work);
+  bool Run(TFileWork& work, const FileLister& list);
+
+  // Names listed by the last Run (also those it did not get to work).
+  std::size_t GetListedCount() const { return listed_; }
 
  private:
   struct STATE;
   class CWorker;
+  class CFeed;
 
-  bool __RunHere(TFileWork& work);
-  bool __RunOnWorkers(TFileWork& work);
   void __WorkerLoop(TFileWork& work, unsigned worker);
 
-  const std::vector<narrow_buffer>& names_;
+  const std::vector<narrow_buffer>* names_ = nullptr;
   FILE_POOL_OPTIONS options_;
   STATE* state_ = nullptr;
+  std::size_t listed_ = 0;
 };
 
 }  // namespace Velk

@@ -54,9 +54,12 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
   if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
+  // A file is read in one call when its size is known: what was read is
+  // what the identity records, so one that grew since its size was taken
+  // is reported as changed at its write-back instead of cut short. Only a
+  // file that tells no size (many system files) is read to its end.
   out.set_length(file.Read(out.data(), std::uint32_t(size)));
-  if (out.length() == size) {
-    // A file that grew since its size was taken is read to its end.
+  if (size == 0) {
     char more[4096];
     while (const std::uint32_t count = file.Read(more, sizeof more)) {
       if (out.length() + std::uint64_t(count) > max_content)
