@@ -11,42 +11,53 @@ namespace Velk {
 
 CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
-bool CFileMode::Collect(const CArgList& args) {
+bool CFileMode::List(const CArgList& args, TFileFeed& feed) {
   // Only a rewrite of files leaves temporary files behind to clean up.
   if (!settings_.stdout_mode && !settings_.diff_mode) InstallWriteBackSignalHandlers();
   CDir base(narrow_buffer::literal("."), false, false);
   current_folder_ = base.GetPath();
   // Errors here are not caught: a missing folder or a failed listing ends
-  // the run through the driver's fatal-error report.
-  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j)
-    base.GetAllFiles(files_, args.GetPattern(j), settings_.include_subfolders,
-                     true, !settings_.stop_on_error);
-  return !files_.empty();
+  // the run through the driver's fatal-error report, after the files
+  // listed before it. A folder named by a later pattern is missing before
+  // anything is worked.
+  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) base.CheckPatternFolder(args.GetPattern(j));
+  bool any = false;
+  FileList found;
+  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) {
+    found.clear();
+    base.GetAllFiles(found, args.GetPattern(j), settings_.include_subfolders, true,
+                     !settings_.stop_on_error);
+    for (const narrow_buffer& name : found) {
+      any = true;
+      if (!feed.Add(name)) return true;
+    }
+  }
+  return any;
 }
 
-bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+bool CFileMode::Read(const narrow_buffer& name, narrow_buffer& content, FILE_IDENTITY& identity,
                      narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity);
+    CDir::ReadFile(name, content, MAX_TEXT_LENGTH, &identity);
     return true;
   } catch (...) {
     messages.append("[ERROR] failed reading file: ");
-    messages.append(files_[i]);
+    messages.append(name);
     messages.push_back('\n');
     return false;
   }
 }
 
-bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
+bool CFileMode::WriteBack(const narrow_buffer& name, const narrow_buffer& content,
                           const FILE_IDENTITY& identity, std::uint32_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(files_[i], content, false, false, &identity);
+    CDir::WriteFile(name, content, false, false, &identity);
   } catch (const byExp& error) {
     messages.append("[ERROR] can't write to file: ");
-    messages.append(files_[i]);
+    messages.append(name);
     messages.append("\n  ");
     messages.append(error.GetMessage());
     messages.push_back('\n');
@@ -55,19 +66,19 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
   return true;
 }
 
-void CFileMode::ReportCount(std::size_t i, std::uint32_t n) const {
+void CFileMode::ReportCount(const narrow_buffer& name, std::uint32_t n) const {
   if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);
     line.append(" replacements in file: ");
-    line.append(files_[i]);
+    line.append(name);
     line.push_back('\n');
     WriteStandardOutput(line);
   }
 }
 
-narrow_buffer CFileMode::GetDiffName(std::size_t i) const {
-  return DiffName(files_[i], current_folder_);
+narrow_buffer CFileMode::GetDiffName(const narrow_buffer& name) const {
+  return DiffName(name, current_folder_);
 }
 
 }  // namespace Velk

@@ -5,14 +5,15 @@
 // "[ERROR] " line; the run goes on, or ends under "-errstop".
 //
 // Read and WriteBack may run on several threads at once (for different
-// files): they only read the file list and return their messages instead
-// of writing them, so the caller can report files in list order.
+// files): they return their messages instead of writing them, so the
+// caller can report files in list order.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "driver/arg_list.h"
+#include "driver/ordered_file_pool.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
 #include "support/fs/dir.h"
@@ -23,40 +24,39 @@ class CFileMode {
  public:
   explicit CFileMode(const RUN_SETTINGS& settings);
 
-  // Appends the files of every pattern in command-line order; false when
-  // no pattern matched any file. Side effect on the whole process: unless
-  // the run writes to standard output ("-stdout"), it first installs the
-  // write-back signal handlers (InstallWriteBackSignalHandlers): SIGINT,
-  // SIGTERM and SIGHUP then remove a pending temporary file, and SIGXFSZ is
-  // ignored.
-  bool Collect(const CArgList& args);
+  // Lists the files of every pattern in command-line order into feed, as
+  // the walk finds them; false when no pattern matched any file (nothing
+  // was added). Every pattern's folder is opened first, so a missing one
+  // ends the run before any file is worked. A listing that fails later
+  // throws after the names found before it. Side effect on the whole
+  // process: unless the run writes to standard output ("-stdout"), it first
+  // installs the write-back signal handlers (InstallWriteBackSignalHandlers):
+  // SIGINT, SIGTERM and SIGHUP then remove a pending temporary file, and
+  // SIGXFSZ is ignored.
+  bool List(const CArgList& args, TFileFeed& feed);
 
-  std::size_t GetFileCount() const { return files_.size(); }
-
-  const std::vector<narrow_buffer>& GetFiles() const { return files_; }
-
-  // Reads file i whole into content and records in identity which file that
-  // was; false when the file cannot be read or is longer than the engine
-  // takes, with the error line (ending in a line feed) appended to messages.
-  bool Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+  // Reads the file name whole into content and records in identity which
+  // file that was; false when the file cannot be read or is longer than
+  // the engine takes, with the error line (ending in a line feed) appended
+  // to messages.
+  bool Read(const narrow_buffer& name, narrow_buffer& content, FILE_IDENTITY& identity,
             narrow_buffer& messages) const;
 
-  // Rewrites file i, as read into identity, with content after n
+  // Rewrites the file name, as read into identity, with content after n
   // replacements; false when the write failed (or the file changed since),
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
-  bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
-                 std::uint32_t n, narrow_buffer& messages) const;
+  bool WriteBack(const narrow_buffer& name, const narrow_buffer& content,
+                 const FILE_IDENTITY& identity, std::uint32_t n, narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
-  void ReportCount(std::size_t i, std::uint32_t n) const;
+  void ReportCount(const narrow_buffer& name, std::uint32_t n) const;
 
-  // File i's name in a diff: relative to the current folder when below it.
-  narrow_buffer GetDiffName(std::size_t i) const;
+  // A file's name in a diff: relative to the current folder when below it.
+  narrow_buffer GetDiffName(const narrow_buffer& name) const;
 
  private:
   const RUN_SETTINGS& settings_;
-  std::vector<narrow_buffer> files_;
   narrow_buffer current_folder_;  // full, ending in "/"
 };
 

@@ -35,12 +35,12 @@ void CFileWork::WorkerEnds(unsigned worker) noexcept {
   workers_[worker] = WORKER();
 }
 
-void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   // The text stays with the worker, which commits the job next; only a
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
   result.needs_commit = false;
-  if (!files_.Read(index, own.content, own.identity, result.messages)) {
+  if (!files_.Read(result.name, own.content, own.identity, result.messages)) {
     result.failed = true;
     return;
   }
@@ -53,7 +53,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
     own.log.clear();
     if (!settings_.expand) own.original = own.content;
     result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
-    AppendPreview(result.content, files_.GetDiffName(index),
+    AppendPreview(result.content, files_.GetDiffName(result.name),
                   settings_.expand ? own.scratch : own.original, own.content, own.log,
                   result.count);
     own.original = narrow_buffer();
@@ -66,13 +66,13 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
     result.needs_commit = result.count != 0;
 }
 
-void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
-  if (!files_.WriteBack(index, workers_[worker].content, workers_[worker].identity,
+void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
+  if (!files_.WriteBack(result.name, workers_[worker].content, workers_[worker].identity,
                           result.count, result.messages))
     result.failed = true;
 }
 
-void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
+void CFileWork::Emit(std::size_t, FILE_JOB_RESULT& result) {
   if (!result.messages.empty()) WriteErrorText(result.messages);
   if (result.failed) {
     any_failed_ = true;
@@ -80,11 +80,11 @@ void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
   }
   if (settings_.diff_mode) {
     if (!result.content.empty()) WriteStandardOutput(result.content);
-    files_.ReportCount(index, result.count);
+    files_.ReportCount(result.name, result.count);
   } else if (settings_.stdout_mode) {
     WriteStandardOutput(result.content);
   } else {
-    files_.ReportCount(index, result.count);
+    files_.ReportCount(result.name, result.count);
   }
   total_ += result.count;
 }

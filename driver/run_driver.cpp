@@ -75,15 +75,9 @@ int Run(int argc, const char* const* argv) {
     return -1;
   }
 
-  // File mode: collect the input set; any patterns are ignored in stdio mode.
-  CFileMode files(settings);
-  if (!settings.stdio_mode && !files.Collect(args)) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
-    return -1;
-  }
-
   int status = 0;
   Matcher matcher;
+  narrow_buffer matcher_error;
   if (settings.method == FindMethod::Regex) {
     narrow_buffer reason;
     matcher = compile_matcher(settings.find_text, settings.ignore_case,
@@ -91,10 +85,13 @@ int Run(int argc, const char* const* argv) {
     if (matcher.empty()) {
       // The run goes on and replaces nothing, so a pipe still passes its
       // input through; the status tells the caller the pattern was bad.
-      WriteErrorLine(narrow_buffer::literal("[ERROR] invalid regular expression: ") + reason);
+      matcher_error = narrow_buffer::literal("[ERROR] invalid regular expression: ") + reason;
       status = -1;
     }
   }
+  // Reported once there is an input: a file mode run that finds no file
+  // reports only that.
+  if (settings.stdio_mode && !matcher_error.empty()) WriteErrorLine(matcher_error);
 
   std::uint32_t total = 0;
   if (settings.stdio_mode) {
@@ -125,7 +122,9 @@ int Run(int argc, const char* const* argv) {
     }
   } else {
     // Files are read, replaced and written back on one worker per processor
-    // and reported in list order, as one thread would.
+    // while the walk goes on, and reported in list order, as one thread
+    // would.
+    CFileMode files(settings);
     FILE_POOL_OPTIONS options;
     options.threads = GetProcessorCount();
     options.stop_on_failure = settings.stop_on_error;
@@ -133,8 +132,28 @@ int Run(int argc, const char* const* argv) {
     // until it is reported; otherwise a job in flight holds a few lines.
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
     CFileWork work(settings, files, matcher, options.threads);
-    COrderedFilePool pool(files.GetFiles(), options);
-    if (!pool.Run(work)) return -1;
+    COrderedFilePool pool(options);
+    bool found = false;
+    const bool completed = pool.Run(work, [&](TFileFeed& feed) {
+      // The regular expression's error comes before the first file's report.
+      struct FIRST_FILE final : TFileFeed {
+        TFileFeed& feed;
+        const narrow_buffer& error;
+        bool seen = false;
+        FIRST_FILE(TFileFeed& to, const narrow_buffer& message) : feed(to), error(message) {}
+        bool Add(const narrow_buffer& name) override {
+          if (!seen && !error.empty()) WriteErrorLine(error);
+          seen = true;
+          return feed.Add(name);
+        }
+      } first(feed, matcher_error);
+      found = files.List(args, first);
+    });
+    if (!found) {
+      WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
+      return -1;
+    }
+    if (!completed) return -1;
     total = work.GetTotal();
     // A file that could not be read or written fails the run, after all
     // the others were done.

@@ -61,6 +61,12 @@ class CDir {
   std::uint32_t GetAllFiles(FileList& list, narrow_buffer pattern,
                             bool recursive, bool includeHidden,
                             bool ignoreErrors);
+  // Opens the folder that pattern's folder part names, as GetAllFiles
+  // does, and throws as it would when that folder is missing.
+  void CheckPatternFolder(narrow_buffer pattern) const {
+    CDir sub;
+    if (!pattern.empty()) __SplitPattern(pattern, sub);
+  }
   // Appends the sub-folders matching pattern ("." and ".." with
   // includeDots), each without a trailing "/".
   std::uint32_t GetAllSubDirs(FileList& list, narrow_buffer pattern,
