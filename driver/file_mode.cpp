@@ -22,16 +22,15 @@ bool CFileMode::List(const CArgList& args, TFileFeed& feed) {
   // anything is worked.
   for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) base.CheckPatternFolder(args.GetPattern(j));
   bool any = false;
-  FileList found;
-  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) {
-    found.clear();
-    base.GetAllFiles(found, args.GetPattern(j), settings_.include_subfolders, true,
+  bool going = true;
+  const FileSink sink = [&](const narrow_buffer& name) {
+    any = true;
+    going = feed.Add(name);
+    return going;
+  };
+  for (std::uint32_t j = 0; j < args.GetPatternCount() && going; ++j)
+    base.GetAllFiles(sink, args.GetPattern(j), settings_.include_subfolders, true,
                      !settings_.stop_on_error);
-    for (const narrow_buffer& name : found) {
-      any = true;
-      if (!feed.Add(name)) return true;
-    }
-  }
   return any;
 }
 

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "support/core/basic_buffer.h"
@@ -32,6 +33,10 @@
 namespace Velk {
 
 using FileList = std::vector<narrow_buffer>;
+
+// Takes each file a search finds, in the search's order, as it finds it;
+// returning false ends the search there.
+using FileSink = std::function<bool(const narrow_buffer& name)>;
 
 // Which file was read and how it was when read: carried from ReadFile to
 // WriteFile so that the write-back replaces that same file, and only if no
@@ -61,6 +66,10 @@ class CDir {
   std::uint32_t GetAllFiles(FileList& list, narrow_buffer pattern,
                             bool recursive, bool includeHidden,
                             bool ignoreErrors);
+  // The same search handing each file to sink as it is found, instead of
+  // collecting the list first. Returns the number of files handed over.
+  std::uint32_t GetAllFiles(const FileSink& sink, narrow_buffer pattern, bool recursive,
+                            bool includeHidden, bool ignoreErrors);
   // Opens the folder that pattern's folder part names, as GetAllFiles
   // does, and throws as it would when that folder is missing.
   void CheckPatternFolder(narrow_buffer pattern) const {
@@ -109,6 +118,8 @@ class CDir {
  private:
   bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;
   bool __FindNamedFile(FileList& list, const narrow_buffer& pattern, bool includeHidden) const;
+  std::uint32_t __GetAllFiles(FileList& list, const FileSink* sink, narrow_buffer pattern,
+                              bool recursive, bool includeHidden, bool ignoreErrors);
   // The full path of path taken relative to this folder, "." and ".."
   // resolved by text.
   narrow_buffer __Resolve(const narrow_buffer& path) const;

@@ -47,9 +47,9 @@ bool HasWildcard(const narrow_buffer& name) {
   return name.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
 }
 
-narrow_buffer LastEntry(const FileList& list) {
-  return list.empty() ? narrow_buffer() : list.back();
-}
+// A search that hands its files to a sink stops by this when the sink
+// says so.
+struct SEARCH_ENDED {};
 
 narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t length) {
   narrow_buffer entry;
@@ -62,12 +62,27 @@ narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t le
 // One search: what it looks for and how it treats what it meets.
 struct SEARCH {
   FileList& list;
+  const FileSink* sink;  // takes the files instead of list, when set
   const narrow_buffer& pattern;
   bool want_files;  // files (GetAllFiles) or sub-folders (GetAllSubDirs)
   bool recursive;
   bool includeHidden;
   bool includeDots;
   bool ignoreErrors;
+  // What a message tells of the search so far: the last name found and
+  // how many (those of earlier searches into the same list included).
+  mutable narrow_buffer last;
+  mutable std::uint64_t found = 0;
+
+  void Found(narrow_buffer&& name) const {
+    last = name;
+    ++found;
+    if (!sink) {
+      list.push_back(std::move(name));
+    } else if (!(*sink)(last)) {
+      throw SEARCH_ENDED();
+    }
+  }
 };
 
 [[noreturn]] void ThrowOpenFailed(const narrow_buffer& folder, const narrow_buffer& pattern,
@@ -86,9 +101,9 @@ struct SEARCH {
                                               : "CDir::GetAllFiles - error find files")
                          .detail("base dir", folder)
                          .detail("file pattern", search.pattern)
-                         .detail("the last matched file", LastEntry(search.list))
+                         .detail("the last matched file", search.last)
                          .detail(on_close ? "total matched file" : "total matched files",
-                                 std::uint64_t(search.list.size()))
+                                 search.found)
                          .os_error("system error no", "system error desc", error)
                          .str());
   throw dirExp(20, message_builder(on_close ? "CDir::GetAllSubDirs - error finish subdirs finding"
@@ -97,9 +112,9 @@ struct SEARCH {
                        .detail("base dir", folder)
                        .detail("dir pattern", search.pattern)
                        .detail(on_close ? "the last matched file" : "the last matched dir",
-                               LastEntry(search.list))
+                               search.last)
                        .detail(on_close ? "total matched file" : "total matched dirs",
-                               std::uint64_t(search.list.size()))
+                               search.found)
                        .os_error("system error no", "system error desc", error)
                        .str());
 }
@@ -141,10 +156,10 @@ void SearchFolder(const SEARCH& search, os::dir_reader& reader, const narrow_buf
   }
   if (error != 0) ThrowListFailed(search, folder, error, false);
 
-  for (narrow_buffer& each : files) search.list.push_back(std::move(each));
+  for (narrow_buffer& each : files) search.Found(std::move(each));
   for (const SUB_FOLDER& sub : folders) {
     // A search for sub-folders reports each before its own tree.
-    if (!search.want_files) search.list.push_back(folder + sub.name);
+    if (!search.want_files) search.Found(folder + sub.name);
     if (!sub.enter) continue;
     const narrow_buffer sub_path = folder + sub.name + kSeparator;
     os::dir_reader child;
@@ -204,27 +219,49 @@ bool CDir::__FindNamedFile(FileList& list, const narrow_buffer& pattern, bool in
 std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,
                                 bool recursive, bool includeHidden,
                                 bool ignoreErrors) {
+  return __GetAllFiles(list, nullptr, std::move(pattern), recursive, includeHidden, ignoreErrors);
+}
+
+std::uint32_t CDir::GetAllFiles(const FileSink& sink, narrow_buffer pattern, bool recursive,
+                                bool includeHidden, bool ignoreErrors) {
+  FileList none;
+  try {
+    return __GetAllFiles(none, &sink, std::move(pattern), recursive, includeHidden, ignoreErrors);
+  } catch (const SEARCH_ENDED&) {
+    return 0;
+  }
+}
+
+std::uint32_t CDir::__GetAllFiles(FileList& list, const FileSink* sink, narrow_buffer pattern,
+                                  bool recursive, bool includeHidden, bool ignoreErrors) {
   if (pattern.empty()) {
     pattern = kAll;
   } else {
-    if (!recursive && __FindNamedFile(list, pattern, includeHidden))
-      return std::uint32_t(list.size());
+    if (!recursive) {
+      FileList named;
+      if (__FindNamedFile(named, pattern, includeHidden)) {
+        if (sink) return (*sink)(named.back()) ? 1 : 0;
+        list.push_back(named.back());
+        return std::uint32_t(list.size());
+      }
+    }
     CDir sub;
     if (__SplitPattern(pattern, sub))
-      return sub.GetAllFiles(list, pattern, recursive, includeHidden, ignoreErrors);
+      return sub.__GetAllFiles(list, sink, pattern, recursive, includeHidden, ignoreErrors);
   }
 
-  const SEARCH search{list, pattern, true, recursive, includeHidden, false, ignoreErrors};
+  const SEARCH search{list, sink, pattern, true, recursive, includeHidden, false, ignoreErrors,
+                      list.empty() ? narrow_buffer() : list.back(), list.size()};
   os::dir_reader reader;
   const int error = reader.open(path_.c_str());
   if (error != 0) {
     // Without recursion a folder that cannot be listed has no match, as an
     // empty search has; a recursive search reports it.
     if (recursive) ThrowOpenFailed(path_, kAll, error);
-    return std::uint32_t(list.size());
+    return std::uint32_t(sink ? search.found : list.size());
   }
   SearchFolder(search, reader, path_);
-  return std::uint32_t(list.size());
+  return std::uint32_t(sink ? search.found : list.size());
 }
 
 std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
@@ -239,7 +276,8 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
                                includeDots, ignoreErrors);
   }
 
-  const SEARCH search{list, pattern, false, recursive, includeHidden, includeDots, ignoreErrors};
+  const SEARCH search{list, nullptr, pattern, false, recursive, includeHidden, includeDots,
+                      ignoreErrors, list.empty() ? narrow_buffer() : list.back(), list.size()};
   os::dir_reader reader;
   const int error = reader.open(path_.c_str());
   if (error != 0) ThrowOpenFailed(path_, pattern, error);
