@@ -181,3 +181,50 @@ TEST(DirWalkTest, AFileInAFolderThatCannotBeListedCanBeNamed) {
 
 }  // namespace
 }  // namespace Velk
+
+namespace Velk {
+namespace {
+
+// A search handing its files to a sink finds them in the order the list
+// gets them, and ends where the sink says so; a failure after some names
+// reports those (the last one and their count) as the list's message would.
+TEST(DirWalkTest, SinkTakesTheFilesInListOrderAndCanEndTheSearch) {
+  TempTree tree;
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) tree.file(name);
+  for (const char* sub : {"s", "s/t", "u"}) tree.dir(sub);
+  for (const char* name : {"s/d.txt", "s/t/e.txt", "u/f.txt", "u/g.bin"}) tree.file(name);
+  ScopedCwd cwd(tree.path());
+  CDir dir(B("."), false, false);
+  for (const char* pattern : {"*.txt", "*", "s/*.txt", "a.txt", "*.none"}) {
+    for (bool recursive : {false, true}) {
+      SCOPED_TRACE(std::string(pattern) + (recursive ? " -s" : ""));
+      FileList list;
+      dir.GetAllFiles(list, B(pattern), recursive, true, false);
+      std::vector<std::string> listed, sunk;
+      for (const narrow_buffer& each : list) listed.push_back(S(each));
+      const std::uint32_t count = dir.GetAllFiles(
+          [&](const narrow_buffer& name) {
+            sunk.push_back(S(name));
+            return true;
+          },
+          B(pattern), recursive, true, false);
+      EXPECT_EQ(sunk, listed);
+      EXPECT_EQ(count, listed.size());
+      if (listed.size() < 2) continue;
+      std::vector<std::string> first_two;
+      dir.GetAllFiles(
+          [&](const narrow_buffer& name) {
+            first_two.push_back(S(name));
+            return first_two.size() < 2;
+          },
+          B(pattern), recursive, true, false);
+      EXPECT_EQ(first_two, (std::vector<std::string>{listed[0], listed[1]}));
+    }
+  }
+  EXPECT_THROW(dir.GetAllFiles([](const narrow_buffer&) { return true; }, B("nosuch/*"), true,
+                               true, false),
+               dirExp);
+}
+
+}  // namespace
+}  // namespace Velk
