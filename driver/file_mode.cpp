@@ -23,9 +23,9 @@ bool CFileMode::List(const CArgList& args, TFileFeed& feed) {
   for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) base.CheckPatternFolder(args.GetPattern(j));
   bool any = false;
   bool going = true;
-  const FileSink sink = [&](const narrow_buffer& name) {
+  const FileSink sink = [&](const narrow_buffer& name, const FolderRef& folder) {
     any = true;
-    going = feed.Add(name);
+    going = feed.Add(name, folder);
     return going;
   };
   for (std::uint32_t j = 0; j < args.GetPatternCount() && going; ++j)
@@ -34,10 +34,10 @@ bool CFileMode::List(const CArgList& args, TFileFeed& feed) {
   return any;
 }
 
-bool CFileMode::Read(const narrow_buffer& name, narrow_buffer& content, FILE_IDENTITY& identity,
-                     narrow_buffer& messages) const {
+bool CFileMode::Read(const narrow_buffer& name, const FolderRef& folder, narrow_buffer& content,
+                     FILE_IDENTITY& identity, narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(name, content, MAX_TEXT_LENGTH, &identity);
+    CDir::ReadFile(name, folder, content, MAX_TEXT_LENGTH, &identity);
     return true;
   } catch (...) {
     messages.append("[ERROR] failed reading file: ");

@@ -39,8 +39,9 @@ class CFileMode {
   // file that was; false when the file cannot be read or is longer than
   // the engine takes, with the error line (ending in a line feed) appended
   // to messages.
-  bool Read(const narrow_buffer& name, narrow_buffer& content, FILE_IDENTITY& identity,
-            narrow_buffer& messages) const;
+  // folder: the folder the walk found it in, when kept open.
+  bool Read(const narrow_buffer& name, const FolderRef& folder, narrow_buffer& content,
+            FILE_IDENTITY& identity, narrow_buffer& messages) const;
 
   // Rewrites the file name, as read into identity, with content after n
   // replacements; false when the write failed (or the file changed since),

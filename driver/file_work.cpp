@@ -40,7 +40,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
   result.needs_commit = false;
-  if (!files_.Read(result.name, own.content, own.identity, result.messages)) {
+  if (!files_.Read(result.name, result.folder, own.content, own.identity, result.messages)) {
     result.failed = true;
     return;
   }

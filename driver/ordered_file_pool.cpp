@@ -22,6 +22,12 @@ std::string_view View(const narrow_buffer& name) {
   return std::string_view(name.c_str(), name.length());
 }
 
+// A name of the list with the folder it was found in.
+struct LISTED {
+  narrow_buffer name;
+  FolderRef folder;
+};
+
 void ResetResult(FILE_JOB_RESULT& result) {
   result.count = 0;
   result.failed = false;
@@ -47,7 +53,7 @@ struct COrderedFilePool::STATE {
   std::mutex mutex;
   std::condition_variable workers_wake;  // names, window, same-name and commit-turn waits
   std::condition_variable emitter_wake;
-  std::deque<narrow_buffer> waiting;  // added, not yet taken
+  std::deque<LISTED> waiting;  // added, not yet taken
   std::size_t added = 0;
   bool list_ended = false;
   std::vector<SLOT> slots;
@@ -125,33 +131,8 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   }
   ~CFeed() { __StopWorkers(); }
 
-  bool Add(const narrow_buffer& name) override {
-    if (ended_) return false;
-    ++pool_.listed_;
-    switch (mode_) {
-      case mode::undecided:
-        // A list of one file is worked here; a second name starts the workers.
-        if (!have_first_) {
-          first_ = name;
-          have_first_ = true;
-          return true;
-        }
-        __StartWorkers();
-        if (mode_ == mode::here) {
-          have_first_ = false;
-          if (!__WorkHere(first_)) return false;
-          return __WorkHere(name);
-        }
-        __Queue(first_);
-        have_first_ = false;
-        first_ = narrow_buffer();
-        return __QueueAndEmit(name);
-      case mode::here:
-        return __WorkHere(name);
-      case mode::workers:
-        return __QueueAndEmit(name);
-    }
-    return false;
+  bool Add(const narrow_buffer& name, const FolderRef& folder) override {
+    return __Add(LISTED{name, folder});
   }
 
   // The list is complete: works or emits what is left.
@@ -159,6 +140,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     if (have_first_) {
       have_first_ = false;
       __WorkHere(first_);
+      first_ = LISTED();
     }
     if (mode_ != mode::workers || ended_) return;
     STATE& s = *pool_.state_;
@@ -178,9 +160,40 @@ class COrderedFilePool::CFeed final : public TFileFeed {
  private:
   enum class mode { undecided, here, workers };
 
-  bool __WorkHere(const narrow_buffer& name) {
+  bool __Add(LISTED&& entry) {
+    if (ended_) return false;
+    ++pool_.listed_;
+    switch (mode_) {
+      case mode::undecided:
+        // A list of one file is worked here; a second entry starts the workers.
+        if (!have_first_) {
+          first_ = std::move(entry);
+          have_first_ = true;
+          return true;
+        }
+        __StartWorkers();
+        if (mode_ == mode::here) {
+          have_first_ = false;
+          const bool going = __WorkHere(first_);
+          first_ = LISTED();
+          return going && __WorkHere(entry);
+        }
+        have_first_ = false;
+        __Queue(std::move(first_));
+        first_ = LISTED();
+        return __QueueAndEmit(std::move(entry));
+      case mode::here:
+        return __WorkHere(entry);
+      case mode::workers:
+        return __QueueAndEmit(std::move(entry));
+    }
+    return false;
+  }
+
+  bool __WorkHere(const LISTED& entry) {
     FILE_JOB_RESULT& result = here_;
-    result.name = name;
+    result.name = entry.name;
+    result.folder = entry.folder;
     result.content.clear();
     result.messages.clear();
     ResetResult(result);
@@ -248,20 +261,20 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     here_started_ = false;
   }
 
-  void __Queue(const narrow_buffer& name) {
+  void __Queue(LISTED&& entry) {
     STATE& s = *pool_.state_;
     std::lock_guard<std::mutex> hold(s.mutex);
-    s.waiting.push_back(name);
+    s.waiting.push_back(std::move(entry));
     ++s.added;
     s.WakeWorkers();
   }
 
-  bool __QueueAndEmit(const narrow_buffer& name) {
+  bool __QueueAndEmit(LISTED&& entry) {
     STATE& s = *pool_.state_;
     bool held;
     {
       std::lock_guard<std::mutex> hold(s.mutex);
-      s.waiting.push_back(name);
+      s.waiting.push_back(std::move(entry));
       ++s.added;
       s.WakeWorkers();
       held = s.waiting.size() >= pool_.options_.names_waiting;
@@ -324,6 +337,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       result.content.clear();
       result.messages.clear();
       result.name = narrow_buffer();
+      result.folder.reset();
     }
     emitted_ = i;
     {
@@ -339,7 +353,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   TFileWork& work_;
   mode mode_;
   std::vector<std::unique_ptr<CWorker>> threads_;
-  narrow_buffer first_;
+  LISTED first_;
   bool have_first_ = false;
   FILE_JOB_RESULT here_;  // the calling thread's job
   bool here_started_ = false;
@@ -415,7 +429,8 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     const std::size_t i = s.next_to_take++;
     STATE::SLOT& slot = s.SlotOf(i);
     FILE_JOB_RESULT& result = slot.result;
-    result.name = std::move(s.waiting.front());
+    result.name = std::move(s.waiting.front().name);
+    result.folder = std::move(s.waiting.front().folder);
     s.waiting.pop_front();
     slot.job = i;
     slot.done = false;

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "support/core/basic_buffer.h"
+#include "support/fs/dir.h"
 
 namespace Velk {
 
@@ -55,6 +56,7 @@ namespace Velk {
 // job's buffers (cleared), not their contents.
 struct FILE_JOB_RESULT {
   narrow_buffer name;      // the job's entry of the file list
+  FolderRef folder;        // the folder the lister found it in, if it kept it open
   narrow_buffer content;   // the file's text, read and then replaced
   narrow_buffer messages;  // standard-error lines, each ending in a line feed
   std::uint32_t count = 0; // replacements made
@@ -81,7 +83,7 @@ class TFileFeed {
  public:
   // Adds the next name. False once the run has ended (stop_on_failure met a
   // failure, or a job or Emit threw): the lister should stop listing.
-  virtual bool Add(const narrow_buffer& name) = 0;
+  virtual bool Add(const narrow_buffer& name, const FolderRef& folder = FolderRef()) = 0;
 
  protected:
   ~TFileFeed() = default;

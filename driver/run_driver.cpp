@@ -141,10 +141,10 @@ int Run(int argc, const char* const* argv) {
         const narrow_buffer& error;
         bool seen = false;
         FIRST_FILE(TFileFeed& to, const narrow_buffer& message) : feed(to), error(message) {}
-        bool Add(const narrow_buffer& name) override {
+        bool Add(const narrow_buffer& name, const FolderRef& folder) override {
           if (!seen && !error.empty()) WriteErrorLine(error);
           seen = true;
-          return feed.Add(name);
+          return feed.Add(name, folder);
         }
       } first(feed, matcher_error);
       found = files.List(args, first);

@@ -24,19 +24,35 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "support/core/basic_buffer.h"
 #include "support/fs/sys_file.h"
+#include "support/os/dir.h"
 #include "support/os/file_identity.h"
 
 namespace Velk {
 
 using FileList = std::vector<narrow_buffer>;
 
-// Takes each file a search finds, in the search's order, as it finds it;
-// returning false ends the search there.
-using FileSink = std::function<bool(const narrow_buffer& name)>;
+// A folder a search keeps open for the files it found there, so that each
+// is opened relative to it rather than by its whole path (which the system
+// would look up again, folder by folder). The last holder closes it.
+struct OPEN_FOLDER {
+  explicit OPEN_FOLDER(os::folder_handle folder);
+  ~OPEN_FOLDER();
+  OPEN_FOLDER(const OPEN_FOLDER&) = delete;
+  OPEN_FOLDER& operator=(const OPEN_FOLDER&) = delete;
+  const os::folder_handle handle;
+};
+using FolderRef = std::shared_ptr<const OPEN_FOLDER>;
+
+// Takes each file a search finds, in the search's order, as it finds it,
+// with the folder it is in when the search could keep that open (null
+// otherwise: on Windows, or while many are held); returning false ends the
+// search there.
+using FileSink = std::function<bool(const narrow_buffer& name, const FolderRef& folder)>;
 
 // Which file was read and how it was when read: carried from ReadFile to
 // WriteFile so that the write-back replaces that same file, and only if no
@@ -105,6 +121,10 @@ class CDir {
   static void ReadFile(const narrow_buffer& path, narrow_buffer& out,
                        std::uint32_t max_length = narrow_buffer::max_size - 1,
                        FILE_IDENTITY* identity = nullptr);
+  // The same for a full file name that a search found in folder (see
+  // FileSink): opened relative to the folder when there is one.
+  static void ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
+                       std::uint32_t max_length, FILE_IDENTITY* identity);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.

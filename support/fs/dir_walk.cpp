@@ -7,7 +7,9 @@
 // folder, so depth and unusual names play no part. The resulting order is
 // a folder's matches, then its sub-folders' trees in the order the system
 // lists them (depth-first pre-order).
+#include <atomic>
 #include <cerrno>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -51,6 +53,12 @@ bool HasWildcard(const narrow_buffer& name) {
 // says so.
 struct SEARCH_ENDED {};
 
+// Folders kept open for their files, by all searches: beyond this many the
+// files are opened by their paths, so that a consumer far behind the
+// search never runs the process out of handles.
+constexpr int kMaxOpenFolders = 64;
+std::atomic<int> open_folders{0};
+
 narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t length) {
   narrow_buffer entry;
   entry.reserve_grow(size_t(folder.length()) + length + 1);
@@ -74,12 +82,12 @@ struct SEARCH {
   mutable narrow_buffer last;
   mutable std::uint64_t found = 0;
 
-  void Found(narrow_buffer&& name) const {
+  void Found(narrow_buffer&& name, const FolderRef& folder = FolderRef()) const {
     last = name;
     ++found;
     if (!sink) {
       list.push_back(std::move(name));
-    } else if (!(*sink)(last)) {
+    } else if (!(*sink)(last, folder)) {
       throw SEARCH_ENDED();
     }
   }
@@ -156,7 +164,14 @@ void SearchFolder(const SEARCH& search, os::dir_reader& reader, const narrow_buf
   }
   if (error != 0) ThrowListFailed(search, folder, error, false);
 
-  for (narrow_buffer& each : files) search.Found(std::move(each));
+  FolderRef shared;
+  if (search.sink && !files.empty() && open_folders.load() < kMaxOpenFolders) {
+    int share_error;
+    const os::folder_handle handle = reader.share_folder(share_error);
+    if (handle != os::invalid_folder_handle) shared = std::make_shared<const OPEN_FOLDER>(handle);
+  }
+  for (narrow_buffer& each : files) search.Found(std::move(each), shared);
+  shared.reset();
   for (const SUB_FOLDER& sub : folders) {
     // A search for sub-folders reports each before its own tree.
     if (!search.want_files) search.Found(folder + sub.name);
@@ -180,6 +195,13 @@ void SearchFolder(const SEARCH& search, os::dir_reader& reader, const narrow_buf
 }
 
 }  // namespace
+
+OPEN_FOLDER::OPEN_FOLDER(os::folder_handle folder) : handle(folder) { ++open_folders; }
+
+OPEN_FOLDER::~OPEN_FOLDER() {
+  os::close_folder(handle);
+  --open_folders;
+}
 
 // Splits pattern into its folder and name parts. When the folder part is
 // not "./", sub is opened on it (an absolute folder as it stands, a
@@ -240,7 +262,7 @@ std::uint32_t CDir::__GetAllFiles(FileList& list, const FileSink* sink, narrow_b
     if (!recursive) {
       FileList named;
       if (__FindNamedFile(named, pattern, includeHidden)) {
-        if (sink) return (*sink)(named.back()) ? 1 : 0;
+        if (sink) return (*sink)(named.back(), FolderRef()) ? 1 : 0;
         list.push_back(named.back());
         return std::uint32_t(list.size());
       }

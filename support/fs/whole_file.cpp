@@ -7,6 +7,7 @@
 #include "support/fs/sys_file.h"
 #include "support/fs/write_back.h"
 #include "support/os/file_replace.h"
+#include "support/os/path_rules.h"
 
 namespace Velk {
 
@@ -38,6 +39,11 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 
 void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
                     FILE_IDENTITY* identity) {
+  ReadFile(path, FolderRef(), out, max_length, identity);
+}
+
+void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
+                    std::uint32_t max_length, FILE_IDENTITY* identity) {
   // The buffer needs room for its terminator.
   const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
@@ -45,7 +51,11 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
   CSysFile file;
-  file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
+  const narrow_buffer::size_type slash = path.find_last_of(narrow_buffer::literal(os::path_separator));
+  if (folder && slash != narrow_buffer::npos)
+    file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING);
+  else
+    file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
   // The identity is taken before the read: a change made while reading
   // shows at the write-back.
   os::file_identity state;

@@ -37,6 +37,14 @@ enum class entry_type { file, directory, directory_link };
 // path cannot be reached.
 int path_type(const char* path, entry_type& type);
 
+// A folder kept open so that files found in it can be opened from it
+// (open_file_in, file.h) after its listing is over: a descriptor on POSIX.
+// Windows has none: there the handle is always invalid and files are
+// opened by their paths.
+using folder_handle = int;
+constexpr folder_handle invalid_folder_handle = -1;
+int close_folder(folder_handle folder);
+
 // Reads the entries of one folder in the order the system returns them,
 // "." and ".." included. Not copyable; the destructor closes quietly.
 class dir_reader {
@@ -61,6 +69,9 @@ class dir_reader {
   // Whether the entry last returned by next is hidden: a name starting with
   // "." (other than "." and "..") on POSIX, the hidden attribute on Windows.
   bool current_hidden() const;
+  // A handle of its own on the folder open here, which outlives the
+  // reader; invalid (with the error) when the system has none to give.
+  folder_handle share_folder(int& error) const;
   // Ends the reading. Returns the error of the close, 0 when nothing was
   // open.
   int close();

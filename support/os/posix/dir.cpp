@@ -115,6 +115,22 @@ entry_type dir_reader::current_type() const {
   return S_ISDIR(status.st_mode) ? entry_type::directory : entry_type::file;
 }
 
+folder_handle dir_reader::share_folder(int& error) const {
+  error = 0;
+  if (!stream_) {
+    error = EBADF;
+    return invalid_folder_handle;
+  }
+  const int copy = ::fcntl(::dirfd(static_cast<DIR*>(stream_)), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) error = errno;
+  return copy;
+}
+
+int close_folder(folder_handle folder) {
+  if (folder == invalid_folder_handle) return 0;
+  return ::close(folder) == 0 || errno == EINTR ? 0 : errno;
+}
+
 int dir_reader::close() {
   entry_ = nullptr;
   if (!stream_) return 0;

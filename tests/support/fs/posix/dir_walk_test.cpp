@@ -203,7 +203,7 @@ TEST(DirWalkTest, SinkTakesTheFilesInListOrderAndCanEndTheSearch) {
       std::vector<std::string> listed, sunk;
       for (const narrow_buffer& each : list) listed.push_back(S(each));
       const std::uint32_t count = dir.GetAllFiles(
-          [&](const narrow_buffer& name) {
+          [&](const narrow_buffer& name, const FolderRef&) {
             sunk.push_back(S(name));
             return true;
           },
@@ -213,7 +213,7 @@ TEST(DirWalkTest, SinkTakesTheFilesInListOrderAndCanEndTheSearch) {
       if (listed.size() < 2) continue;
       std::vector<std::string> first_two;
       dir.GetAllFiles(
-          [&](const narrow_buffer& name) {
+          [&](const narrow_buffer& name, const FolderRef&) {
             first_two.push_back(S(name));
             return first_two.size() < 2;
           },
@@ -221,8 +221,8 @@ TEST(DirWalkTest, SinkTakesTheFilesInListOrderAndCanEndTheSearch) {
       EXPECT_EQ(first_two, (std::vector<std::string>{listed[0], listed[1]}));
     }
   }
-  EXPECT_THROW(dir.GetAllFiles([](const narrow_buffer&) { return true; }, B("nosuch/*"), true,
-                               true, false),
+  EXPECT_THROW(dir.GetAllFiles([](const narrow_buffer&, const FolderRef&) { return true; },
+                               B("nosuch/*"), true, true, false),
                dirExp);
 }
 
