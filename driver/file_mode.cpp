@@ -1,6 +1,11 @@
 #include "driver/file_mode.h"
 
+#include <string>
+#include <unordered_set>
+#include <utility>
+
 #include "driver/std_streams.h"
+#include "driver/switch_table.h"
 #include "driver/unified_diff.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
@@ -9,75 +14,193 @@
 
 namespace Velk {
 
+namespace {
+
+bool HasWildcard(const narrow_buffer& pattern) {
+  return pattern.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
+}
+
+// A pattern that the argument list would have taken for a known switch
+// had it come before "--".
+bool LooksLikeSwitch(const narrow_buffer& pattern) {
+  if (pattern.length() < 2 || (pattern[0] != '-' && pattern[0] != '/')) return false;
+  narrow_buffer name = pattern.substr(1);
+  const narrow_buffer::size_type separator = name.find_first_of(narrow_buffer::literal(":="));
+  if (separator != narrow_buffer::npos) name = name.substr(0, separator);
+  return IsKnownSwitch(name);
+}
+
+struct FILE_ID_HASH {
+  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& id) const {
+    return std::hash<std::uint64_t>()(id.second * 0x9E3779B97F4A7C15u ^ id.first);
+  }
+};
+
+}  // namespace
+
+// Receives the walk of every pattern and hands each file on to the feed
+// the first time it is met (by identity), with folders that fail as notes
+// in the same order; counts what the current pattern found.
+class CFileMode::CCollector : public TWalkSink {
+ public:
+  CCollector(CFileMode& mode, TFileFeed* feed, bool several_patterns)
+      : mode_(mode), feed_(feed), several_patterns_(several_patterns) {}
+
+  void Found(WALK_ENTRY& entry) override {
+    ++found_;
+    if (!feed_) return;  // counting only
+    // Equal names are one file: files are rewritten (as new files) while
+    // the walk goes on, so a name met again may show another identity.
+    // One pattern's walk meets each name once.
+    if ((several_patterns_ || !entry.identity.known) &&
+        !names_.insert(std::string(entry.path.c_str(), entry.path.length())).second)
+      return;
+    if (entry.identity.known &&
+        !ids_.insert({entry.identity.volume, entry.identity.file_number}).second)
+      return;
+    any_ = true;
+    LISTED_FILE file;
+    file.name = std::move(entry.path);
+    file.folder = std::move(entry.folder);
+    file.identity = entry.identity;
+    file.by_listing = entry.by_wildcard;
+    if (!feed_->AddFile(std::move(file))) throw RUN_ENDED();
+  }
+
+  bool FolderFailed(const narrow_buffer& folder, const dirExp& error) override {
+    if (!feed_) return true;
+    // Under "-errstop" the walk ends with the error, as a fatal one.
+    if (mode_.settings_.stop_on_error) return false;
+    mode_.folder_failed_ = true;
+    if (!feed_->AddNote(ShownMessage(narrow_buffer::literal("[ERROR] can't search folder: ") +
+                                     ShownName(folder, true) + "\n  " + error.GetMessage() +
+                                     "\n")))
+      throw RUN_ENDED();
+    return true;
+  }
+
+  // Starts counting the files of the next pattern.
+  std::uint64_t TakeFound() { return std::exchange(found_, 0); }
+  bool AnyFile() const { return any_; }
+
+  // Thrown through the walk when the run has ended and wants no more.
+  struct RUN_ENDED {};
+
+ private:
+  CFileMode& mode_;
+  TFileFeed* feed_;  // null: the files are only counted
+  bool several_patterns_;
+  std::uint64_t found_ = 0;
+  bool any_ = false;
+  std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, FILE_ID_HASH> ids_;
+  std::unordered_set<std::string> names_;
+};
+
 CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
-bool CFileMode::List(const CArgList& args, TFileFeed& feed) {
+CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed) {
   // Only a rewrite of files leaves temporary files behind to clean up.
   if (!settings_.stdout_mode && !settings_.diff_mode) InstallWriteBackSignalHandlers();
   CDir base(narrow_buffer::literal("."), false, false);
   current_folder_ = base.GetPath();
-  // Errors here are not caught: a missing folder or a failed listing ends
-  // the run through the driver's fatal-error report, after the files
-  // listed before it. A folder named by a later pattern is missing before
-  // anything is worked.
-  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) base.CheckPatternFolder(args.GetPattern(j));
-  bool any = false;
-  bool going = true;
-  const FileSink sink = [&](const narrow_buffer& name, const FolderRef& folder) {
-    any = true;
-    going = feed.Add(name, folder);
-    return going;
-  };
-  for (std::uint32_t j = 0; j < args.GetPatternCount() && going; ++j)
-    base.GetAllFiles(sink, args.GetPattern(j), settings_.include_subfolders, true,
-                     !settings_.stop_on_error);
-  return any;
+  // Files are worked while the walk goes on, so what refuses the run is
+  // settled first: a missing folder in a pattern with wildcards ends it
+  // through the driver's fatal-error report, a pattern without wildcards
+  // that names nothing is a slip (found by a walk of that pattern alone).
+  bool refused = false;
+  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) {
+    const narrow_buffer pattern = args.GetPattern(j);
+    if (HasWildcard(pattern)) {
+      base.CheckPatternFolder(pattern);
+      continue;
+    }
+    CCollector counter(*this, nullptr, false);
+    try {
+      base.WalkFiles(counter, pattern, settings_.include_subfolders, true);
+    } catch (const dirExp& error) {
+      if (error.GetCode() != 3) throw;
+    }
+    if (counter.TakeFound() != 0 || CDir::IsExistingDir(pattern)) continue;
+    refused = true;
+    narrow_buffer line = narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
+    if (LooksLikeSwitch(pattern))
+      line.append("\n  switches after \"--\" are file names: give switches before \"--\"");
+    WriteErrorLine(line);
+  }
+  if (refused) return collect_result::refused;
+
+  // Errors of the walk itself are not caught: they end the run through the
+  // driver's fatal-error report, after the files listed before them.
+  CCollector collector(*this, &feed, args.GetPatternCount() > 1);
+  try {
+    for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) {
+      const narrow_buffer pattern = args.GetPattern(j);
+      try {
+        base.WalkFiles(collector, pattern, settings_.include_subfolders, true);
+      } catch (const dirExp& error) {
+        // Gone since it was checked above: it names nothing now.
+        if (HasWildcard(pattern) || error.GetCode() != 3) throw;
+      }
+    }
+  } catch (const CCollector::RUN_ENDED&) {
+  }
+  return collector.AnyFile() ? collect_result::found : collect_result::none_found;
 }
 
-bool CFileMode::Read(const narrow_buffer& name, const FolderRef& folder, narrow_buffer& content,
-                     FILE_IDENTITY& identity, narrow_buffer& messages) const {
+bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
+                     narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(name, folder, content, MAX_TEXT_LENGTH, &identity);
+    CDir::ReadFile(file.name, file.folder, content, MAX_TEXT_LENGTH, &identity, &file.identity,
+                   !file.by_listing);
     return true;
+  } catch (const byExp& error) {
+    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
+                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
+                                 "\n"));
+    return false;
   } catch (...) {
     messages.append("[ERROR] failed reading file: ");
-    messages.append(name);
+    messages.append(ShownName(file.name, true));
     messages.push_back('\n');
     return false;
   }
 }
 
-bool CFileMode::WriteBack(const narrow_buffer& name, const narrow_buffer& content,
+bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
                           const FILE_IDENTITY& identity, std::uint32_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(name, content, false, false, &identity);
+    CDir::WriteFile(file.name, content, false, false, &identity);
   } catch (const byExp& error) {
-    messages.append("[ERROR] can't write to file: ");
-    messages.append(name);
-    messages.append("\n  ");
-    messages.append(error.GetMessage());
-    messages.push_back('\n');
+    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] can't write to file: ") +
+                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
+                                 "\n"));
     return false;
   }
   return true;
 }
 
-void CFileMode::ReportCount(const narrow_buffer& name, std::uint32_t n) const {
+void CFileMode::ReportCount(const LISTED_FILE& file, std::uint32_t n) const {
   if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);
     line.append(" replacements in file: ");
-    line.append(name);
+    line.append(ShownName(file.name, false));
     line.push_back('\n');
     WriteStandardOutput(line);
   }
 }
 
-narrow_buffer CFileMode::GetDiffName(const narrow_buffer& name) const {
-  return DiffName(name, current_folder_);
+void CFileMode::ReportBinarySkipped(const LISTED_FILE& file) const {
+  if (!settings_.file_counts) return;
+  WriteStandardOutput(narrow_buffer::literal("\n## skipped binary file: ") +
+                      ShownName(file.name, false) + "\n");
+}
+
+narrow_buffer CFileMode::GetDiffName(const LISTED_FILE& file) const {
+  return DiffName(file.name, current_folder_);
 }
 
 }  // namespace Velk

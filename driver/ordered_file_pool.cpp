@@ -22,17 +22,20 @@ std::string_view View(const narrow_buffer& name) {
   return std::string_view(name.c_str(), name.length());
 }
 
-// A name of the list with the folder it was found in.
-struct LISTED {
-  narrow_buffer name;
-  FolderRef folder;
-};
-
 void ResetResult(FILE_JOB_RESULT& result) {
   result.count = 0;
   result.failed = false;
   result.needs_commit = true;
+  result.skipped = false;
   result.error = nullptr;
+}
+
+// A note is no work: its lines are its job's messages.
+bool IsNote(FILE_JOB_RESULT& result) {
+  if (!result.file.name.empty()) return false;
+  result.messages = result.file.note;
+  result.needs_commit = false;
+  return true;
 }
 
 }  // namespace
@@ -53,7 +56,7 @@ struct COrderedFilePool::STATE {
   std::mutex mutex;
   std::condition_variable workers_wake;  // names, window, same-name and commit-turn waits
   std::condition_variable emitter_wake;
-  std::deque<LISTED> waiting;  // added, not yet taken
+  std::deque<LISTED_FILE> waiting;  // added, not yet taken
   std::size_t added = 0;
   bool list_ended = false;
   std::vector<SLOT> slots;
@@ -131,16 +134,14 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   }
   ~CFeed() { __StopWorkers(); }
 
-  bool Add(const narrow_buffer& name, const FolderRef& folder) override {
-    return __Add(LISTED{name, folder});
-  }
+  bool AddFile(LISTED_FILE&& file) override { return __Add(std::move(file)); }
 
   // The list is complete: works or emits what is left.
   void EndList() {
     if (have_first_) {
       have_first_ = false;
       __WorkHere(first_);
-      first_ = LISTED();
+      first_ = LISTED_FILE();
     }
     if (mode_ != mode::workers || ended_) return;
     STATE& s = *pool_.state_;
@@ -160,7 +161,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
  private:
   enum class mode { undecided, here, workers };
 
-  bool __Add(LISTED&& entry) {
+  bool __Add(LISTED_FILE&& entry) {
     if (ended_) return false;
     ++pool_.listed_;
     switch (mode_) {
@@ -175,12 +176,12 @@ class COrderedFilePool::CFeed final : public TFileFeed {
         if (mode_ == mode::here) {
           have_first_ = false;
           const bool going = __WorkHere(first_);
-          first_ = LISTED();
+          first_ = LISTED_FILE();
           return going && __WorkHere(entry);
         }
         have_first_ = false;
         __Queue(std::move(first_));
-        first_ = LISTED();
+        first_ = LISTED_FILE();
         return __QueueAndEmit(std::move(entry));
       case mode::here:
         return __WorkHere(entry);
@@ -190,20 +191,21 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     return false;
   }
 
-  bool __WorkHere(const LISTED& entry) {
+  bool __WorkHere(LISTED_FILE& entry) {
     FILE_JOB_RESULT& result = here_;
-    result.name = entry.name;
-    result.folder = entry.folder;
+    result.file = std::move(entry);
     result.content.clear();
     result.messages.clear();
     ResetResult(result);
     try {
-      if (!here_started_) {
-        here_started_ = true;
-        work_.WorkerStarts(0);
+      if (!IsNote(result)) {
+        if (!here_started_) {
+          here_started_ = true;
+          work_.WorkerStarts(0);
+        }
+        work_.Prepare(0, index_, result);
+        if (!result.failed && result.needs_commit) work_.Commit(0, index_, result);
       }
-      work_.Prepare(0, index_, result);
-      if (!result.failed && result.needs_commit) work_.Commit(0, index_, result);
       work_.Emit(index_, result);
     } catch (...) {
       escaped_ = std::current_exception();
@@ -261,7 +263,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     here_started_ = false;
   }
 
-  void __Queue(LISTED&& entry) {
+  void __Queue(LISTED_FILE&& entry) {
     STATE& s = *pool_.state_;
     std::lock_guard<std::mutex> hold(s.mutex);
     s.waiting.push_back(std::move(entry));
@@ -269,7 +271,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     s.WakeWorkers();
   }
 
-  bool __QueueAndEmit(LISTED&& entry) {
+  bool __QueueAndEmit(LISTED_FILE&& entry) {
     STATE& s = *pool_.state_;
     bool held;
     {
@@ -336,8 +338,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       // The emitted job's buffers keep their storage for the slot's next job.
       result.content.clear();
       result.messages.clear();
-      result.name = narrow_buffer();
-      result.folder.reset();
+      result.file = LISTED_FILE();
     }
     emitted_ = i;
     {
@@ -353,7 +354,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   TFileWork& work_;
   mode mode_;
   std::vector<std::unique_ptr<CWorker>> threads_;
-  LISTED first_;
+  LISTED_FILE first_;
   bool have_first_ = false;
   FILE_JOB_RESULT here_;  // the calling thread's job
   bool here_started_ = false;
@@ -429,21 +430,23 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     const std::size_t i = s.next_to_take++;
     STATE::SLOT& slot = s.SlotOf(i);
     FILE_JOB_RESULT& result = slot.result;
-    result.name = std::move(s.waiting.front().name);
-    result.folder = std::move(s.waiting.front().folder);
+    result.file = std::move(s.waiting.front());
     s.waiting.pop_front();
     slot.job = i;
     slot.done = false;
     slot.named_again = false;
     if (s.lister_held) s.WakeEmitter();
     // A second job on the same file reads what the first one wrote.
-    auto [at, inserted] = s.unfinished_by_name.try_emplace(View(result.name), i);
-    if (!inserted) {
-      const std::size_t before = at->second;
-      s.unfinished_by_name.erase(at);
-      s.unfinished_by_name.emplace(View(result.name), i);
-      s.SlotOf(before).named_again = true;
-      s.WorkerWait(hold, [&] { return abandoned(i) || s.Finished(before); });
+    const std::string_view name = View(result.file.name);
+    if (!name.empty()) {
+      auto [at, inserted] = s.unfinished_by_name.try_emplace(name, i);
+      if (!inserted) {
+        const std::size_t before = at->second;
+        s.unfinished_by_name.erase(at);
+        s.unfinished_by_name.emplace(name, i);
+        s.SlotOf(before).named_again = true;
+        s.WorkerWait(hold, [&] { return abandoned(i) || s.Finished(before); });
+      }
     }
     if (abandoned(i)) break;
     hold.unlock();
@@ -451,8 +454,10 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     ResetResult(result);
     try {
       // A worker that could not start reports that in each of its jobs.
-      if (start_error) std::rethrow_exception(start_error);
-      work.Prepare(worker, i, result);
+      if (!IsNote(result)) {
+        if (start_error) std::rethrow_exception(start_error);
+        work.Prepare(worker, i, result);
+      }
     } catch (...) {
       result.error = std::current_exception();
     }
@@ -476,7 +481,7 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
 
     hold.lock();
     slot.done = true;
-    const auto named = s.unfinished_by_name.find(View(result.name));
+    const auto named = s.unfinished_by_name.find(View(result.file.name));
     if (named != s.unfinished_by_name.end() && named->second == i) s.unfinished_by_name.erase(named);
     if (in_order) {
       if (result.failed || result.error) {

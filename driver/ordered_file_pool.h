@@ -44,24 +44,36 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "support/core/basic_buffer.h"
-#include "support/fs/dir.h"
+#include "support/fs/dir_walk.h"
 
 namespace Velk {
 
 // What one job produces, handed from Prepare to Commit to Emit. The slot a
 // job gets is reused by later jobs: Prepare finds the storage of an earlier
 // job's buffers (cleared), not their contents.
+// One entry of the file list as the lister found it: a file, or a note (a
+// message to write at that place in the order, such as a folder that could
+// not be searched), which no job works.
+struct LISTED_FILE {
+  narrow_buffer name;        // the file's name; empty for a note
+  FolderRef folder;          // the folder it was found in, when kept open
+  os::file_id identity;      // which file the lister saw, when known
+  bool by_listing = false;   // found by listing a folder, not named exactly
+  narrow_buffer note;        // a note's standard-error lines
+};
+
 struct FILE_JOB_RESULT {
-  narrow_buffer name;      // the job's entry of the file list
-  FolderRef folder;        // the folder the lister found it in, if it kept it open
+  LISTED_FILE file;        // the job's entry of the file list
   narrow_buffer content;   // the file's text, read and then replaced
   narrow_buffer messages;  // standard-error lines, each ending in a line feed
   std::uint32_t count = 0; // replacements made
   bool failed = false;     // the job failed; with stop_on_failure, the run ends
   bool needs_commit = true;  // Prepare clears it when Commit would do nothing
+  bool skipped = false;      // Prepare left the file alone on purpose (Emit says why)
   std::exception_ptr error;  // escaped from Prepare or Commit; rethrown in order
 };
 
@@ -81,9 +93,20 @@ class TFileWork {
 // Takes the names of a file list in list order while the pool works it.
 class TFileFeed {
  public:
-  // Adds the next name. False once the run has ended (stop_on_failure met a
-  // failure, or a job or Emit threw): the lister should stop listing.
-  virtual bool Add(const narrow_buffer& name, const FolderRef& folder = FolderRef()) = 0;
+  // Adds the next entry. False once the run has ended (stop_on_failure met
+  // a failure, or a job or Emit threw): the lister should stop listing.
+  virtual bool AddFile(LISTED_FILE&& file) = 0;
+  bool Add(const narrow_buffer& name) {
+    LISTED_FILE file;
+    file.name = name;
+    return AddFile(std::move(file));
+  }
+  // A note's job does nothing: Emit gets its lines in messages.
+  bool AddNote(const narrow_buffer& lines) {
+    LISTED_FILE note;
+    note.note = lines;
+    return AddFile(std::move(note));
+  }
 
  protected:
   ~TFileFeed() = default;

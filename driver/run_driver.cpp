@@ -133,7 +133,7 @@ int Run(int argc, const char* const* argv) {
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
     CFileWork work(settings, files, matcher, options.threads);
     COrderedFilePool pool(options);
-    bool found = false;
+    CFileMode::collect_result found = CFileMode::collect_result::none_found;
     const bool completed = pool.Run(work, [&](TFileFeed& feed) {
       // The regular expression's error comes before the first file's report.
       struct FIRST_FILE final : TFileFeed {
@@ -141,23 +141,29 @@ int Run(int argc, const char* const* argv) {
         const narrow_buffer& error;
         bool seen = false;
         FIRST_FILE(TFileFeed& to, const narrow_buffer& message) : feed(to), error(message) {}
-        bool Add(const narrow_buffer& name, const FolderRef& folder) override {
+        bool AddFile(LISTED_FILE&& file) override {
           if (!seen && !error.empty()) WriteErrorLine(error);
           seen = true;
-          return feed.Add(name, folder);
+          return feed.AddFile(std::move(file));
         }
       } first(feed, matcher_error);
       found = files.List(args, first);
     });
-    if (!found) {
-      WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
-      return -1;
+    switch (found) {
+      case CFileMode::collect_result::found:
+        break;
+      case CFileMode::collect_result::refused:
+        return -1;
+      case CFileMode::collect_result::none_found:
+        // The cause, when a folder could not be searched, is reported.
+        WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
+        return -1;
     }
     if (!completed) return -1;
     total = work.GetTotal();
     // A file that could not be read or written fails the run, after all
     // the others were done.
-    if (work.AnyFailed()) status = -1;
+    if (work.AnyFailed() || files.AnyFolderFailed()) status = -1;
   }
 
   if (settings.total_count && total != 0) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "support/core/c_escape.h"
+
 namespace Velk {
 namespace {
 
@@ -302,12 +304,31 @@ void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name, std::uint
   out.append(" replacements)\n");
 }
 
+narrow_buffer QuoteDiffName(const narrow_buffer& name) {
+  const auto needs = [](char each) {
+    const unsigned char byte = static_cast<unsigned char>(each);
+    return IsControlByte(byte) || byte >= 0x80 || byte == ' ' || byte == '"' || byte == '\\';
+  };
+  if (std::none_of(name.begin(), name.end(), needs)) return name;
+  narrow_buffer quoted;
+  quoted.reserve_grow(size_t(name.length()) + 16);
+  quoted.push_back('"');
+  for (const char each : name) {
+    if (needs(each) && each != ' ')
+      AppendCEscape(quoted, static_cast<unsigned char>(each));
+    else
+      quoted.push_back(each);
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
 narrow_buffer DiffName(const narrow_buffer& full_name, const narrow_buffer& current_folder) {
   const narrow_buffer::size_type prefix = current_folder.length();
   if (prefix != 0 && full_name.length() > prefix &&
       full_name.compare(0, prefix, current_folder.c_str(), prefix) == 0)
-    return full_name.substr(prefix);
-  return full_name;
+    return QuoteDiffName(full_name.substr(prefix));
+  return QuoteDiffName(full_name);
 }
 
 }  // namespace Velk

@@ -47,9 +47,16 @@ bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
 void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name,
                         std::uint32_t count);
 
-// The NAME of a file in a diff: its path relative to current_folder (a full
-// folder path ending in "/") when the file lies below it, so that "patch
-// -p0" run there finds it; its full name otherwise.
+// name as "git diff" writes it: as it is, or, when it holds a blank, a
+// quote, a backslash, a control byte or a byte above 0x7F, between double
+// quotes with those bytes C-escaped (\t, \n, \", \\, \303...). "patch" and
+// "git apply" read both forms, and no name can add a line to a diff.
+narrow_buffer QuoteDiffName(const narrow_buffer& name);
+
+// The NAME of a file in a diff, quoted by QuoteDiffName: its path relative
+// to current_folder (a full folder path ending in "/") when the file lies
+// below it, so that "patch -p0" run there finds it; its full name
+// otherwise.
 narrow_buffer DiffName(const narrow_buffer& full_name, const narrow_buffer& current_folder);
 
 }  // namespace Velk

@@ -38,12 +38,13 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 }  // namespace
 
 void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
-                    FILE_IDENTITY* identity) {
-  ReadFile(path, FolderRef(), out, max_length, identity);
+                    FILE_IDENTITY* identity, const os::file_id* expected, bool follow_link) {
+  ReadFile(path, FolderRef(), out, max_length, identity, expected, follow_link);
 }
 
 void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
-                    std::uint32_t max_length, FILE_IDENTITY* identity) {
+                    std::uint32_t max_length, FILE_IDENTITY* identity, const os::file_id* expected,
+                    bool follow_link) {
   // The buffer needs room for its terminator.
   const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
@@ -51,16 +52,25 @@ void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_b
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
   CSysFile file;
+  const std::uint32_t extra = follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
   const narrow_buffer::size_type slash = path.find_last_of(narrow_buffer::literal(os::path_separator));
   if (folder && slash != narrow_buffer::npos)
-    file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING);
+    file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING, extra);
   else
-    file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
+    file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, extra);
   // The identity is taken before the read: a change made while reading
   // shows at the write-back.
   os::file_identity state;
   const std::uint64_t size = RequireRegularFile(
       file, 7, "CDir::ReadFile - error reading file : not a regular file", &state);
+  if (expected && expected->known &&
+      (state.volume != expected->volume || state.file_number != expected->file_number))
+    throw sysfileExp(7, message_builder("CDir::ReadFile - error reading file : not the file found")
+                            .detail("file name", file.GetPath())
+                            .detail("error desc",
+                                    "another file took its name, or a folder on its way was "
+                                    "replaced, since its folder was listed")
+                            .str());
   if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);

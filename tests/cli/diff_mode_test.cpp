@@ -174,7 +174,8 @@ TEST(DiffModeTest, BinaryInputIsOneLine) {
   TempDir dir;
   Fill(dir, {{"x.bin", std::string("ab\0ab\n", 6)}, {"y.bin", std::string("ab\0", 3)}});
   const auto before = TreeState(dir.path());
-  const RunResult r = RunRplc({"*.bin", "-f:b", "-t:B", "-frc", "-diff"}, "", dir.path());
+  const RunResult r =
+      RunRplc({"*.bin", "-f:b", "-t:B", "-frc", "-diff", "-binary"}, "", dir.path());
   EXPECT_EQ(r.out.find("Binary file x.bin would change (2 replacements)\n\n## 2 replacements in file: "),
             0u)
       << r.out;

@@ -44,7 +44,7 @@ TEST(FileSetTest, RecursionLeavesARepositoryAlone) {
 }
 
 // "ls | xargs rplc ...": every name given on its own finds what one
-// wildcard finds, in the order given, missing names matching nothing.
+// wildcard finds, in the order given; one missing name refuses the run.
 TEST(FileSetTest, NamesGivenOneByOne) {
   TempDir dir;
   std::vector<std::string> args = {"-f:x", "-t:y", "-frc"};
@@ -56,6 +56,12 @@ TEST(FileSetTest, NamesGivenOneByOne) {
     expected += "\n## 1 replacements in file: " + dir.path() + "/" + name + "\n";
   }
   args.push_back("missing.txt");
+  const RunResult refused = RunRplc(args, "", dir.path());
+  EXPECT_EQ(refused.err, "[ERROR] no such file: missing.txt\n");
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.status, 255);
+  EXPECT_EQ(dir.Read("f0.txt"), "x");
+  args.pop_back();
   const RunResult r = RunRplc(args, "", dir.path());
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(r.err, "");

@@ -11,8 +11,8 @@ namespace Velk::os {
 
 namespace {
 
-int OpenFlags(bool read, bool write, file_creation creation) {
-  int flags = O_CLOEXEC | O_NONBLOCK;
+int OpenFlags(bool read, bool write, file_creation creation, bool follow_link) {
+  int flags = O_CLOEXEC | O_NONBLOCK | (follow_link ? 0 : O_NOFOLLOW);
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   switch (creation) {
     case file_creation::open_existing: break;
@@ -27,13 +27,13 @@ int OpenFlags(bool read, bool write, file_creation creation) {
 }  // namespace
 
 int open_file(const char* path, bool read, bool write, file_creation creation,
-              file_handle& out) {
-  return open_file_in(AT_FDCWD, path, read, write, creation, out);
+              file_handle& out, bool follow_link) {
+  return open_file_in(AT_FDCWD, path, read, write, creation, out, follow_link);
 }
 
 int open_file_in(int folder, const char* name, bool read, bool write, file_creation creation,
-                 file_handle& out) {
-  const int flags = OpenFlags(read, write, creation);
+                 file_handle& out, bool follow_link) {
+  const int flags = OpenFlags(read, write, creation, follow_link);
   int fd;
   do fd = ::openat(folder, name, flags, 0666);
   while (fd < 0 && errno == EINTR);

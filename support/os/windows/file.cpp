@@ -21,7 +21,8 @@ constexpr std::size_t kMaxTransfer = std::size_t(1) << 30;
 }  // namespace
 
 int open_file(const char* path, bool read, bool write, file_creation creation,
-              file_handle& out) {
+              file_handle& out, bool follow_link) {
+  (void)follow_link;  // a walk never lists a link here (dir_reader::current_type)
   DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
   DWORD share = write ? FILE_SHARE_DELETE : FILE_SHARE_READ;
   DWORD disposition = OPEN_EXISTING;
@@ -39,7 +40,7 @@ int open_file(const char* path, bool read, bool write, file_creation creation,
 }
 
 // Windows has no folder handles to open from (dir.h): never called.
-int open_file_in(int, const char*, bool, bool, file_creation, file_handle& out) {
+int open_file_in(int, const char*, bool, bool, file_creation, file_handle& out, bool) {
   out = invalid_file_handle;
   return ERROR_NOT_SUPPORTED;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -185,45 +186,50 @@ TEST(DirWalkTest, AFileInAFolderThatCannotBeListedCanBeNamed) {
 namespace Velk {
 namespace {
 
-// A search handing its files to a sink finds them in the order the list
-// gets them, and ends where the sink says so; a failure after some names
-// reports those (the last one and their count) as the list's message would.
-TEST(DirWalkTest, SinkTakesTheFilesInListOrderAndCanEndTheSearch) {
+// Files a walk finds come with their folder kept open: a file read through
+// it is the file named, found by its name within that folder (so even a
+// folder renamed meanwhile still gives it), and however many folders the
+// walk passes, no more than the limit are held at once.
+TEST(DirWalkTest, FilesComeWithTheirFolderOpenWithinTheLimit) {
+  struct KEEP_ALL : TWalkSink {
+    std::vector<WALK_ENTRY> entries;
+    void Found(WALK_ENTRY& entry) override { entries.push_back(entry); }
+    bool FolderFailed(const narrow_buffer&, const dirExp&) override { return true; }
+  } sink;
   TempTree tree;
-  for (const char* name : {"a.txt", "b.txt", "c.txt"}) tree.file(name);
-  for (const char* sub : {"s", "s/t", "u"}) tree.dir(sub);
-  for (const char* name : {"s/d.txt", "s/t/e.txt", "u/f.txt", "u/g.bin"}) tree.file(name);
+  const int folders = kSharedFolderLimit + 10;
+  for (int i = 0; i < folders; ++i) {
+    const std::string sub = "d" + std::to_string(i);
+    tree.dir(sub);
+    tree.file(sub + "/a.txt", "text " + std::to_string(i));
+    tree.file(sub + "/b.txt", "more");
+  }
   ScopedCwd cwd(tree.path());
   CDir dir(B("."), false, false);
-  for (const char* pattern : {"*.txt", "*", "s/*.txt", "a.txt", "*.none"}) {
-    for (bool recursive : {false, true}) {
-      SCOPED_TRACE(std::string(pattern) + (recursive ? " -s" : ""));
-      FileList list;
-      dir.GetAllFiles(list, B(pattern), recursive, true, false);
-      std::vector<std::string> listed, sunk;
-      for (const narrow_buffer& each : list) listed.push_back(S(each));
-      const std::uint32_t count = dir.GetAllFiles(
-          [&](const narrow_buffer& name, const FolderRef&) {
-            sunk.push_back(S(name));
-            return true;
-          },
-          B(pattern), recursive, true, false);
-      EXPECT_EQ(sunk, listed);
-      EXPECT_EQ(count, listed.size());
-      if (listed.size() < 2) continue;
-      std::vector<std::string> first_two;
-      dir.GetAllFiles(
-          [&](const narrow_buffer& name, const FolderRef&) {
-            first_two.push_back(S(name));
-            return first_two.size() < 2;
-          },
-          B(pattern), recursive, true, false);
-      EXPECT_EQ(first_two, (std::vector<std::string>{listed[0], listed[1]}));
-    }
+  dir.WalkFiles(sink, B("*.txt"), true, true);
+  ASSERT_EQ(sink.entries.size(), std::size_t(2 * folders));
+  int held = 0;
+  for (std::size_t k = 0; k < sink.entries.size(); k += 2) {
+    const WALK_ENTRY& a = sink.entries[k];
+    // Both files of a folder share its one handle, or neither has one.
+    EXPECT_EQ(a.folder, sink.entries[k + 1].folder);
+    if (a.folder) ++held;
   }
-  EXPECT_THROW(dir.GetAllFiles([](const narrow_buffer&, const FolderRef&) { return true; },
-                               B("nosuch/*"), true, true, false),
-               dirExp);
+  EXPECT_EQ(held, kSharedFolderLimit);
+
+  const WALK_ENTRY& first = sink.entries.front();
+  ASSERT_TRUE(first.folder);
+  const std::string name = S(first.path);
+  const std::string folder = name.substr(0, name.rfind('/'));
+  narrow_buffer before, content;
+  CDir::ReadFile(first.path, before);
+  ASSERT_EQ(::rename(folder.c_str(), (folder + ".moved").c_str()), 0);
+  CDir::ReadFile(first.path, first.folder, content, 1000, nullptr, &first.identity, false);
+  EXPECT_EQ(S(content), S(before));
+  // Without its folder the name alone no longer reaches it.
+  EXPECT_THROW(CDir::ReadFile(first.path, FolderRef(), content, 1000, nullptr, nullptr, false),
+               sysfileExp);
+  ASSERT_EQ(::rename((folder + ".moved").c_str(), folder.c_str()), 0);
 }
 
 }  // namespace
