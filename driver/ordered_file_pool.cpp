@@ -274,16 +274,18 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   bool __QueueAndEmit(LISTED_FILE&& entry) {
     STATE& s = *pool_.state_;
     bool held;
+    std::size_t ready;
     {
       std::lock_guard<std::mutex> hold(s.mutex);
       s.waiting.push_back(std::move(entry));
       ++s.added;
       s.WakeWorkers();
       held = s.waiting.size() >= pool_.options_.names_waiting;
+      ready = __Ready(s);
     }
-    // The lister goes on while the workers keep up; far ahead of them it
-    // waits, emitting meanwhile.
-    if (!__EmitFinished(false)) return false;
+    // The lister goes on while the workers keep up, emitting what they
+    // finished; far ahead of them it waits, emitting meanwhile.
+    if (ready > emitted_ && !__EmitUpTo(ready)) return false;
     while (held) {
       if (!__EmitFinished(true)) return false;
       std::lock_guard<std::mutex> hold(s.mutex);
@@ -292,13 +294,21 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     return true;
   }
 
-  // Emits the finished jobs from the next one to emit on, in order. With
-  // wait, first waits until the emitter has a reason to act (or, while the
-  // lister is held, until the queue is short). False when the run ended.
+  // Called with the lock held: the end of the finished jobs from the next
+  // one to emit on.
+  std::size_t __Ready(STATE& s) const {
+    std::size_t ready = emitted_;
+    while (ready < s.next_to_take && s.Finished(ready)) ++ready;
+    return ready;
+  }
+
+  // Waits until the emitter has a reason to act (or, while the lister is
+  // held, until the queue is short), then emits the finished jobs. False
+  // when the run ended.
   bool __EmitFinished(bool wait) {
     STATE& s = *pool_.state_;
-    std::size_t i = emitted_;
-    std::size_t ready = i;
+    const std::size_t i = emitted_;
+    std::size_t ready;
     {
       std::unique_lock<std::mutex> hold(s.mutex);
       if (wait) {
@@ -311,8 +321,16 @@ class COrderedFilePool::CFeed final : public TFileFeed {
         s.emitter_waiting = false;
         s.lister_held = false;
       }
-      while (ready < s.next_to_take && s.Finished(ready)) ++ready;
+      ready = __Ready(s);
     }
+    return __EmitUpTo(ready);
+  }
+
+  // Emits the finished jobs before ready, in order. False when the run
+  // ended.
+  bool __EmitUpTo(std::size_t ready) {
+    STATE& s = *pool_.state_;
+    std::size_t i = emitted_;
     bool go_on = true;
     for (; i < ready && go_on; ++i) {
       FILE_JOB_RESULT& result = s.SlotOf(i).result;
@@ -340,6 +358,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       result.messages.clear();
       result.file = LISTED_FILE();
     }
+    if (i == emitted_ && !ended_) return true;
     emitted_ = i;
     {
       std::lock_guard<std::mutex> hold(s.mutex);
@@ -438,7 +457,7 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     if (s.lister_held) s.WakeEmitter();
     // A second job on the same file reads what the first one wrote.
     const std::string_view name = View(result.file.name);
-    if (!name.empty()) {
+    if (!name.empty() && !options_.names_unique) {
       auto [at, inserted] = s.unfinished_by_name.try_emplace(name, i);
       if (!inserted) {
         const std::size_t before = at->second;
@@ -481,8 +500,11 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
 
     hold.lock();
     slot.done = true;
-    const auto named = s.unfinished_by_name.find(View(result.file.name));
-    if (named != s.unfinished_by_name.end() && named->second == i) s.unfinished_by_name.erase(named);
+    if (!options_.names_unique) {
+      const auto named = s.unfinished_by_name.find(View(result.file.name));
+      if (named != s.unfinished_by_name.end() && named->second == i)
+        s.unfinished_by_name.erase(named);
+    }
     if (in_order) {
       if (result.failed || result.error) {
         if (i < s.first_failure) s.first_failure = i;

@@ -121,6 +121,9 @@ struct FILE_POOL_OPTIONS {
   unsigned files_in_flight_per_worker = 4;
   // Names the lister may be ahead of the workers before it is held back.
   std::size_t names_waiting = 1024;
+  // The lister never gives a name twice: no job waits for an earlier one
+  // on the same file, and names are not compared.
+  bool names_unique = false;
 };
 
 class COrderedFilePool {

@@ -131,6 +131,8 @@ int Run(int argc, const char* const* argv) {
     // Only a result for standard output (or a preview) holds a whole file
     // until it is reported; otherwise a job in flight holds a few lines.
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
+    // The file mode lists each file once.
+    options.names_unique = true;
     CFileWork work(settings, files, matcher, options.threads);
     COrderedFilePool pool(options);
     CFileMode::collect_result found = CFileMode::collect_result::none_found;
