@@ -40,15 +40,13 @@ struct FILE_ID_HASH {
 
 // Receives the walk of every pattern and hands each file on to the feed
 // the first time it is met (by identity), with folders that fail as notes
-// in the same order; counts what the current pattern found.
+// in the same order.
 class CFileMode::CCollector : public TWalkSink {
  public:
-  CCollector(CFileMode& mode, TFileFeed* feed, bool several_patterns)
-      : mode_(mode), feed_(feed), several_patterns_(several_patterns) {}
+  CCollector(CFileMode& mode, TFileFeed& feed, bool several_patterns)
+      : mode_(mode), feed_(&feed), several_patterns_(several_patterns) {}
 
   void Found(WALK_ENTRY& entry) override {
-    ++found_;
-    if (!feed_) return;  // counting only
     // Equal names are one file: files are rewritten (as new files) while
     // the walk goes on, so a name met again may show another identity.
     // One pattern's walk meets each name once.
@@ -68,7 +66,6 @@ class CFileMode::CCollector : public TWalkSink {
   }
 
   bool FolderFailed(const narrow_buffer& folder, const dirExp& error) override {
-    if (!feed_) return true;
     // Under "-errstop" the walk ends with the error, as a fatal one.
     if (mode_.settings_.stop_on_error) return false;
     mode_.folder_failed_ = true;
@@ -79,8 +76,6 @@ class CFileMode::CCollector : public TWalkSink {
     return true;
   }
 
-  // Starts counting the files of the next pattern.
-  std::uint64_t TakeFound() { return std::exchange(found_, 0); }
   bool AnyFile() const { return any_; }
 
   // Thrown through the walk when the run has ended and wants no more.
@@ -88,9 +83,8 @@ class CFileMode::CCollector : public TWalkSink {
 
  private:
   CFileMode& mode_;
-  TFileFeed* feed_;  // null: the files are only counted
+  TFileFeed* feed_;
   bool several_patterns_;
-  std::uint64_t found_ = 0;
   bool any_ = false;
   std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, FILE_ID_HASH> ids_;
   std::unordered_set<std::string> names_;
@@ -107,20 +101,33 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
   // settled first: a missing folder in a pattern with wildcards ends it
   // through the driver's fatal-error report, a pattern without wildcards
   // that names nothing is a slip (found by a walk of that pattern alone).
+  // What that walk found is kept and handed on in its turn, unless a folder
+  // failed on the way (then the pattern is walked again, to report it).
+  struct KEPT_WALK final : TWalkSink {
+    std::vector<WALK_ENTRY> entries;
+    bool again = false;
+    void Found(WALK_ENTRY& entry) override { entries.push_back(std::move(entry)); }
+    bool FolderFailed(const narrow_buffer&, const dirExp&) override {
+      again = true;
+      return true;
+    }
+  };
+  const std::uint32_t patterns = args.GetPatternCount();
+  std::vector<KEPT_WALK> kept(patterns);
   bool refused = false;
-  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) {
+  for (std::uint32_t j = 0; j < patterns; ++j) {
     const narrow_buffer pattern = args.GetPattern(j);
     if (HasWildcard(pattern)) {
       base.CheckPatternFolder(pattern);
+      kept[j].again = true;
       continue;
     }
-    CCollector counter(*this, nullptr, false);
     try {
-      base.WalkFiles(counter, pattern, settings_.include_subfolders, true);
+      base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true);
     } catch (const dirExp& error) {
       if (error.GetCode() != 3) throw;
     }
-    if (counter.TakeFound() != 0 || CDir::IsExistingDir(pattern)) continue;
+    if (!kept[j].entries.empty() || CDir::IsExistingDir(pattern)) continue;
     refused = true;
     narrow_buffer line = narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
     if (LooksLikeSwitch(pattern))
@@ -131,9 +138,14 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
 
   // Errors of the walk itself are not caught: they end the run through the
   // driver's fatal-error report, after the files listed before them.
-  CCollector collector(*this, &feed, args.GetPatternCount() > 1);
+  CCollector collector(*this, feed, patterns > 1);
   try {
-    for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) {
+    for (std::uint32_t j = 0; j < patterns; ++j) {
+      if (!kept[j].again) {
+        for (WALK_ENTRY& entry : kept[j].entries) collector.Found(entry);
+        kept[j].entries = std::vector<WALK_ENTRY>();
+        continue;
+      }
       const narrow_buffer pattern = args.GetPattern(j);
       try {
         base.WalkFiles(collector, pattern, settings_.include_subfolders, true);
