@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "driver/exception_text.h"
 #include "driver/std_streams.h"
 #include "driver/switch_table.h"
 #include "driver/unified_diff.h"
@@ -179,7 +180,7 @@ bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENT
 }
 
 bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
-                          const FILE_IDENTITY& identity, std::uint32_t n,
+                          const FILE_IDENTITY& identity, std::uint64_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
@@ -194,7 +195,16 @@ bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
   return true;
 }
 
-void CFileMode::ReportCount(const LISTED_FILE& file, std::uint32_t n) const {
+void CFileMode::DescribeFailure(const LISTED_FILE& file, const std::exception_ptr& error,
+                                narrow_buffer& messages) const {
+  messages.append("[ERROR] failed processing file: ");
+  messages.append(ShownName(file.name, true));
+  messages.append("\n  ");
+  messages.append(DescribeException(error));
+  messages.push_back('\n');
+}
+
+void CFileMode::ReportCount(const LISTED_FILE& file, std::uint64_t n) const {
   if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);

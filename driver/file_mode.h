@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include "driver/arg_list.h"
@@ -45,10 +46,10 @@ class CFileMode {
   // before any file is listed; so is a pattern whose folder is missing, by
   // the dirExp thrown. Folders that cannot be searched are reported at
   // their place in the list (a note). Side effect on the whole process:
-  // unless the run writes to standard output ("-stdout"), it first installs
+  // unless the run writes no file ("-stdout", "-diff"), it first installs
   // the write-back signal handlers (InstallWriteBackSignalHandlers):
-  // SIGINT, SIGTERM and SIGHUP then remove a pending temporary file, and
-  // SIGXFSZ is ignored.
+  // SIGINT, SIGTERM, SIGHUP and SIGQUIT then remove every live temporary
+  // file before the process ends, SIGXFSZ and SIGPIPE are ignored.
   collect_result List(const CArgList& args, TFileFeed& feed);
 
   // A folder of the walk could not be searched: the run fails at its end.
@@ -71,10 +72,16 @@ class CFileMode {
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
   bool WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
-                 const FILE_IDENTITY& identity, std::uint32_t n, narrow_buffer& messages) const;
+                 const FILE_IDENTITY& identity, std::uint64_t n, narrow_buffer& messages) const;
+
+  // Appends the report of file's failure by an exception, which ended its
+  // work (out of memory, say), to messages: "[ERROR] failed processing
+  // file: " and the name, then "  " and what the exception says.
+  void DescribeFailure(const LISTED_FILE& file, const std::exception_ptr& error,
+                       narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
-  void ReportCount(const LISTED_FILE& file, std::uint32_t n) const;
+  void ReportCount(const LISTED_FILE& file, std::uint64_t n) const;
 
   // A file's name in a diff: relative to the current folder when below it.
   narrow_buffer GetDiffName(const LISTED_FILE& file) const;

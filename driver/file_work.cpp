@@ -9,6 +9,7 @@
 #include "engine/regex_engine.h"
 #include "support/core/binary_block.h"
 #include "support/core/thread_exit_hooks.h"
+#include "support/fs/write_back.h"
 
 namespace Velk {
 
@@ -53,7 +54,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   if (!settings_.binary && result.file.by_listing &&
       HasNulByte(own.content.data(),
                  std::min<std::size_t>(own.content.length(), kBinaryCheckBytes))) {
-    result.skipped = true;
+    result.left_alone = true;
     return;
   }
   if (settings_.diff_mode) {
@@ -82,14 +83,21 @@ void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
     result.failed = true;
 }
 
+bool CFileWork::Interrupted() const { return GetInterruptSignal() != 0; }
+
 void CFileWork::Emit(std::size_t, FILE_JOB_RESULT& result) {
+  if (result.skipped) {
+    ++not_processed_;
+    return;
+  }
+  if (result.error) files_.DescribeFailure(result.file, result.error, result.messages);
   if (!result.messages.empty()) WriteErrorText(result.messages);
   if (result.file.name.empty()) return;  // a note: its lines are all
   if (result.failed) {
     any_failed_ = true;
     return;
   }
-  if (result.skipped) {
+  if (result.left_alone) {
     files_.ReportBinarySkipped(result.file);
     return;
   }

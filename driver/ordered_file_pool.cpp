@@ -22,12 +22,42 @@ std::string_view View(const narrow_buffer& name) {
   return std::string_view(name.c_str(), name.length());
 }
 
+// Runs one step of a job; an exception it lets escape becomes the job's
+// failure.
+template <class Step>
+void RunStep(FILE_JOB_RESULT& result, Step step) {
+  try {
+    step();
+  } catch (...) {
+    result.error = std::current_exception();
+    result.failed = true;
+  }
+}
+
 void ResetResult(FILE_JOB_RESULT& result) {
   result.count = 0;
   result.failed = false;
   result.needs_commit = true;
+  result.left_alone = false;
   result.skipped = false;
   result.error = nullptr;
+}
+
+// Prepares a job unless the run was interrupted; true when it then has
+// something to commit, which is skipped too once the run was interrupted.
+template <class Prepare>
+bool PrepareJob(const TFileWork& work, FILE_JOB_RESULT& result, Prepare prepare) {
+  if (work.Interrupted()) {
+    result.skipped = true;
+    return false;
+  }
+  RunStep(result, prepare);
+  if (result.failed || !result.needs_commit) return false;
+  if (work.Interrupted()) {
+    result.skipped = true;
+    return false;
+  }
+  return true;
 }
 
 // A note is no work: its lines are its job's messages.
@@ -203,8 +233,8 @@ class COrderedFilePool::CFeed final : public TFileFeed {
           here_started_ = true;
           work_.WorkerStarts(0);
         }
-        work_.Prepare(0, index_, result);
-        if (!result.failed && result.needs_commit) work_.Commit(0, index_, result);
+        if (PrepareJob(work_, result, [&] { work_.Prepare(0, index_, result); }))
+          RunStep(result, [&] { work_.Commit(0, index_, result); });
       }
       work_.Emit(index_, result);
     } catch (...) {
@@ -334,12 +364,6 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     bool go_on = true;
     for (; i < ready && go_on; ++i) {
       FILE_JOB_RESULT& result = s.SlotOf(i).result;
-      if (result.error) {
-        escaped_ = result.error;
-        ended_ = true;
-        go_on = false;
-        break;
-      }
       try {
         work_.Emit(i, result);
       } catch (...) {
@@ -357,6 +381,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       result.content.clear();
       result.messages.clear();
       result.file = LISTED_FILE();
+      result.error = nullptr;
     }
     if (i == emitted_ && !ended_) return true;
     emitted_ = i;
@@ -471,16 +496,11 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     hold.unlock();
 
     ResetResult(result);
-    try {
+    const bool commit = !IsNote(result) && PrepareJob(work, result, [&] {
       // A worker that could not start reports that in each of its jobs.
-      if (!IsNote(result)) {
-        if (start_error) std::rethrow_exception(start_error);
-        work.Prepare(worker, i, result);
-      }
-    } catch (...) {
-      result.error = std::current_exception();
-    }
-    bool commit = !result.failed && !result.error && result.needs_commit;
+      if (start_error) std::rethrow_exception(start_error);
+      work.Prepare(worker, i, result);
+    });
     if (commit && in_order) {
       // Commits happen in list order, each once every earlier job ended
       // without failure.
@@ -491,11 +511,10 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     }
     // An ended run writes nothing more.
     if (commit && !s.stopping.load()) {
-      try {
-        work.Commit(worker, i, result);
-      } catch (...) {
-        result.error = std::current_exception();
-      }
+      if (work.Interrupted())
+        result.skipped = true;
+      else
+        RunStep(result, [&] { work.Commit(worker, i, result); });
     }
 
     hold.lock();
@@ -506,7 +525,7 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
         s.unfinished_by_name.erase(named);
     }
     if (in_order) {
-      if (result.failed || result.error) {
+      if (result.failed) {
         if (i < s.first_failure) s.first_failure = i;
       } else {
         while (s.ended_well < s.next_to_take && s.Finished(s.ended_well) &&

@@ -4,6 +4,7 @@
 
 #include "driver/arg_list.h"
 #include "driver/diff_preview.h"
+#include "driver/exception_text.h"
 #include "driver/file_mode.h"
 #include "driver/file_work.h"
 #include "driver/help_screen.h"
@@ -17,6 +18,7 @@
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
+#include "support/fs/write_back.h"
 
 namespace Velk {
 namespace {
@@ -93,7 +95,9 @@ int Run(int argc, const char* const* argv) {
   // reports only that.
   if (settings.stdio_mode && !matcher_error.empty()) WriteErrorLine(matcher_error);
 
-  std::uint32_t total = 0;
+  std::uint64_t total = 0;
+  int interrupt = 0;  // the signal that interrupted a rewrite of files
+  std::uint64_t not_processed = 0;
   if (settings.stdio_mode) {
     narrow_buffer content;
     narrow_buffer scratch;
@@ -135,6 +139,22 @@ int Run(int argc, const char* const* argv) {
     options.names_unique = true;
     CFileWork work(settings, files, matcher, options.threads);
     COrderedFilePool pool(options);
+    // An interrupt from here on lets the files being written finish and
+    // every written file be reported before the process ends by it.
+    const bool rewrites = !settings.stdout_mode && !settings.diff_mode;
+    struct WIND_DOWN {
+      bool armed;
+      int signal = 0;
+      explicit WIND_DOWN(bool arm) : armed(arm) {
+        if (armed) ArmInterruptWindDown();
+      }
+      int End() {
+        if (armed) signal = EndInterruptWindDown();
+        armed = false;
+        return signal;
+      }
+      ~WIND_DOWN() { End(); }
+    } wind_down(rewrites);
     CFileMode::collect_result found = CFileMode::collect_result::none_found;
     const bool completed = pool.Run(work, [&](TFileFeed& feed) {
       // The regular expression's error comes before the first file's report.
@@ -151,6 +171,8 @@ int Run(int argc, const char* const* argv) {
       } first(feed, matcher_error);
       found = files.List(args, first);
     });
+    interrupt = wind_down.End();
+    not_processed = work.GetNotProcessed();
     switch (found) {
       case CFileMode::collect_result::found:
         break;
@@ -161,7 +183,7 @@ int Run(int argc, const char* const* argv) {
         WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
         return -1;
     }
-    if (!completed) return -1;
+    if (!completed && !interrupt) return -1;
     total = work.GetTotal();
     // A file that could not be read or written fails the run, after all
     // the others were done.
@@ -174,6 +196,13 @@ int Run(int argc, const char* const* argv) {
     line.append(" matchs\n");
     WriteStandardOutput(line);
   }
+  if (interrupt) {
+    narrow_buffer line("[ERROR] interrupted: ");
+    line.append_number(not_processed, 10);
+    line.append(" files not processed");
+    WriteErrorLine(line);
+    EndByInterrupt(interrupt);
+  }
   return status;
 }
 
@@ -183,14 +212,9 @@ int RunDriver(int argc, const char* const* argv) {
   // A fatal error is reported once and ends the run with a failure status.
   try {
     return Run(argc, argv);
-  } catch (const byExp& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] Velk runtime lib error: ") +
-                   error.GetMessage());
-  } catch (const std::exception& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] vc runtime lib error: ") +
-                   narrow_buffer(error.what()));
   } catch (...) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] unknown system error"));
+    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] ") +
+                   DescribeException(std::current_exception()));
   }
   return -1;
 }

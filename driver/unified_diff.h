@@ -45,7 +45,7 @@ bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
 
 // Appends "Binary file NAME would change (N replacements)" and a line feed.
 void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name,
-                        std::uint32_t count);
+                        std::uint64_t count);
 
 // name as "git diff" writes it: as it is, or, when it holds a blank, a
 // quote, a backslash, a control byte or a byte above 0x7F, between double
