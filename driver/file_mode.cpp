@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "driver/exception_text.h"
 #include "driver/std_streams.h"
@@ -31,10 +32,56 @@ bool LooksLikeSwitch(const narrow_buffer& pattern) {
   return IsKnownSwitch(name);
 }
 
-struct FILE_ID_HASH {
-  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& id) const {
-    return std::hash<std::uint64_t>()(id.second * 0x9E3779B97F4A7C15u ^ id.first);
+// The file identities met so far: open addressing in one flat table, so a
+// tree of many files costs no allocation per file.
+class CIdentitySet {
+ public:
+  // True when id was not in the set yet.
+  bool Insert(const os::file_id& id) {
+    if ((count_ + 1) * 2 > slots_.size()) __Grow();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
+      SLOT& slot = slots_[i];
+      if (!slot.used) {
+        slot = {id.volume, id.file_number, true};
+        ++count_;
+        return true;
+      }
+      if (slot.volume == id.volume && slot.number == id.file_number) return false;
+    }
   }
+
+ private:
+  struct SLOT {
+    std::uint64_t volume = 0;
+    std::uint64_t number = 0;
+    bool used = false;
+  };
+
+  static std::size_t Hash(const os::file_id& id) {
+    std::uint64_t x = id.file_number ^ (id.volume * 0x9E3779B97F4A7C15u);
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9u;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBu;
+    return std::size_t(x ^ (x >> 31));
+  }
+
+  void __Grow() {
+    std::vector<SLOT> old(slots_.empty() ? 1024 : slots_.size() * 2);
+    old.swap(slots_);
+    count_ = 0;
+    for (const SLOT& slot : old)
+      if (slot.used) {
+        os::file_id id;
+        id.volume = slot.volume;
+        id.file_number = slot.number;
+        Insert(id);
+      }
+  }
+
+  std::vector<SLOT> slots_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace
@@ -54,9 +101,7 @@ class CFileMode::CCollector : public TWalkSink {
     if ((several_patterns_ || !entry.identity.known) &&
         !names_.insert(std::string(entry.path.c_str(), entry.path.length())).second)
       return;
-    if (entry.identity.known &&
-        !ids_.insert({entry.identity.volume, entry.identity.file_number}).second)
-      return;
+    if (entry.identity.known && !ids_.Insert(entry.identity)) return;
     any_ = true;
     LISTED_FILE file;
     file.name = std::move(entry.path);
@@ -78,6 +123,8 @@ class CFileMode::CCollector : public TWalkSink {
   }
 
   bool AnyFile() const { return any_; }
+  // Each file is opened relative to its folder, held until it is read.
+  bool WantsFolders() const override { return true; }
 
   // Thrown through the walk when the run has ended and wants no more.
   struct RUN_ENDED {};
@@ -87,7 +134,7 @@ class CFileMode::CCollector : public TWalkSink {
   TFileFeed* feed_;
   bool several_patterns_;
   bool any_ = false;
-  std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, FILE_ID_HASH> ids_;
+  CIdentitySet ids_;
   std::unordered_set<std::string> names_;
 };
 
@@ -130,7 +177,8 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
     }
     if (!kept[j].entries.empty() || CDir::IsExistingDir(pattern)) continue;
     refused = true;
-    narrow_buffer line = narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
+    narrow_buffer line =
+        narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
     if (LooksLikeSwitch(pattern))
       line.append("\n  switches after \"--\" are file names: give switches before \"--\"");
     WriteErrorLine(line);
@@ -197,11 +245,9 @@ bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
 
 void CFileMode::DescribeFailure(const LISTED_FILE& file, const std::exception_ptr& error,
                                 narrow_buffer& messages) const {
-  messages.append("[ERROR] failed processing file: ");
-  messages.append(ShownName(file.name, true));
-  messages.append("\n  ");
-  messages.append(DescribeException(error));
-  messages.push_back('\n');
+  messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed processing file: ") +
+                               ShownName(file.name, true) + "\n  " + DescribeException(error) +
+                               "\n"));
 }
 
 void CFileMode::ReportCount(const LISTED_FILE& file, std::uint64_t n) const {

@@ -167,7 +167,23 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   bool AddFile(LISTED_FILE&& file) override { return __Add(std::move(file)); }
 
   // The list is complete: works or emits what is left.
+  // The lister failed and nothing may be written: no more job is worked.
+  void Abandon() {
+    have_first_ = false;
+    held_here_.clear();
+    ended_ = true;
+    abandoned_ = true;
+    if (mode_ != mode::workers) return;
+    STATE& s = *pool_.state_;
+    std::lock_guard<std::mutex> hold(s.mutex);
+    s.stopping = true;
+    s.WakeWorkers();
+  }
+
   void EndList() {
+    for (LISTED_FILE& entry : held_here_)
+      if (!__WorkHere(entry)) break;
+    held_here_.clear();
     if (have_first_) {
       have_first_ = false;
       __WorkHere(first_);
@@ -186,6 +202,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   bool Completed() const { return completed_; }
   // The run ended early (a failure under stop_on_failure or an exception).
   bool Ended() const { return ended_; }
+  bool Abandoned() const { return abandoned_; }
   const std::exception_ptr& Escaped() const { return escaped_; }
 
  private:
@@ -203,6 +220,13 @@ class COrderedFilePool::CFeed final : public TFileFeed {
           return true;
         }
         __StartWorkers();
+        if (mode_ == mode::here && pool_.options_.commit_after_listing) {
+          have_first_ = false;
+          held_here_.push_back(std::move(first_));
+          held_here_.push_back(std::move(entry));
+          first_ = LISTED_FILE();
+          return true;
+        }
         if (mode_ == mode::here) {
           have_first_ = false;
           const bool going = __WorkHere(first_);
@@ -214,6 +238,11 @@ class COrderedFilePool::CFeed final : public TFileFeed {
         first_ = LISTED_FILE();
         return __QueueAndEmit(std::move(entry));
       case mode::here:
+        // Nothing is written before the list is complete.
+        if (pool_.options_.commit_after_listing) {
+          held_here_.push_back(std::move(entry));
+          return true;
+        }
         return __WorkHere(entry);
       case mode::workers:
         return __QueueAndEmit(std::move(entry));
@@ -310,7 +339,8 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       s.waiting.push_back(std::move(entry));
       ++s.added;
       s.WakeWorkers();
-      held = s.waiting.size() >= pool_.options_.names_waiting;
+      held = !pool_.options_.commit_after_listing &&
+             s.waiting.size() >= pool_.options_.names_waiting;
       ready = __Ready(s);
     }
     // The lister goes on while the workers keep up, emitting what they
@@ -400,12 +430,14 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   std::vector<std::unique_ptr<CWorker>> threads_;
   LISTED_FILE first_;
   bool have_first_ = false;
+  std::deque<LISTED_FILE> held_here_;  // listed, worked here at the list's end
   FILE_JOB_RESULT here_;  // the calling thread's job
   bool here_started_ = false;
   std::size_t index_ = 0;    // next job worked here
   std::size_t emitted_ = 0;  // next job to emit from the workers
   bool completed_ = true;
   bool ended_ = false;
+  bool abandoned_ = false;
   std::exception_ptr escaped_;
 };
 
@@ -436,13 +468,14 @@ bool COrderedFilePool::Run(TFileWork& work, const FileLister& list) {
       list(feed);
     } catch (...) {
       list_error = std::current_exception();
+      if (options_.commit_after_listing) feed.Abandon();
     }
     feed.EndList();
     if (feed.Escaped()) std::rethrow_exception(feed.Escaped());
     completed = feed.Completed();
     // A lister stopped by the run's end may end with anything: the run's
     // own outcome stands.
-    if (feed.Ended()) list_error = nullptr;
+    if (feed.Ended() && !feed.Abandoned()) list_error = nullptr;
   }
   if (list_error) std::rethrow_exception(list_error);
   return completed;
@@ -501,6 +534,11 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
       if (start_error) std::rethrow_exception(start_error);
       work.Prepare(worker, i, result);
     });
+    if (commit && options_.commit_after_listing) {
+      hold.lock();
+      s.WorkerWait(hold, [&] { return s.stopping || s.list_ended; });
+      hold.unlock();
+    }
     if (commit && in_order) {
       // Commits happen in list order, each once every earlier job ended
       // without failure.

@@ -133,6 +133,10 @@ struct FILE_POOL_OPTIONS {
   // The lister never gives a name twice: no job waits for an earlier one
   // on the same file, and names are not compared.
   bool names_unique = false;
+  // No job commits before the lister has ended: a listing that fails then
+  // ends the run before any file was written. The lister is never held
+  // back then (the names waiting are all it holds).
+  bool commit_after_listing = false;
 };
 
 class COrderedFilePool {

@@ -137,6 +137,9 @@ int Run(int argc, const char* const* argv) {
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
     // The file mode lists each file once.
     options.names_unique = true;
+    // Under "-errstop" a folder that cannot be searched ends the run before
+    // any file is written, as when the list was complete before the work.
+    options.commit_after_listing = settings.stop_on_error;
     CFileWork work(settings, files, matcher, options.threads);
     COrderedFilePool pool(options);
     // An interrupt from here on lets the files being written finish and

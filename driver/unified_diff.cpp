@@ -285,25 +285,6 @@ void AppendUnifiedDiff(narrow_buffer& out, const narrow_buffer& name,
   writer.Finish();
 }
 
-bool IsBinaryText(const narrow_buffer& text) {
-  return !text.empty() && std::memchr(text.data(), 0, text.length()) != nullptr;
-}
-
-bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
-                 const ReplacementLog& log) {
-  const std::string_view old_text = View(original);
-  const std::string_view new_text = View(result);
-  return std::any_of(log.begin(), log.end(), [&](const REPLACEMENT_RECORD& record) {
-    return !IsNoChange(old_text, new_text, record);
-  });
-}
-
-void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name, std::uint64_t count) {
-  out.append("Binary file ").append(name).append(" would change (");
-  out.append_number(count, 10);
-  out.append(" replacements)\n");
-}
-
 narrow_buffer QuoteDiffName(const narrow_buffer& name) {
   const auto needs = [](char each) {
     const unsigned char byte = static_cast<unsigned char>(each);

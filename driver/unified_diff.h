@@ -9,7 +9,8 @@
 // of context; hunks whose context would touch or overlap are one hunk, and
 // "\ No newline at end of file" follows a last line that has no line feed.
 // Lines end at "\n" only, so a "\r" is an ordinary byte of its line and
-// CRLF text comes through byte for byte.
+// CRLF text comes through byte for byte; so do NUL bytes (both "patch" and
+// "git apply" take them), so a binary file's change replays too.
 //
 // Within the lines that a run of replacements touches, the lines equal at
 // its start and at its end are shown as context; the rest as removed lines
@@ -33,19 +34,6 @@ inline constexpr const char kStandardInputDiffName[] = "(standard input)";
 void AppendUnifiedDiff(narrow_buffer& out, const narrow_buffer& name,
                        const narrow_buffer& original, const narrow_buffer& result,
                        const ReplacementLog& log);
-
-// True when text holds a NUL byte; such an input is shown by
-// AppendBinaryNotice instead of a diff.
-bool IsBinaryText(const narrow_buffer& text);
-
-// True when at least one replacement of log made result differ from
-// original.
-bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
-                 const ReplacementLog& log);
-
-// Appends "Binary file NAME would change (N replacements)" and a line feed.
-void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name,
-                        std::uint64_t count);
 
 // name as "git diff" writes it: as it is, or, when it holds a blank, a
 // quote, a backslash, a control byte or a byte above 0x7F, between double

@@ -8,6 +8,7 @@
 // such a level is opened again from its child's handle when the walk comes
 // back to it. Text paths are only built for the names reported, never to
 // reach a folder, so depth and unusual names play no part.
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <utility>
@@ -126,7 +127,14 @@ std::atomic<int> shared_folders{0};
 // A handle of its own on the folder reader has open, for the files found
 // there; none beyond the limit, or where the system has none to give.
 FolderRef ShareFolder(const os::dir_reader& reader) {
-  if (shared_folders.load() >= kSharedFolderLimit) return FolderRef();
+  // Shared folders take no handle the walk itself or the files' reads and
+  // write-backs may need: with few handles allowed, none is kept.
+  static const int limit = [] {
+    const std::size_t allowed = os::handle_limit();
+    const std::size_t reserved = 4 * kWalkOpenFolderLimit;
+    return allowed <= reserved ? 0 : int(std::min<std::size_t>(kSharedFolderLimit, (allowed - reserved) / 4));
+  }();
+  if (shared_folders.load() >= limit) return FolderRef();
   int error;
   const os::folder_handle handle = reader.share_folder(error);
   if (handle == os::invalid_folder_handle) return FolderRef();
@@ -155,7 +163,7 @@ void ListFolder(SEARCH& search, LEVEL& level) {
   int error;
   // The folder is shared with the files found in it, from the first one on.
   FolderRef shared;
-  bool share = search.want_files;
+  bool share = search.want_files && search.sink.WantsFolders();
   while (level.reader.next(name, length, error)) {
     const bool dots = IsDots(name, length);
     if (dots && (search.want_files || !search.includeDots)) continue;
@@ -264,7 +272,8 @@ void Walk(SEARCH& search, const narrow_buffer& root) {
       // A link or a file that took the folder's name since it was listed
       // is left alone, as a link listed in its place would be.
       if (!os::is_no_folder_error(error))
-        Fail(search, child->path, OpenFailed(child->path, search.want_files ? kAll : search.pattern, error));
+        Fail(search, child->path,
+             OpenFailed(child->path, search.want_files ? kAll : search.pattern, error));
       continue;
     }
     child->id = child->reader.identity();

@@ -65,9 +65,12 @@ class TWalkSink {
   // or returned to; the message says why. true goes on without it (what it
   // held so far stays found); false ends the walk by throwing error.
   virtual bool FolderFailed(const narrow_buffer& folder, const dirExp& error) = 0;
+  // Whether the entries should come with their folder kept open (see
+  // WALK_ENTRY::folder); a sink that keeps many entries should not ask.
+  virtual bool WantsFolders() const { return false; }
 };
 
 // At most this many folder handles of one walk are open at once.
-inline constexpr std::size_t kWalkOpenFolderLimit = 32;
+inline constexpr std::size_t kWalkOpenFolderLimit = 16;
 
 }  // namespace Velk

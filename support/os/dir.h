@@ -61,6 +61,9 @@ bool is_no_folder_error(int error);
 using folder_handle = int;
 constexpr folder_handle invalid_folder_handle = -1;
 int close_folder(folder_handle folder);
+// How many handles the process may hold open at once (0: no such limit
+// to heed, as on Windows, where folders are never kept for their files).
+std::size_t handle_limit();
 
 // Reads the entries of one folder in the order the system returns them,
 // "." and ".." included. Not copyable; the destructor closes quietly.

@@ -125,6 +125,7 @@ struct Listing {
   std::size_t fails_after = std::size_t(-1);  // names listed before the lister throws
   std::size_t names_waiting = 1024;
   bool names_unique = false;
+  bool commit_after_listing = false;
 };
 
 PoolRun RunPool(const std::vector<std::string>& names, const std::vector<Outcome>& outcomes,
@@ -138,6 +139,7 @@ PoolRun RunPool(const std::vector<std::string>& names, const std::vector<Outcome
   options.files_in_flight_per_worker = 2;
   options.names_waiting = listing.names_waiting;
   options.names_unique = listing.names_unique;
+  options.commit_after_listing = listing.commit_after_listing;
   PoolRun run;
   try {
     if (!listing.fed) {
@@ -301,6 +303,31 @@ TEST(OrderedFilePool, FedListReportsTheListingFailureAfterItsFiles) {
   // No name at all: nothing is worked, and the listing's failure stands.
   failing.fails_after = 0;
   EXPECT_EQ(RunPool(names, ok, 2, true, failing).thrown, "listing 0");
+}
+
+// Committing only after the listing: a lister that fails ends the run with
+// its failure and nothing written; one that ends well gives the one-thread
+// run's result.
+TEST(OrderedFilePool, CommitAfterListingWritesNothingWhenTheListingFails) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) names.push_back("f" + std::to_string(i));
+  const std::vector<Outcome> ok(30, Outcome::ok);
+  Listing listing;
+  listing.fed = true;
+  listing.commit_after_listing = true;
+  listing.names_waiting = 1;
+  for (unsigned threads : {1u, 2u, 3u}) {
+    for (bool stop : {false, true}) {
+      listing.fails_after = std::size_t(-1);
+      EXPECT_EQ(RunPool(names, ok, threads, stop, listing).transcript,
+                RunPool(names, ok, 1, stop).transcript);
+      listing.fails_after = 20;
+      const PoolRun run = RunPool(names, ok, threads, stop, listing);
+      EXPECT_EQ(run.thrown, "listing 20");
+      EXPECT_TRUE(run.commits.empty()) << threads;
+      EXPECT_EQ(run.transcript, "");
+    }
+  }
 }
 
 // A lister far ahead of the workers is held back: it never has more than

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,6 +173,12 @@ folder_handle dir_reader::share_folder(int& error) const {
   const int copy = ::fcntl(::dirfd(static_cast<DIR*>(stream_)), F_DUPFD_CLOEXEC, 0);
   if (copy < 0) error = errno;
   return copy;
+}
+
+std::size_t handle_limit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
+  return std::size_t(limit.rlim_cur);
 }
 
 int close_folder(folder_handle folder) {

@@ -149,6 +149,8 @@ folder_handle dir_reader::share_folder(int& error) const {
 
 int close_folder(folder_handle) { return 0; }
 
+std::size_t handle_limit() { return 0; }
+
 int dir_reader::close() {
   entry_ = nullptr;
   FIND_STATE* state = static_cast<FIND_STATE*>(stream_);
