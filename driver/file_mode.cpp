@@ -86,62 +86,96 @@ class CIdentitySet {
 
 }  // namespace
 
-// Receives the walk of every pattern: keeps the first name of each file,
-// counts what the current pattern found, and reports folders that fail.
+// Receives the walk of every pattern and hands each file on to the feed
+// the first time it is met (by identity), with folders that fail as notes
+// in the same order.
 class CFileMode::CCollector : public TWalkSink {
  public:
-  CCollector(CFileMode& mode) : mode_(mode) {}
+  CCollector(CFileMode& mode, TFileFeed& feed, bool several_patterns)
+      : mode_(mode), feed_(&feed), several_patterns_(several_patterns) {}
 
   void Found(WALK_ENTRY& entry) override {
-    ++found_;
-    if (entry.identity.known) {
-      if (!ids_.Insert(entry.identity)) return;
-    } else if (!names_.insert(std::string(entry.path.c_str(), entry.path.length())).second) {
-      return;  // where the system tells no identity, equal names are one file
-    }
-    mode_.files_.push_back(std::move(entry.path));
-    mode_.origins_.push_back({entry.identity, entry.by_wildcard});
+    // Equal names are one file: files are rewritten (as new files) while
+    // the walk goes on, so a name met again may show another identity.
+    // One pattern's walk meets each name once.
+    if ((several_patterns_ || !entry.identity.known) &&
+        !names_.insert(std::string(entry.path.c_str(), entry.path.length())).second)
+      return;
+    if (entry.identity.known && !ids_.Insert(entry.identity)) return;
+    any_ = true;
+    LISTED_FILE file;
+    file.name = std::move(entry.path);
+    file.folder = std::move(entry.folder);
+    file.identity = entry.identity;
+    file.by_listing = entry.by_wildcard;
+    if (!feed_->AddFile(std::move(file))) throw RUN_ENDED();
   }
 
   bool FolderFailed(const narrow_buffer& folder, const dirExp& error) override {
     // Under "-errstop" the walk ends with the error, as a fatal one.
     if (mode_.settings_.stop_on_error) return false;
-    WriteErrorText(ShownMessage(narrow_buffer::literal("[ERROR] can't search folder: ") +
-                                ShownName(folder, true) + "\n  " + error.GetMessage() + "\n"));
     mode_.folder_failed_ = true;
+    if (!feed_->AddNote(ShownMessage(narrow_buffer::literal("[ERROR] can't search folder: ") +
+                                     ShownName(folder, true) + "\n  " + error.GetMessage() +
+                                     "\n")))
+      throw RUN_ENDED();
     return true;
   }
 
-  // Starts counting the files of the next pattern.
-  std::uint64_t TakeFound() { return std::exchange(found_, 0); }
+  bool AnyFile() const { return any_; }
+  // Each file is opened relative to its folder, held until it is read.
+  bool WantsFolders() const override { return true; }
+
+  // Thrown through the walk when the run has ended and wants no more.
+  struct RUN_ENDED {};
 
  private:
   CFileMode& mode_;
-  std::uint64_t found_ = 0;
+  TFileFeed* feed_;
+  bool several_patterns_;
+  bool any_ = false;
   CIdentitySet ids_;
   std::unordered_set<std::string> names_;
 };
 
 CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
-CFileMode::collect_result CFileMode::Collect(const CArgList& args) {
+CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed) {
   // Only a rewrite of files leaves temporary files behind to clean up.
   if (!settings_.stdout_mode && !settings_.diff_mode) InstallWriteBackSignalHandlers();
   CDir base(narrow_buffer::literal("."), false, false);
   current_folder_ = base.GetPath();
-  CCollector collector(*this);
-  bool refused = false;
-  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j) {
-    const narrow_buffer pattern = args.GetPattern(j);
-    const bool exact = !HasWildcard(pattern);
-    try {
-      base.WalkFiles(collector, pattern, settings_.include_subfolders, true);
-    } catch (const dirExp& error) {
-      // A missing folder in a pattern with wildcards ends the run through
-      // the driver's fatal-error report; without wildcards it is a slip.
-      if (!exact || error.GetCode() != 3) throw;
+  // Files are worked while the walk goes on, so what refuses the run is
+  // settled first: a missing folder in a pattern with wildcards ends it
+  // through the driver's fatal-error report, a pattern without wildcards
+  // that names nothing is a slip (found by a walk of that pattern alone).
+  // What that walk found is kept and handed on in its turn, unless a folder
+  // failed on the way (then the pattern is walked again, to report it).
+  struct KEPT_WALK final : TWalkSink {
+    std::vector<WALK_ENTRY> entries;
+    bool again = false;
+    void Found(WALK_ENTRY& entry) override { entries.push_back(std::move(entry)); }
+    bool FolderFailed(const narrow_buffer&, const dirExp&) override {
+      again = true;
+      return true;
     }
-    if (collector.TakeFound() != 0 || !exact || CDir::IsExistingDir(pattern)) continue;
+  };
+  const std::uint32_t patterns = args.GetPatternCount();
+  std::vector<KEPT_WALK> kept(patterns);
+  bool refused = false;
+  for (std::uint32_t j = 0; j < patterns; ++j) {
+    const narrow_buffer pattern = args.GetPattern(j);
+    if (HasWildcard(pattern)) {
+      base.CheckPatternFolder(pattern);
+      kept[j].again = true;
+      continue;
+    }
+    try {
+      base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true);
+    } catch (const dirExp& error) {
+      if (error.GetCode() != 3) throw;
+    }
+    if (!kept[j].entries.empty() || CDir::IsExistingDir(pattern)) continue;
     refused = true;
     narrow_buffer line =
         narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
@@ -150,71 +184,91 @@ CFileMode::collect_result CFileMode::Collect(const CArgList& args) {
     WriteErrorLine(line);
   }
   if (refused) return collect_result::refused;
-  return files_.empty() ? collect_result::none_found : collect_result::found;
+
+  // Errors of the walk itself are not caught: they end the run through the
+  // driver's fatal-error report, after the files listed before them.
+  CCollector collector(*this, feed, patterns > 1);
+  try {
+    for (std::uint32_t j = 0; j < patterns; ++j) {
+      if (!kept[j].again) {
+        for (WALK_ENTRY& entry : kept[j].entries) collector.Found(entry);
+        kept[j].entries = std::vector<WALK_ENTRY>();
+        continue;
+      }
+      const narrow_buffer pattern = args.GetPattern(j);
+      try {
+        base.WalkFiles(collector, pattern, settings_.include_subfolders, true);
+      } catch (const dirExp& error) {
+        // Gone since it was checked above: it names nothing now.
+        if (HasWildcard(pattern) || error.GetCode() != 3) throw;
+      }
+    }
+  } catch (const CCollector::RUN_ENDED&) {
+  }
+  return collector.AnyFile() ? collect_result::found : collect_result::none_found;
 }
 
-bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
                      narrow_buffer& messages) const {
   try {
-    const ORIGIN& origin = origins_[i];
-    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity, &origin.identity,
-                   !origin.by_listing);
+    CDir::ReadFile(file.name, file.folder, content, MAX_TEXT_LENGTH, &identity, &file.identity,
+                   !file.by_listing);
     return true;
   } catch (const byExp& error) {
     messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
-                                 ShownName(files_[i], true) + "\n  " + error.GetMessage() +
+                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
                                  "\n"));
     return false;
   } catch (...) {
     messages.append("[ERROR] failed reading file: ");
-    messages.append(ShownName(files_[i], true));
+    messages.append(ShownName(file.name, true));
     messages.push_back('\n');
     return false;
   }
 }
 
-bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
+bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
                           const FILE_IDENTITY& identity, std::uint64_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(files_[i], content, false, false, &identity);
+    CDir::WriteFile(file.name, content, false, false, &identity);
   } catch (const byExp& error) {
     messages.append(ShownMessage(narrow_buffer::literal("[ERROR] can't write to file: ") +
-                                 ShownName(files_[i], true) + "\n  " + error.GetMessage() +
+                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
                                  "\n"));
     return false;
   }
   return true;
 }
 
-void CFileMode::DescribeFailure(std::size_t i, const std::exception_ptr& error,
+void CFileMode::DescribeFailure(const LISTED_FILE& file, const std::exception_ptr& error,
                                 narrow_buffer& messages) const {
   messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed processing file: ") +
-                               ShownName(files_[i], true) + "\n  " + DescribeException(error) +
+                               ShownName(file.name, true) + "\n  " + DescribeException(error) +
                                "\n"));
 }
 
-void CFileMode::ReportCount(std::size_t i, std::uint64_t n) const {
+void CFileMode::ReportCount(const LISTED_FILE& file, std::uint64_t n) const {
   if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);
     line.append(" replacements in file: ");
-    line.append(ShownName(files_[i], false));
+    line.append(ShownName(file.name, false));
     line.push_back('\n');
     WriteStandardOutput(line);
   }
 }
 
-void CFileMode::ReportBinarySkipped(std::size_t i) const {
+void CFileMode::ReportBinarySkipped(const LISTED_FILE& file) const {
   if (!settings_.file_counts) return;
   WriteStandardOutput(narrow_buffer::literal("\n## skipped binary file: ") +
-                      ShownName(files_[i], false) + "\n");
+                      ShownName(file.name, false) + "\n");
 }
 
-narrow_buffer CFileMode::GetDiffName(std::size_t i) const {
-  return DiffName(files_[i], current_folder_);
+narrow_buffer CFileMode::GetDiffName(const LISTED_FILE& file) const {
+  return DiffName(file.name, current_folder_);
 }
 
 }  // namespace Velk

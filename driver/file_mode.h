@@ -12,8 +12,8 @@
 // left out without a message.
 //
 // Read and WriteBack may run on several threads at once (for different
-// files): they only read the file list and return their messages instead
-// of writing them, so the caller can report files in list order.
+// files) while the list is still growing: they return their messages
+// instead of writing them, so the caller can report files in list order.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "driver/arg_list.h"
+#include "driver/ordered_file_pool.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
 #include "support/fs/dir.h"
@@ -37,70 +38,58 @@ class CFileMode {
     refused,     // a pattern without wildcards names no file: nothing to do
   };
 
-  // Appends the files of every pattern in command-line order. A pattern
-  // without "*" or "?" that names no existing file or folder (with "-s": in
-  // no folder of the walk) is a slip: each is reported ("[ERROR] no such
-  // file: NAME", with a hint when it is spelled like a switch given after
-  // "--") and the run is refused. Folders that cannot be searched are
-  // reported as they are met. Side effect on the whole process: unless
-  // the run writes no file ("-stdout", "-diff"), it first installs the
-  // write-back signal handlers (InstallWriteBackSignalHandlers): SIGINT,
-  // SIGTERM, SIGHUP and SIGQUIT then remove every live temporary file
-  // before the process ends, SIGXFSZ and SIGPIPE are ignored.
-  collect_result Collect(const CArgList& args);
+  // Lists the files of every pattern in command-line order into feed, as
+  // the walk finds them. A pattern without "*" or "?" that names no
+  // existing file or folder (with "-s": in no folder of the walk) is a
+  // slip: each is reported ("[ERROR] no such file: NAME", with a hint when
+  // it is spelled like a switch given after "--") and the run is refused
+  // before any file is listed; so is a pattern whose folder is missing, by
+  // the dirExp thrown. Folders that cannot be searched are reported at
+  // their place in the list (a note). Side effect on the whole process:
+  // unless the run writes no file ("-stdout", "-diff"), it first installs
+  // the write-back signal handlers (InstallWriteBackSignalHandlers):
+  // SIGINT, SIGTERM, SIGHUP and SIGQUIT then remove every live temporary
+  // file before the process ends, SIGXFSZ and SIGPIPE are ignored.
+  collect_result List(const CArgList& args, TFileFeed& feed);
 
   // A folder of the walk could not be searched: the run fails at its end.
   bool AnyFolderFailed() const { return folder_failed_; }
 
-  std::size_t GetFileCount() const { return files_.size(); }
+  // Reports file as a binary file left alone, when asked for ("-frc").
+  void ReportBinarySkipped(const LISTED_FILE& file) const;
 
-  // File i was found by listing a folder (a wildcard, a folder, "-s"), not
-  // named exactly: binary files are then left alone.
-  bool FoundByListing(std::size_t i) const { return origins_[i].by_listing; }
-
-  // Reports file i as a binary file left alone, when asked for ("-frc").
-  void ReportBinarySkipped(std::size_t i) const;
-
-  const std::vector<narrow_buffer>& GetFiles() const { return files_; }
-
-  // Reads file i whole into content and records in identity which file that
+  // Reads file whole into content and records in identity which file that
   // was; false when the file cannot be read or is longer than the engine
   // takes, with the error line and its reason (each ending in a line feed)
   // appended to messages. A file found by listing is read only if it is
   // still the file the listing showed, and a symbolic link that took its
   // name is not followed.
-  bool Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+  bool Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
             narrow_buffer& messages) const;
 
-  // Rewrites file i, as read into identity, with content after n
+  // Rewrites file, as read into identity, with content after n
   // replacements; false when the write failed (or the file changed since),
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
-  bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
-                 std::uint64_t n, narrow_buffer& messages) const;
+  bool WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
+                 const FILE_IDENTITY& identity, std::uint64_t n, narrow_buffer& messages) const;
 
-  // Appends the report of file i's failure by an exception, which ended
-  // its work (out of memory, say), to messages: "[ERROR] failed processing
+  // Appends the report of file's failure by an exception, which ended its
+  // work (out of memory, say), to messages: "[ERROR] failed processing
   // file: " and the name, then "  " and what the exception says.
-  void DescribeFailure(std::size_t i, const std::exception_ptr& error,
+  void DescribeFailure(const LISTED_FILE& file, const std::exception_ptr& error,
                        narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
-  void ReportCount(std::size_t i, std::uint64_t n) const;
+  void ReportCount(const LISTED_FILE& file, std::uint64_t n) const;
 
-  // File i's name in a diff: relative to the current folder when below it.
-  narrow_buffer GetDiffName(std::size_t i) const;
+  // A file's name in a diff: relative to the current folder when below it.
+  narrow_buffer GetDiffName(const LISTED_FILE& file) const;
 
  private:
-  struct ORIGIN {
-    os::file_id identity;  // which file the walk found
-    bool by_listing;
-  };
   class CCollector;
 
   const RUN_SETTINGS& settings_;
-  std::vector<narrow_buffer> files_;
-  std::vector<ORIGIN> origins_;  // one per file
   bool folder_failed_ = false;
   narrow_buffer current_folder_;  // full, ending in "/"
 };

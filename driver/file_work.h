@@ -56,8 +56,6 @@ class CFileWork : public TFileWork {
   const Matcher& matcher_;
   const std::thread::id caller_;
   std::vector<WORKER> workers_;
-  // Per file, set by the worker that read it: a binary file left alone.
-  std::vector<unsigned char> skipped_binary_;
   std::uint64_t total_ = 0;
   std::uint64_t not_processed_ = 0;
   bool any_failed_ = false;

@@ -65,6 +65,12 @@ class CDir {
   // folder throws; a folder of the walk that fails goes to the sink.
   std::uint64_t WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recursive,
                           bool includeHidden) const;
+  // Opens the folder that pattern's folder part names, as WalkFiles does,
+  // and throws as it would when that folder is missing.
+  void CheckPatternFolder(narrow_buffer pattern) const {
+    CDir sub;
+    if (!pattern.empty()) __SplitPattern(pattern, sub);
+  }
   // WalkFiles into list. ignoreErrors skips folders that cannot be listed.
   std::uint32_t GetAllFiles(FileList& list, narrow_buffer pattern,
                             bool recursive, bool includeHidden,
@@ -103,6 +109,11 @@ class CDir {
                        std::uint32_t max_length = narrow_buffer::max_size - 1,
                        FILE_IDENTITY* identity = nullptr,
                        const os::file_id* expected = nullptr, bool follow_link = true);
+  // The same for a file a walk found in folder (WALK_ENTRY): opened
+  // relative to the folder when there is one.
+  static void ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
+                       std::uint32_t max_length, FILE_IDENTITY* identity,
+                       const os::file_id* expected, bool follow_link);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.

@@ -8,6 +8,8 @@
 // such a level is opened again from its child's handle when the walk comes
 // back to it. Text paths are only built for the names reported, never to
 // reach a folder, so depth and unusual names play no part.
+#include <algorithm>
+#include <atomic>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -120,6 +122,25 @@ dirExp ReturnFailed(const narrow_buffer& folder, const char* why) {
                         .str());
 }
 
+std::atomic<int> shared_folders{0};
+
+// A handle of its own on the folder reader has open, for the files found
+// there; none beyond the limit, or where the system has none to give.
+FolderRef ShareFolder(const os::dir_reader& reader) {
+  // Shared folders take no handle the walk itself or the files' reads and
+  // write-backs may need: with few handles allowed, none is kept.
+  static const int limit = [] {
+    const std::size_t allowed = os::handle_limit();
+    const std::size_t reserved = 4 * kWalkOpenFolderLimit;
+    return allowed <= reserved ? 0 : int(std::min<std::size_t>(kSharedFolderLimit, (allowed - reserved) / 4));
+  }();
+  if (shared_folders.load() >= limit) return FolderRef();
+  int error;
+  const os::folder_handle handle = reader.share_folder(error);
+  if (handle == os::invalid_folder_handle) return FolderRef();
+  return std::make_shared<const OPEN_FOLDER>(handle);
+}
+
 // One folder on the way down: its handle (closed when far above the
 // current level), which folder it is, and the sub-folders still to enter.
 struct LEVEL {
@@ -140,6 +161,9 @@ void ListFolder(SEARCH& search, LEVEL& level) {
   const char* name;
   std::size_t length;
   int error;
+  // The folder is shared with the files found in it, from the first one on.
+  FolderRef shared;
+  bool share = search.want_files && search.sink.WantsFolders();
   while (level.reader.next(name, length, error)) {
     const bool dots = IsDots(name, length);
     if (dots && (search.want_files || !search.includeDots)) continue;
@@ -155,6 +179,11 @@ void ListFolder(SEARCH& search, LEVEL& level) {
       entry.path = Join(level.path, name, length);
       entry.name_offset = level.path.length();
       entry.identity = level.reader.current_id();
+      if (share) {
+        share = false;
+        shared = ShareFolder(level.reader);
+      }
+      entry.folder = shared;
       Report(search, entry);
       continue;
     }
@@ -270,6 +299,13 @@ class CListSink : public TWalkSink {
 };
 
 }  // namespace
+
+OPEN_FOLDER::OPEN_FOLDER(os::folder_handle folder) : handle(folder) { ++shared_folders; }
+
+OPEN_FOLDER::~OPEN_FOLDER() {
+  os::close_folder(handle);
+  --shared_folders;
+}
 
 // Splits pattern into its folder and name parts. When the folder part is
 // not "./", sub is opened on it (an absolute folder as it stands, a

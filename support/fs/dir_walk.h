@@ -15,12 +15,30 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "support/core/basic_buffer.h"
 #include "support/core/exceptions.h"
 #include "support/os/dir.h"
 
 namespace Velk {
+
+// A folder a walk keeps open for the files it found there, so that each
+// is opened relative to it rather than by its whole path (which the system
+// would look up again, folder by folder). The last holder closes it.
+struct OPEN_FOLDER {
+  explicit OPEN_FOLDER(os::folder_handle folder);
+  ~OPEN_FOLDER();
+  OPEN_FOLDER(const OPEN_FOLDER&) = delete;
+  OPEN_FOLDER& operator=(const OPEN_FOLDER&) = delete;
+  const os::folder_handle handle;
+};
+using FolderRef = std::shared_ptr<const OPEN_FOLDER>;
+
+// Folders kept open for their files by all walks at once: beyond this many
+// the files are opened by their paths, so that a consumer far behind the
+// walk never runs the process out of handles.
+inline constexpr int kSharedFolderLimit = 64;
 
 struct WALK_ENTRY {
   narrow_buffer path;                  // full name: the folder's path and the name
@@ -32,6 +50,9 @@ struct WALK_ENTRY {
   // Found by listing a folder (a wildcard, a folder named as a pattern, or
   // the walk of sub-folders) rather than named exactly.
   bool by_wildcard = true;
+  // The folder it is in, kept open when the system allows (not on
+  // Windows) and not too many are held already; null otherwise.
+  FolderRef folder;
 };
 
 class TWalkSink {
@@ -44,6 +65,9 @@ class TWalkSink {
   // or returned to; the message says why. true goes on without it (what it
   // held so far stays found); false ends the walk by throwing error.
   virtual bool FolderFailed(const narrow_buffer& folder, const dirExp& error) = 0;
+  // Whether the entries should come with their folder kept open (see
+  // WALK_ENTRY::folder); a sink that keeps many entries should not ask.
+  virtual bool WantsFolders() const { return false; }
 };
 
 // At most this many folder handles of one walk are open at once.

@@ -17,6 +17,7 @@
 
 #include "support/core/basic_buffer.h"
 #include "support/core/shared_ref.h"
+#include "support/os/dir.h"
 #include "support/os/file.h"
 
 namespace Velk {
@@ -57,6 +58,11 @@ class CSysFile {
   // Opens name (made a full path first). Replaces the handle held before.
   void Open(const narrow_buffer& name, std::uint32_t access, std::uint32_t creation,
             std::uint32_t share, std::uint32_t flags, std::uint32_t extra);
+
+  // Opens name (a plain name) in the open folder, as Open would open path,
+  // the same file's full name, which the object then holds.
+  void OpenIn(os::folder_handle folder, const char* name, const narrow_buffer& path,
+              std::uint32_t access, std::uint32_t creation, std::uint32_t extra);
 
   // Reads count bytes, fewer only at the end of the data; returns how many.
   std::uint32_t Read(void* dest, std::uint32_t count);
@@ -102,6 +108,7 @@ class CSysFile {
   };
 
   void __Release();
+  void __Hold(os::file_handle handle, int error, const narrow_buffer& path);
 
   shared_ref<FILE_HANDLE, CLOSE_QUIETLY> handle_;
   narrow_buffer path_;

@@ -7,6 +7,7 @@
 #include "support/fs/sys_file.h"
 #include "support/fs/write_back.h"
 #include "support/os/file_replace.h"
+#include "support/os/path_rules.h"
 
 namespace Velk {
 
@@ -38,6 +39,12 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 
 void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
                     FILE_IDENTITY* identity, const os::file_id* expected, bool follow_link) {
+  ReadFile(path, FolderRef(), out, max_length, identity, expected, follow_link);
+}
+
+void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
+                    std::uint32_t max_length, FILE_IDENTITY* identity, const os::file_id* expected,
+                    bool follow_link) {
   // The buffer needs room for its terminator.
   const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
@@ -45,8 +52,12 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
   CSysFile file;
-  file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL,
-            follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  const std::uint32_t extra = follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
+  const narrow_buffer::size_type slash = path.find_last_of(narrow_buffer::literal(os::path_separator));
+  if (folder && slash != narrow_buffer::npos)
+    file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING, extra);
+  else
+    file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, extra);
   // The identity is taken before the read: a change made while reading
   // shows at the write-back.
   os::file_identity state;
@@ -63,9 +74,12 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
   if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
+  // A file is read in one call when its size is known: what was read is
+  // what the identity records, so one that grew since its size was taken
+  // is reported as changed at its write-back instead of cut short. Only a
+  // file that tells no size (many system files) is read to its end.
   out.set_length(file.Read(out.data(), std::uint32_t(size)));
-  if (out.length() == size) {
-    // A file that grew since its size was taken is read to its end.
+  if (size == 0) {
     char more[4096];
     while (const std::uint32_t count = file.Read(more, sizeof more)) {
       if (out.length() + std::uint64_t(count) > max_content)

@@ -54,6 +54,17 @@ int path_type(const char* path, entry_type& type, file_id* identity = nullptr);
 // symbolic link or a file took its place since it was listed.
 bool is_no_folder_error(int error);
 
+// A folder kept open so that files found in it can be opened from it
+// (open_file_in, file.h) after its listing is over: a descriptor on POSIX.
+// Windows has none: there the handle is always invalid and files are
+// opened by their paths.
+using folder_handle = int;
+constexpr folder_handle invalid_folder_handle = -1;
+int close_folder(folder_handle folder);
+// How many handles the process may hold open at once (0: no such limit
+// to heed, as on Windows, where folders are never kept for their files).
+std::size_t handle_limit();
+
 // Reads the entries of one folder in the order the system returns them,
 // "." and ".." included. Not copyable; the destructor closes quietly.
 class dir_reader {
@@ -91,6 +102,9 @@ class dir_reader {
   // Whether the entry last returned by next is hidden: a name starting with
   // "." (other than "." and "..") on POSIX, the hidden attribute on Windows.
   bool current_hidden() const;
+  // A handle of its own on the folder open here, which outlives the
+  // reader; invalid (with the error) when the system has none to give.
+  folder_handle share_folder(int& error) const;
   // Ends the reading. Returns the error of the close, 0 when nothing was
   // open.
   int close();

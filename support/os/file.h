@@ -38,6 +38,11 @@ enum class file_creation {
 // opening fails (ELOOP on POSIX); on Windows links are always followed.
 int open_file(const char* path, bool read, bool write, file_creation creation,
               file_handle& out, bool follow_link = true);
+// Opens name, a plain name without a folder part, in the open folder
+// (dir.h) as open_file would open it by its path. Only for a valid folder
+// handle, which Windows never has.
+int open_file_in(int folder, const char* name, bool read, bool write, file_creation creation,
+                 file_handle& out, bool follow_link = true);
 int close_file(file_handle handle);
 
 int read_file(file_handle handle, void* dest, std::size_t count, std::size_t& done);

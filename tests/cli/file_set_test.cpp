@@ -78,8 +78,11 @@ TEST(FileSetTest, ADeepTreeIsNeverSkippedSilently) {
   ASSERT_TRUE(chain.ok());
   for (const char* errstop : {"-s", "-errstop"}) {
     const RunResult r = RunRplc({"-s", "*.txt", "-f:x", "-t:y", errstop}, "", dir.path());
+    // Read relative to its folder, it may still be beyond a path's reach
+    // when it is written back.
     const bool reported =
-        r.err.find("[ERROR] failed reading file: " + chain.DeepFile() + "\n") != std::string::npos;
+        r.err.find("[ERROR] failed reading file: " + chain.DeepFile() + "\n") != std::string::npos ||
+        r.err.find("[ERROR] can't write to file: " + chain.DeepFile() + "\n") != std::string::npos;
     EXPECT_TRUE(reported || r.status == 0) << r.err;
     EXPECT_EQ(r.status, reported ? 255 : 0);
   }

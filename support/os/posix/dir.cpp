@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,6 +162,28 @@ file_id dir_reader::current_id() const {
   file_id id = folder_;
   id.file_number = std::uint64_t(entry->d_ino);
   return id;
+}
+
+folder_handle dir_reader::share_folder(int& error) const {
+  error = 0;
+  if (!stream_) {
+    error = EBADF;
+    return invalid_folder_handle;
+  }
+  const int copy = ::fcntl(::dirfd(static_cast<DIR*>(stream_)), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) error = errno;
+  return copy;
+}
+
+std::size_t handle_limit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
+  return std::size_t(limit.rlim_cur);
+}
+
+int close_folder(folder_handle folder) {
+  if (folder == invalid_folder_handle) return 0;
+  return ::close(folder) == 0 || errno == EINTR ? 0 : errno;
 }
 
 int dir_reader::close() {

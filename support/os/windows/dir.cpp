@@ -141,6 +141,16 @@ bool dir_reader::current_hidden() const {
   return data && (data->dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
 }
 
+// A search handle cannot open files: they are opened by their paths.
+folder_handle dir_reader::share_folder(int& error) const {
+  error = ERROR_NOT_SUPPORTED;
+  return invalid_folder_handle;
+}
+
+int close_folder(folder_handle) { return 0; }
+
+std::size_t handle_limit() { return 0; }
+
 int dir_reader::close() {
   entry_ = nullptr;
   FIND_STATE* state = static_cast<FIND_STATE*>(stream_);

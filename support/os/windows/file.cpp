@@ -39,6 +39,12 @@ int open_file(const char* path, bool read, bool write, file_creation creation,
   return handle == INVALID_HANDLE_VALUE ? windows::last_error_number() : 0;
 }
 
+// Windows has no folder handles to open from (dir.h): never called.
+int open_file_in(int, const char*, bool, bool, file_creation, file_handle& out, bool) {
+  out = invalid_file_handle;
+  return ERROR_NOT_SUPPORTED;
+}
+
 int close_file(file_handle handle) {
   return ::CloseHandle(native(handle)) ? 0 : windows::last_error_number();
 }

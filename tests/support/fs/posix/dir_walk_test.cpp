@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <climits>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,53 @@ TEST(DirWalkTest, AFileInAFolderThatCannotBeListedCanBeNamed) {
 
 namespace Velk {
 namespace {
+
+// Files a walk finds come with their folder kept open: a file read through
+// it is the file named, found by its name within that folder (so even a
+// folder renamed meanwhile still gives it), and however many folders the
+// walk passes, no more than the limit are held at once.
+TEST(DirWalkTest, FilesComeWithTheirFolderOpenWithinTheLimit) {
+  struct KEEP_ALL : TWalkSink {
+    std::vector<WALK_ENTRY> entries;
+    void Found(WALK_ENTRY& entry) override { entries.push_back(entry); }
+    bool FolderFailed(const narrow_buffer&, const dirExp&) override { return true; }
+    bool WantsFolders() const override { return true; }
+  } sink;
+  TempTree tree;
+  const int folders = kSharedFolderLimit + 10;
+  for (int i = 0; i < folders; ++i) {
+    const std::string sub = "d" + std::to_string(i);
+    tree.dir(sub);
+    tree.file(sub + "/a.txt", "text " + std::to_string(i));
+    tree.file(sub + "/b.txt", "more");
+  }
+  ScopedCwd cwd(tree.path());
+  CDir dir(B("."), false, false);
+  dir.WalkFiles(sink, B("*.txt"), true, true);
+  ASSERT_EQ(sink.entries.size(), std::size_t(2 * folders));
+  int held = 0;
+  for (std::size_t k = 0; k < sink.entries.size(); k += 2) {
+    const WALK_ENTRY& a = sink.entries[k];
+    // Both files of a folder share its one handle, or neither has one.
+    EXPECT_EQ(a.folder, sink.entries[k + 1].folder);
+    if (a.folder) ++held;
+  }
+  EXPECT_EQ(held, kSharedFolderLimit);
+
+  const WALK_ENTRY& first = sink.entries.front();
+  ASSERT_TRUE(first.folder);
+  const std::string name = S(first.path);
+  const std::string folder = name.substr(0, name.rfind('/'));
+  narrow_buffer before, content;
+  CDir::ReadFile(first.path, before);
+  ASSERT_EQ(::rename(folder.c_str(), (folder + ".moved").c_str()), 0);
+  CDir::ReadFile(first.path, first.folder, content, 1000, nullptr, &first.identity, false);
+  EXPECT_EQ(S(content), S(before));
+  // Without its folder the name alone no longer reaches it.
+  EXPECT_THROW(CDir::ReadFile(first.path, FolderRef(), content, 1000, nullptr, nullptr, false),
+               sysfileExp);
+  ASSERT_EQ(::rename((folder + ".moved").c_str(), folder.c_str()), 0);
+}
 
 // Records what a walk hands over, and can act on the tree while it runs.
 class CRecordingSink : public TWalkSink {
