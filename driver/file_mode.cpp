@@ -30,11 +30,24 @@ bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& ident
     CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity);
     return true;
   } catch (...) {
-    messages.append("[ERROR] failed reading file: ");
-    messages.append(files_[i]);
-    messages.push_back('\n');
+    AppendReadFailure(i, messages);
     return false;
   }
+}
+
+void CFileMode::AppendReadFailure(std::size_t i, narrow_buffer& messages) const {
+  messages.append("[ERROR] failed reading file: ");
+  messages.append(files_[i]);
+  messages.push_back('\n');
+}
+
+void CFileMode::AppendWriteFailure(std::size_t i, const byExp& error,
+                                   narrow_buffer& messages) const {
+  messages.append("[ERROR] can't write to file: ");
+  messages.append(files_[i]);
+  messages.append("\n  ");
+  messages.append(error.GetMessage());
+  messages.push_back('\n');
 }
 
 bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
@@ -45,11 +58,7 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
   try {
     CDir::WriteFile(files_[i], content, false, false, &identity);
   } catch (const byExp& error) {
-    messages.append("[ERROR] can't write to file: ");
-    messages.append(files_[i]);
-    messages.append("\n  ");
-    messages.append(error.GetMessage());
-    messages.push_back('\n');
+    AppendWriteFailure(i, error, messages);
     return false;
   }
   return true;

@@ -15,6 +15,7 @@
 #include "driver/arg_list.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
+#include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 
 namespace Velk {
@@ -47,6 +48,11 @@ class CFileMode {
   // reported nor added to the total.
   bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
                  std::uint32_t n, narrow_buffer& messages) const;
+
+  // Appends file i's read failure line, or its write failure lines, to
+  // messages (the streamed write-back reports through these too).
+  void AppendReadFailure(std::size_t i, narrow_buffer& messages) const;
+  void AppendWriteFailure(std::size_t i, const byExp& error, narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
   void ReportCount(std::size_t i, std::uint32_t n) const;

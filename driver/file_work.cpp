@@ -1,6 +1,7 @@
 #include "driver/file_work.h"
 
 #include "driver/diff_preview.h"
+#include "driver/file_stream.h"
 #include "driver/replace_step.h"
 #include "driver/std_streams.h"
 #include "engine/compile_matcher.h"
@@ -15,7 +16,8 @@ CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
       files_(files),
       matcher_(matcher),
       caller_(std::this_thread::get_id()),
-      workers_(workers ? workers : 1) {}
+      workers_(workers ? workers : 1),
+      streamed_(StreamsFiles(settings, matcher)) {}
 
 void CFileWork::WorkerStarts(unsigned worker) {
   WORKER& own = workers_[worker];
@@ -39,7 +41,10 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
   // The text stays with the worker, which commits the job next; only a
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
-  result.needs_commit = false;
+  // A streamed file is read, replaced and written in one step, the commit:
+  // its write-back may begin before its read ends.
+  result.needs_commit = streamed_;
+  if (streamed_) return;
   if (!files_.Read(index, own.content, own.identity, result.messages)) {
     result.failed = true;
     return;
@@ -67,6 +72,12 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
 }
 
 void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+  if (streamed_) {
+    if (!StreamFile(settings_, workers_[worker].matcher, files_, index, result.count,
+                    result.messages))
+      result.failed = true;
+    return;
+  }
   if (!files_.WriteBack(index, workers_[worker].content, workers_[worker].identity,
                           result.count, result.messages))
     result.failed = true;

@@ -53,6 +53,7 @@ class CFileWork : public TFileWork {
   const Matcher& matcher_;
   const std::thread::id caller_;
   std::vector<WORKER> workers_;
+  const bool streamed_;  // files are read and written a chunk at a time
   std::uint32_t total_ = 0;
   bool any_failed_ = false;
 };

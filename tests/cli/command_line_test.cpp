@@ -247,7 +247,7 @@ TEST(CommandLineTest, InputsBeyondTheSizeLimitAreRefused) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 255);
 
-  r = RunRplc({"big.txt", "small.txt", "-f:a", "-t:b", "-trc"}, "", dir.path());
+  r = RunRplc({"big.txt", "small.txt", "-rnnl:a", "-t:b", "-trc"}, "", dir.path());
   EXPECT_EQ(r.err, "[ERROR] failed reading file: " + dir.path() + "/big.txt\n");
   EXPECT_EQ(r.out, "\n## total replaced 1 matchs\n");
   EXPECT_EQ(r.status, 255);
