@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include "driver/arg_list.h"
@@ -47,7 +48,13 @@ class CFileMode {
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
   bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
-                 std::uint32_t n, narrow_buffer& messages) const;
+                 std::uint64_t n, narrow_buffer& messages) const;
+
+  // Appends the report of file i's failure by an exception, which ended
+  // its work (out of memory, say), to messages: "[ERROR] failed processing
+  // file: " and the name, then "  " and what the exception says.
+  void DescribeFailure(std::size_t i, const std::exception_ptr& error,
+                       narrow_buffer& messages) const;
 
   // Appends file i's read failure line, or its write failure lines, to
   // messages (the streamed write-back reports through these too).
@@ -55,7 +62,7 @@ class CFileMode {
   void AppendWriteFailure(std::size_t i, const byExp& error, narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
-  void ReportCount(std::size_t i, std::uint32_t n) const;
+  void ReportCount(std::size_t i, std::uint64_t n) const;
 
   // File i's name in a diff: relative to the current folder when below it.
   narrow_buffer GetDiffName(std::size_t i) const;

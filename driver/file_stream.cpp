@@ -53,7 +53,7 @@ bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher) {
 }
 
 bool StreamFile(const RUN_SETTINGS& settings, const Matcher& matcher, const CFileMode& files,
-                std::size_t i, std::uint32_t& count, narrow_buffer& messages) {
+                std::size_t i, std::uint64_t& count, narrow_buffer& messages) {
   count = 0;
   CStreamedFile file;
   try {
@@ -78,8 +78,7 @@ bool StreamFile(const RUN_SETTINGS& settings, const Matcher& matcher, const CFil
     files.AppendReadFailure(i, messages);  // a line too long to search
     return false;
   }
-  const std::uint64_t made = replacer.count();
-  count = made > 0xFFFFFFFFu ? 0xFFFFFFFFu : std::uint32_t(made);
+  count = replacer.count();
   return true;
 }
 

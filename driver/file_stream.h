@@ -25,6 +25,6 @@ bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher);
 // the error lines appended to messages (the file is then left as it was,
 // and count is 0).
 bool StreamFile(const RUN_SETTINGS& settings, const Matcher& matcher, const CFileMode& files,
-                std::size_t i, std::uint32_t& count, narrow_buffer& messages);
+                std::size_t i, std::uint64_t& count, narrow_buffer& messages);
 
 }  // namespace Velk

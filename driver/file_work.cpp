@@ -84,6 +84,7 @@ void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& resu
 }
 
 void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
+  if (result.error) files_.DescribeFailure(index, result.error, result.messages);
   if (!result.messages.empty()) WriteErrorText(result.messages);
   if (result.failed) {
     any_failed_ = true;

@@ -34,7 +34,7 @@ class CFileWork : public TFileWork {
   void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
   void Emit(std::size_t index, FILE_JOB_RESULT& result) override;
 
-  std::uint32_t GetTotal() const { return total_; }
+  std::uint64_t GetTotal() const { return total_; }
   // A file could not be read or written.
   bool AnyFailed() const { return any_failed_; }
 
@@ -54,7 +54,7 @@ class CFileWork : public TFileWork {
   const std::thread::id caller_;
   std::vector<WORKER> workers_;
   const bool streamed_;  // files are read and written a chunk at a time
-  std::uint32_t total_ = 0;
+  std::uint64_t total_ = 0;
   bool any_failed_ = false;
 };
 

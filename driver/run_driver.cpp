@@ -4,6 +4,7 @@
 
 #include "driver/arg_list.h"
 #include "driver/diff_preview.h"
+#include "driver/exception_text.h"
 #include "driver/file_mode.h"
 #include "driver/file_work.h"
 #include "driver/help_screen.h"
@@ -98,12 +99,11 @@ int Run(int argc, const char* const* argv) {
     }
   }
 
-  std::uint32_t total = 0;
+  std::uint64_t total = 0;
   if (settings.stdio_mode && !settings.diff_mode &&
       stream_replacer::can_stream(settings.method, matcher)) {
     // Read, replaced and written a chunk at a time: no size limit.
-    const std::uint64_t count = StreamStandardInput(settings, matcher);
-    total = count > 0xFFFFFFFFu ? 0xFFFFFFFFu : std::uint32_t(count);
+    total = StreamStandardInput(settings, matcher);
   } else if (settings.stdio_mode) {
     narrow_buffer content;
     narrow_buffer scratch;
@@ -163,14 +163,9 @@ int RunDriver(int argc, const char* const* argv) {
   // A fatal error is reported once and ends the run with a failure status.
   try {
     return Run(argc, argv);
-  } catch (const byExp& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] Velk runtime lib error: ") +
-                   error.GetMessage());
-  } catch (const std::exception& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] vc runtime lib error: ") +
-                   narrow_buffer(error.what()));
   } catch (...) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] unknown system error"));
+    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] ") +
+                   DescribeException(std::current_exception()));
   }
   return -1;
 }

@@ -86,8 +86,8 @@ TEST(EngineChoiceTest, LoopsGiveTheTclResultOnTheFastPath) {
           const std::string what = std::string(pattern) + " [" + text + "] ic=" +
                                    std::to_string(ignore_case) + " nl=" + std::to_string(nl);
           narrow_buffer want = buf(text), got = buf(text), want_out, got_out;
-          const std::uint32_t n_want = replace_regex(want, tcl, templ, false, false, true);
-          const std::uint32_t n_got = replace_regex(got, fast, templ, false, false, true);
+          const std::uint64_t n_want = replace_regex(want, tcl, templ, false, false, true);
+          const std::uint64_t n_got = replace_regex(got, fast, templ, false, false, true);
           EXPECT_EQ(n_got, n_want) << what;
           EXPECT_EQ(str(got), str(want)) << what;
           EXPECT_EQ(replace_regex_expand(buf(text), got_out, fast, templ, false, false, true),
