@@ -44,7 +44,7 @@ Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_se
 #if RPLC_WITH_PCRE2
   // The extended finds run on PCRE2 where it provably agrees with Tcl.
   if (extended && !has_director_prefix(pattern)) {
-    line_bounded = pattern_stays_within_lines(pattern, flags);
+    line_bounded = pattern_stays_within_lines(pattern, flags, engine->group_count());
     if (std::unique_ptr<pcre2_matcher> fast = pcre2_matcher::try_compile(pattern, flags))
       engine = std::make_unique<CPcre2FastPath>(std::move(fast), std::move(engine));
   }

@@ -707,7 +707,8 @@ PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_
 
 namespace Velk {
 
-bool pattern_stays_within_lines(const narrow_buffer& pattern, std::uint32_t regex_flags) {
+bool pattern_stays_within_lines(const narrow_buffer& pattern, std::uint32_t regex_flags,
+                                std::uint32_t engine_groups) {
   if ((regex_flags & ~(REGEX_EXTENDED | REGEX_NOCASE | REGEX_NEWLINE)) != 0 ||
       !(regex_flags & REGEX_EXTENDED) || (regex_flags & REGEX_NEWLINE) != REGEX_NEWLINE ||
       pattern.empty() || has_director(pattern))
@@ -719,7 +720,7 @@ bool pattern_stays_within_lines(const narrow_buffer& pattern, std::uint32_t rege
   if (!probe_atoms(parsed, regex_flags, atom_sets)) return false;
   for (const byte_set& set : atom_sets)
     if (set.test('\n')) return false;
-  return same_reading(pattern, regex_flags, parsed);
+  return parsed.groups == engine_groups;
 }
 
 }  // namespace Velk
