@@ -27,10 +27,10 @@ class CFileMode {
 
   // Appends the files of every pattern in command-line order; false when
   // no pattern matched any file. Side effect on the whole process: unless
-  // the run writes to standard output ("-stdout"), it first installs the
+  // the run writes no file ("-stdout", "-diff"), it first installs the
   // write-back signal handlers (InstallWriteBackSignalHandlers): SIGINT,
-  // SIGTERM and SIGHUP then remove a pending temporary file, and SIGXFSZ is
-  // ignored.
+  // SIGTERM, SIGHUP and SIGQUIT then remove every live temporary file
+  // before the process ends, SIGXFSZ and SIGPIPE are ignored.
   bool Collect(const CArgList& args);
 
   std::size_t GetFileCount() const { return files_.size(); }

@@ -7,6 +7,7 @@
 #include "engine/compile_matcher.h"
 #include "engine/regex_engine.h"
 #include "support/core/thread_exit_hooks.h"
+#include "support/fs/write_back.h"
 
 namespace Velk {
 
@@ -83,7 +84,13 @@ void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& resu
     result.failed = true;
 }
 
+bool CFileWork::Interrupted() const { return GetInterruptSignal() != 0; }
+
 void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
+  if (result.skipped) {
+    ++not_processed_;
+    return;
+  }
   if (result.error) files_.DescribeFailure(index, result.error, result.messages);
   if (!result.messages.empty()) WriteErrorText(result.messages);
   if (result.failed) {

@@ -33,10 +33,13 @@ class CFileWork : public TFileWork {
   void Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
   void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
   void Emit(std::size_t index, FILE_JOB_RESULT& result) override;
+  bool Interrupted() const override;
 
   std::uint64_t GetTotal() const { return total_; }
   // A file could not be read or written.
   bool AnyFailed() const { return any_failed_; }
+  // Files skipped because the run was interrupted first.
+  std::uint64_t GetNotProcessed() const { return not_processed_; }
 
  private:
   struct WORKER {
@@ -55,6 +58,7 @@ class CFileWork : public TFileWork {
   std::vector<WORKER> workers_;
   const bool streamed_;  // files are read and written a chunk at a time
   std::uint64_t total_ = 0;
+  std::uint64_t not_processed_ = 0;
   bool any_failed_ = false;
 };
 

@@ -33,7 +33,25 @@ void ResetResult(FILE_JOB_RESULT& result) {
   result.count = 0;
   result.failed = false;
   result.needs_commit = true;
+  result.skipped = false;
   result.error = nullptr;
+}
+
+// Prepares a job unless the run was interrupted; true when it then has
+// something to commit, which is skipped too once the run was interrupted.
+template <class Prepare>
+bool PrepareJob(const TFileWork& work, FILE_JOB_RESULT& result, Prepare prepare) {
+  if (work.Interrupted()) {
+    result.skipped = true;
+    return false;
+  }
+  RunStep(result, prepare);
+  if (result.failed || !result.needs_commit) return false;
+  if (work.Interrupted()) {
+    result.skipped = true;
+    return false;
+  }
+  return true;
 }
 
 // For each job, the nearest earlier job with the same name, or kNoJob.
@@ -115,8 +133,7 @@ bool COrderedFilePool::__RunHere(TFileWork& work) {
     result.content.clear();
     result.messages.clear();
     ResetResult(result);
-    RunStep(result, [&] { work.Prepare(0, i, result); });
-    if (!result.failed && result.needs_commit)
+    if (PrepareJob(work, result, [&] { work.Prepare(0, i, result); }))
       RunStep(result, [&] { work.Commit(0, i, result); });
     work.Emit(i, result);
     if (result.failed && options_.stop_on_failure) return false;
@@ -240,12 +257,11 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     hold.unlock();
 
     ResetResult(result);
-    RunStep(result, [&] {
+    bool commit = PrepareJob(work, result, [&] {
       // A worker that could not start reports that in each of its jobs.
       if (start_error) std::rethrow_exception(start_error);
       work.Prepare(worker, i, result);
     });
-    bool commit = !result.failed && result.needs_commit;
     if (commit && in_order) {
       // Commits happen in list order, each once every earlier job ended
       // without failure.
@@ -255,7 +271,12 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
       hold.unlock();
     }
     // An ended run writes nothing more.
-    if (commit && !s.stopping.load()) RunStep(result, [&] { work.Commit(worker, i, result); });
+    if (commit && !s.stopping.load()) {
+      if (work.Interrupted())
+        result.skipped = true;
+      else
+        RunStep(result, [&] { work.Commit(worker, i, result); });
+    }
 
     hold.lock();
     s.finished[i] = 1;

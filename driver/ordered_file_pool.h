@@ -24,6 +24,12 @@
 //   The emitter is woken in batches (when the window fills up, at a failure
 //   and at the end of the list), so output may come in bursts.
 //
+// An interrupt (the work's Interrupted turns true) stops the run from
+// starting files: a job not yet prepared, or prepared with something to
+// commit but not yet committing, is skipped (emitted in its place as
+// skipped); a commit under way finishes. A failure found before still
+// counts as one.
+//
 // With one thread, or a list of one file, everything runs on the calling
 // thread in list order: Prepare, Commit, Emit for each job in turn.
 //
@@ -51,6 +57,7 @@ struct FILE_JOB_RESULT {
   std::uint64_t count = 0; // replacements made
   bool failed = false;     // the job failed; with stop_on_failure, the run ends
   bool needs_commit = true;  // Prepare clears it when Commit would do nothing
+  bool skipped = false;    // not worked: the run was interrupted first
   std::exception_ptr error;  // escaped from Prepare or Commit (failed is then set)
 };
 
@@ -65,6 +72,8 @@ class TFileWork {
   // Runs on the worker that prepared the job, as its next step.
   virtual void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) = 0;
   virtual void Emit(std::size_t index, FILE_JOB_RESULT& result) = 0;
+  // True once the run was interrupted; may be called on any thread.
+  virtual bool Interrupted() const { return false; }
 };
 
 struct FILE_POOL_OPTIONS {

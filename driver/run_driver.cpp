@@ -20,6 +20,7 @@
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
+#include "support/fs/write_back.h"
 
 namespace Velk {
 namespace {
@@ -100,6 +101,8 @@ int Run(int argc, const char* const* argv) {
   }
 
   std::uint64_t total = 0;
+  int interrupt = 0;  // the signal that interrupted a rewrite of files
+  std::uint64_t not_processed = 0;
   if (settings.stdio_mode && !settings.diff_mode &&
       stream_replacer::can_stream(settings.method, matcher)) {
     // Read, replaced and written a chunk at a time: no size limit.
@@ -141,7 +144,14 @@ int Run(int argc, const char* const* argv) {
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
     CFileWork work(settings, files, matcher, options.threads);
     COrderedFilePool pool(files.GetFiles(), options);
-    if (!pool.Run(work)) return -1;
+    // An interrupt from here on lets the files being written finish and
+    // every written file be reported before the process ends by it.
+    const bool rewrites = !settings.stdout_mode && !settings.diff_mode;
+    if (rewrites) ArmInterruptWindDown();
+    const bool completed = pool.Run(work);
+    if (rewrites) interrupt = EndInterruptWindDown();
+    not_processed = work.GetNotProcessed();
+    if (!completed && !interrupt) return -1;
     total = work.GetTotal();
     // A file that could not be read or written fails the run, after all
     // the others were done.
@@ -153,6 +163,13 @@ int Run(int argc, const char* const* argv) {
     line.append_number(total, 10);
     line.append(" matchs\n");
     WriteStandardOutput(line);
+  }
+  if (interrupt) {
+    narrow_buffer line("[ERROR] interrupted: ");
+    line.append_number(not_processed, 10);
+    line.append(" files not processed");
+    WriteErrorLine(line);
+    EndByInterrupt(interrupt);
   }
   return status;
 }

@@ -144,6 +144,10 @@ void ThrowUnlessReplaced(os::replace_result result, const narrow_buffer& full_pa
 }  // namespace
 
 void InstallWriteBackSignalHandlers() { os::install_replace_signal_handlers(); }
+void ArmInterruptWindDown() { os::arm_wind_down(); }
+int GetInterruptSignal() { return os::wind_down_signal(); }
+int EndInterruptWindDown() { return os::end_wind_down(); }
+void EndByInterrupt(int signal_number) { os::end_by_signal(signal_number); }
 
 }  // namespace Velk
 
