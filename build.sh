@@ -37,7 +37,9 @@ case "${1:-}" in
   sanitize)
     cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DRPLC_SANITIZE=address >/dev/null
     cmake --build build-san -j"$jobs"
-    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-san --output-on-failure -j"$jobs"
+    # Tests whose names end in "Slow" (gigabytes of data) run once, in the
+    # plain build's suite.
+    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-san --output-on-failure -j"$jobs" -E 'Slow$'
     ;;
   tsan|sanitize-thread)
     # The library, engine and driver suites, then the end-to-end runs of the

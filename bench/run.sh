@@ -200,6 +200,12 @@ if wanted W1; then
   run_one W1 "perl -pe" "$b" stdout $limit "perl -pe 's/\\Q$X\\E/$Y/g' < '$log'"
   run_one W1 "sd -s" "$b" stdout $limit "sd -s '$X' '$Y' < '$log'"
   run_one W1 "rg --passthru -F -r" "$b" stdout $limit "rg --passthru -F -r '$Y' '$X' < '$log'"
+  echo "W1b: rare literal filter" >&2
+  R1='ledger shard 7' R2='LEDGER-SHARD-7'
+  run_one W1b "rplc" "$b" stdout $limit "'$RPLC' '-f:$R1' '-t:$R2' < '$log'"
+  run_one W1b "cat (floor)" "$b" none $limit "cat < '$log'"
+  run_one W1b "sd -s" "$b" stdout $limit "sd -s '$R1' '$R2' < '$log'"
+  run_one W1b "rg --passthru -F -r" "$b" stdout $limit "rg --passthru -F -r '$R2' '$R1' < '$log'"
   echo "W1 -noexp" >&2
   expected["W1 -noexp"]=${expected[W1]:-}
   run_one "W1 -noexp" "rplc -noexp" "$b" stdout "$noexp_limit" "'$RPLC' -noexp -f:$X -t:$Y < '$log'"

@@ -12,9 +12,11 @@
 #include "driver/replace_step.h"
 #include "driver/run_settings.h"
 #include "driver/std_streams.h"
+#include "driver/stdio_stream.h"
 #include "driver/switch_table.h"
 #include "driver/unified_diff.h"
 #include "engine/compile_matcher.h"
+#include "engine/stream_replacer.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
@@ -98,7 +100,11 @@ int Run(int argc, const char* const* argv) {
   std::uint64_t total = 0;
   int interrupt = 0;  // the signal that interrupted a rewrite of files
   std::uint64_t not_processed = 0;
-  if (settings.stdio_mode) {
+  if (settings.stdio_mode && !settings.diff_mode &&
+      stream_replacer::can_stream(settings.method, matcher)) {
+    // Read, replaced and written a chunk at a time: no size limit.
+    total = StreamStandardInput(settings, matcher);
+  } else if (settings.stdio_mode) {
     narrow_buffer content;
     narrow_buffer scratch;
     if (!ReadStandardInput(content, MAX_TEXT_LENGTH)) {

@@ -45,6 +45,14 @@ bool ReadStandardInput(narrow_buffer& out, std::uint32_t max_length) {
   return true;
 }
 
+std::size_t ReadStandardInputSome(char* dest, std::size_t room) {
+  std::size_t count = 0;
+  const int error = os::read_standard_input(dest, room, count);
+  if (error)
+    ThrowStreamError(7, "StdStream::Read - error reading standard input", error);
+  return count;
+}
+
 void WriteStandardOutput(const narrow_buffer& data) {
   const int error =
       os::write_standard_stream(os::std_stream::output, data.c_str(), data.length());

@@ -4,6 +4,7 @@
 // instead of passing for success.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "support/core/basic_buffer.h"
@@ -14,6 +15,9 @@ namespace Velk {
 // false, having read no further, as soon as the input is known to hold more
 // than max_length bytes.
 bool ReadStandardInput(narrow_buffer& out, std::uint32_t max_length);
+
+// Reads what standard input has, up to room bytes; 0 only at its end.
+std::size_t ReadStandardInputSome(char* dest, std::size_t room);
 
 // Writes the bytes to standard output as they are.
 void WriteStandardOutput(const narrow_buffer& data);

@@ -2,6 +2,7 @@
 
 #if RPLC_WITH_PCRE2
 #include "engine/pcre2_fast_path.h"
+#include "engine/pcre2_pattern.h"
 #endif
 #include "engine/pattern_director.h"
 #include "engine/regex_engine.h"
@@ -39,14 +40,16 @@ Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_se
     Velk::translate_escapes(pattern, '\\', class_escape_table(), false, true);
   std::unique_ptr<TRegexMatcher> engine = CTclMatcher::compile(pattern, flags, (newline & REGEX_NLANCH) != 0, error_reason);
   if (!engine) return Matcher();
+  bool line_bounded = false;
 #if RPLC_WITH_PCRE2
   // The extended finds run on PCRE2 where it provably agrees with Tcl.
   if (extended && !has_director_prefix(pattern)) {
+    line_bounded = pattern_stays_within_lines(pattern, flags, engine->group_count());
     if (std::unique_ptr<pcre2_matcher> fast = pcre2_matcher::try_compile(pattern, flags))
       engine = std::make_unique<CPcre2FastPath>(std::move(fast), std::move(engine));
   }
 #endif
-  return Matcher(make_shared_ref<MATCHER_RECORD>(std::move(engine), flags));
+  return Matcher(make_shared_ref<MATCHER_RECORD>(std::move(engine), flags, line_bounded));
 }
 
 }  // namespace Velk

@@ -25,11 +25,13 @@ enum class FindMethod { None = 0, Literal = 1, LiteralNoCase = 2, Regex = 3 };
 
 // The compiled-expression record behind a Matcher.
 struct MATCHER_RECORD {
-  MATCHER_RECORD(std::unique_ptr<TRegexMatcher> compiled, std::uint32_t compile_flags)
-      : engine(std::move(compiled)), flags(compile_flags) {}
+  MATCHER_RECORD(std::unique_ptr<TRegexMatcher> compiled, std::uint32_t compile_flags,
+                 bool within_lines = false)
+      : engine(std::move(compiled)), flags(compile_flags), line_bounded(within_lines) {}
 
   std::unique_ptr<TRegexMatcher> engine;
   std::uint32_t flags;
+  bool line_bounded;  // no match can contain a line feed (proven at compile time)
 };
 
 class Matcher {
@@ -41,6 +43,10 @@ class Matcher {
   // The compile flags (REGEX_* bits); 0 for an empty Matcher.
   std::uint32_t flags() const { return record_ ? record_->flags : 0; }
   bool newline_sensitive() const { return (flags() & REGEX_NEWLINE) != 0; }
+  // Proven at compile time: no match can contain a line feed, and "^" and
+  // "$" stand only at the pattern's ends, so the text may be searched in
+  // blocks of whole lines (stream_replacer.h).
+  bool line_bounded() const { return record_ && record_->line_bounded; }
   // The compiled expression; null for an empty Matcher.
   const TRegexMatcher* engine() const { return record_ ? record_->engine.get() : nullptr; }
   // Number of parenthesised sub-expressions; 0 for an empty Matcher.

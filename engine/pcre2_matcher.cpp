@@ -101,11 +101,13 @@ std::unique_ptr<pcre2_matcher> pcre2_matcher::try_compile(const narrow_buffer& p
 pcre2_matcher::~pcre2_matcher() { pcre2_code_free(code_); }
 
 regex_status pcre2_matcher::find(const char* text, std::size_t length, std::size_t start,
-                                 bool notbol, std::uint32_t wanted, MatchSpan* spans) const {
+                                 bool notbol, std::uint32_t wanted, MatchSpan* spans,
+                                 bool noteol) const {
   const thread_match_state* state = own_match_state();
   if (!state || !state->ready() || start > length) return regex_status::error;
+  const std::uint32_t options = (notbol ? PCRE2_NOTBOL : 0) | (noteol ? PCRE2_NOTEOL : 0);
   const int result = pcre2_jit_match(code_, reinterpret_cast<PCRE2_SPTR>(text), length, start,
-                                     notbol ? PCRE2_NOTBOL : 0, state->data(), state->context());
+                                     options, state->data(), state->context());
   if (result == PCRE2_ERROR_NOMATCH) return regex_status::no_match;
   if (result < 0) return regex_status::error;
   // 0: more groups took part than the match data holds; its pairs are all set.

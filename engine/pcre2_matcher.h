@@ -49,8 +49,11 @@ class pcre2_matcher {
   // absolute byte offsets and touches no other entry; a group that took no
   // part is { start, 0 }, as the Tcl path reports it. Any PCRE2 failure, a JIT stack or match limit included,
   // is regex_status::error, so that the caller can search with Tcl instead.
+  // noteol says that the end of text is not a line end ("$" does not match
+  // there; newline-sensitive, it still matches before every line feed, as
+  // REGEX_NOTEOL does on the Tcl engine).
   regex_status find(const char* text, std::size_t length, std::size_t start, bool notbol,
-                    std::uint32_t wanted, MatchSpan* spans) const;
+                    std::uint32_t wanted, MatchSpan* spans, bool noteol = false) const;
 
  private:
   pcre2_matcher(pcre2_real_code_8* code, std::uint32_t groups) : code_(code), groups_(groups) {}

@@ -631,6 +631,33 @@ bool has_director(const narrow_buffer& pattern) {
   return read_pattern_director(pattern, true, false, 0).director;
 }
 
+// The byte set of every atom, each distinct atom probed once; false when an
+// atom is not understood.
+bool probe_atoms(const PARSED& parsed, std::uint32_t regex_flags,
+                 std::vector<byte_set>& atom_sets) {
+  atom_sets.assign(parsed.atoms.size(), byte_set());
+  std::map<std::string, byte_set> probed;
+  for (std::size_t k = 0; k < parsed.atoms.size(); ++k) {
+    const auto known = probed.find(parsed.atoms[k]);
+    if (known != probed.end()) {
+      atom_sets[k] = known->second;
+      continue;
+    }
+    if (!probe_atom(parsed.atoms[k], regex_flags, atom_sets[k])) return false;
+    probed.emplace(parsed.atoms[k], atom_sets[k]);
+  }
+  return true;
+}
+
+// The Tcl engine takes the pattern and counts the groups read here.
+bool same_reading(const narrow_buffer& pattern, std::uint32_t regex_flags,
+                  const PARSED& parsed) {
+  regex_handle* whole = compile_regex(pattern, regex_flags);
+  const bool same = whole && regex_group_count(whole) == parsed.groups;
+  free_regex(whole);
+  return same;
+}
+
 }  // namespace
 
 PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_t regex_flags) {
@@ -652,19 +679,10 @@ PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_
     return result;
   }
 
-  std::vector<byte_set> atom_sets(parsed.atoms.size());
-  std::map<std::string, byte_set> probed;
-  for (std::size_t k = 0; k < parsed.atoms.size(); ++k) {
-    const auto known = probed.find(parsed.atoms[k]);
-    if (known != probed.end()) {
-      atom_sets[k] = known->second;
-      continue;
-    }
-    if (!probe_atom(parsed.atoms[k], regex_flags, atom_sets[k])) {
-      result.rejections = FAST_PATH_SYNTAX;
-      return result;
-    }
-    probed.emplace(parsed.atoms[k], atom_sets[k]);
+  std::vector<byte_set> atom_sets;
+  if (!probe_atoms(parsed, regex_flags, atom_sets)) {
+    result.rejections = FAST_PATH_SYNTAX;
+    return result;
   }
 
   result.rejections = tree_rules(parsed).check(parsed.root);
@@ -673,10 +691,7 @@ PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_
 
   // Last, as it can be the slowest step: the pattern must be one the Tcl
   // engine takes, with the groups read here.
-  regex_handle* whole = compile_regex(pattern, regex_flags);
-  const bool same_reading = whole && regex_group_count(whole) == parsed.groups;
-  free_regex(whole);
-  if (!same_reading) {
+  if (!same_reading(pattern, regex_flags, parsed)) {
     result.rejections = FAST_PATH_SYNTAX;
     return result;
   }
@@ -686,6 +701,26 @@ PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_
   if (parsed.anchored_end) result.pattern += '$';
   result.groups = parsed.groups;
   return result;
+}
+
+}  // namespace Velk
+
+namespace Velk {
+
+bool pattern_stays_within_lines(const narrow_buffer& pattern, std::uint32_t regex_flags,
+                                std::uint32_t engine_groups) {
+  if ((regex_flags & ~(REGEX_EXTENDED | REGEX_NOCASE | REGEX_NEWLINE)) != 0 ||
+      !(regex_flags & REGEX_EXTENDED) || (regex_flags & REGEX_NEWLINE) != REGEX_NEWLINE ||
+      pattern.empty() || has_director(pattern))
+    return false;
+  PARSED parsed;
+  if (reader(pattern, parsed).read() != 0) return false;
+  if (unrolled_positions(parsed, parsed.root) > FAST_PATH_MAX_POSITIONS) return false;
+  std::vector<byte_set> atom_sets;
+  if (!probe_atoms(parsed, regex_flags, atom_sets)) return false;
+  for (const byte_set& set : atom_sets)
+    if (set.test('\n')) return false;
+  return parsed.groups == engine_groups;
 }
 
 }  // namespace Velk

@@ -67,4 +67,15 @@ struct PCRE2_TRANSLATION {
 // or neither qualify.
 PCRE2_TRANSLATION translate_for_pcre2(const narrow_buffer& pattern, std::uint32_t regex_flags);
 
+// True when no match of the newline-sensitive extended pattern can contain
+// a line feed, read with the same reader and byte sets as above (patterns
+// the reader does not fully understand are false). Its only anchors are
+// then a leading "^" and a trailing "$", so a text may be searched line
+// block by line block: a block that ends after a line feed and is searched
+// with REGEX_NOTEOL gives the matches of the whole text. engine_groups: the
+// group count of the pattern compiled by the Tcl engine, which the reading
+// here must agree with.
+bool pattern_stays_within_lines(const narrow_buffer& pattern, std::uint32_t regex_flags,
+                                std::uint32_t engine_groups);
+
 }  // namespace Velk

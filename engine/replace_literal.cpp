@@ -31,15 +31,8 @@ std::uint64_t replace_in_place(search_fn search, narrow_buffer& text,
     if (log) log->push_back({pos, find.length(), pos, replacement.length()});
     return 1;
   }
-  // A longer replacement grows the text: count first, so that the block
-  // grows once, to the exact result.
-  if (replacement.length() > find.length()) {
-    std::size_t matches = 0;
-    for (size_type m = pos; m != npos; m = search(text, find, m + find.length())) ++matches;
-    text.reserve_exact(std::min<std::size_t>(
-        std::size_t(text.length()) + 1 + matches * (replacement.length() - find.length()),
-        narrow_buffer::max_size));
-  }
+  // One scan: a longer replacement grows the block by the buffer's growth
+  // policy as the output reaches the unread text (inplace_rewriter.h).
   inplace_rewriter rewriter(text);
   std::uint64_t count = 0;
   while (pos != npos) {
@@ -66,19 +59,10 @@ std::uint64_t replace_expanding(search_fn search, const narrow_buffer& text,
     output = text;
     return 0;
   }
-  std::size_t want =
+  // One scan: the output is reserved at the estimate and grows by the
+  // buffer's growth policy when a longer replacement outgrows it.
+  const std::size_t want =
       std::size_t(estimate_output_size(text.length(), find.length(), replacement.length())) + 1;
-  // A longer replacement can outgrow the estimate, and growing a whole-file
-  // block late costs a second block of its size; one counting scan first
-  // reserves the exact result instead.
-  if (replacement.length() > find.length()) {
-    std::size_t matches = 0;
-    for (size_type m = search(text, find, start); m != npos;
-         m = search(text, find, m + find.length()))
-      ++matches;
-    want = std::max(want, std::size_t(text.length()) + 1 +
-                              matches * (replacement.length() - find.length()));
-  }
   output.reserve_exact(std::min<std::size_t>(want, narrow_buffer::max_size));
   std::uint64_t count = 0;
   size_type copied = 0;

@@ -5,9 +5,13 @@
 //
 // Checks: nothing crashes or leaks; the in-place and expanding loops give
 // the same text, count and replacement log for every find (both judge "^"
-// from the input), and each log rebuilds the result from the input.
+// from the input), and each log rebuilds the result from the input; the
+// streamed finds, cut into chunks of one to four bytes (options' top bits)
+// and read a few bytes at a time, give the whole-text result.
+#include <algorithm>
 #include <cstdint>
 
+#include "driver/stream_pump.h"
 #include "engine/compile_matcher.h"
 #include "engine/replace_all.h"
 #include "engine/replacement_log.h"
@@ -47,8 +51,45 @@ void CheckLog(const narrow_buffer& text, const narrow_buffer& result,
   Check(text.compare(in, text.length() - in, result.c_str() + out, result.length() - out) == 0);
 }
 
+class CPieceSource : public Velk::TByteSource {
+ public:
+  CPieceSource(const narrow_buffer& text, std::size_t most) : text_(text), most_(most) {}
+  std::size_t Read(char* dest, std::size_t room) override {
+    const std::size_t n = std::min({room, most_, std::size_t(text_.length()) - at_});
+    std::copy(text_.c_str() + at_, text_.c_str() + at_ + n, dest);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  const narrow_buffer& text_;
+  std::size_t most_;
+  std::size_t at_ = 0;
+};
+
+class CJoinSink : public Velk::TStreamSink {
+ public:
+  void Piece(const narrow_buffer& out, std::uint64_t, std::size_t, bool) override {
+    result.append(out);
+  }
+  narrow_buffer result;
+};
+
+// The streamed find against the whole-text result and count.
+void CheckStreamed(Velk::FindMethod method, const narrow_buffer& find, const narrow_buffer& templ,
+                   const Velk::Matcher& matcher, const narrow_buffer& text, std::size_t chunk,
+                   const narrow_buffer& whole, std::uint32_t count) {
+  if (!Velk::stream_replacer::can_stream(method, matcher)) return;
+  Velk::stream_replacer replacer(method, find, templ, matcher);
+  CPieceSource source(text, chunk + 2);
+  CJoinSink sink;
+  Velk::PumpStream(replacer, source, sink, chunk);
+  Check(replacer.count() == count);
+  Check(sink.result == whole);
+}
+
 void CheckLiteral(const narrow_buffer& text, const narrow_buffer& find,
-                  const narrow_buffer& replacement, bool no_case) {
+                  const narrow_buffer& replacement, bool no_case, std::size_t chunk) {
   narrow_buffer in_place = text;
   narrow_buffer expanded;
   Velk::ReplacementLog log1, log2;
@@ -62,6 +103,8 @@ void CheckLiteral(const narrow_buffer& text, const narrow_buffer& find,
   Check(in_place == expanded);
   CheckLog(text, expanded, log2, n2);
   Check(log1.size() == log2.size());
+  CheckStreamed(no_case ? Velk::FindMethod::LiteralNoCase : Velk::FindMethod::Literal, find,
+                replacement, Velk::Matcher(), text, chunk, expanded, n2);
 }
 
 }  // namespace
@@ -74,9 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const narrow_buffer templ = Piece(pieces[1]);
   const narrow_buffer text = Piece(pieces[2]);
 
+  const std::size_t chunk = 1 + (options >> 6);
   if (!pattern.empty()) {
-    CheckLiteral(text, pattern, templ, false);
-    CheckLiteral(text, pattern, templ, true);
+    CheckLiteral(text, pattern, templ, false, chunk);
+    CheckLiteral(text, pattern, templ, true, chunk);
   }
 
   const bool ignore_case = options & 1;
@@ -105,5 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           log1[i].output_start == log2[i].output_start &&
           log1[i].output_length == log2[i].output_length);
   if (matcher.empty()) Check(n1 == 0 && n2 == 0 && in_place == text && expanded == text);
+  if (!notbol && !noteol && translate)
+    CheckStreamed(Velk::FindMethod::Regex, pattern, templ, matcher, text, chunk, expanded, n2);
   return 0;
 }

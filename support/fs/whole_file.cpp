@@ -4,6 +4,7 @@
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/streamed_file.h"
 #include "support/fs/sys_file.h"
 #include "support/fs/write_back.h"
 #include "support/os/file_replace.h"
@@ -34,6 +35,10 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
                                .str());
   return size;
 }
+
+// Turns the result of a write-back into the WriteFile failure it means.
+void ThrowUnlessReplaced(os::replace_result result, const narrow_buffer& full_path,
+                         const os::replace_failure& failure);
 
 }  // namespace
 
@@ -129,9 +134,16 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
     read_handle = os::invalid_file_handle;
   }
   os::replace_failure failure;
-  switch (os::replace_file_contents(read_handle, identity->state,
-                                    full_path.c_str(), data.c_str(), data.length(), flush,
-                                    failure)) {
+  ThrowUnlessReplaced(os::replace_file_contents(read_handle, identity->state, full_path.c_str(),
+                                                data.c_str(), data.length(), flush, failure),
+                      full_path, failure);
+}
+
+namespace {
+
+void ThrowUnlessReplaced(os::replace_result result, const narrow_buffer& full_path,
+                         const os::replace_failure& failure) {
+  switch (result) {
     case os::replace_result::replaced:
       return;
     case os::replace_result::changed:
@@ -152,10 +164,65 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
   }
 }
 
+}  // namespace
+
 void InstallWriteBackSignalHandlers() { os::install_replace_signal_handlers(); }
 void ArmInterruptWindDown() { os::arm_wind_down(); }
 int GetInterruptSignal() { return os::wind_down_signal(); }
 int EndInterruptWindDown() { return os::end_wind_down(); }
 void EndByInterrupt(int signal_number) { os::end_by_signal(signal_number); }
+
+}  // namespace Velk
+
+// --- CStreamedFile -------------------------------------------------------------
+
+namespace Velk {
+
+CStreamedFile::CStreamedFile() = default;
+CStreamedFile::~CStreamedFile() = default;
+
+bool CStreamedFile::IsSupported() { return os::streamed_replace_supported(); }
+
+void CStreamedFile::Open(const narrow_buffer& path) {
+  if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
+  file_.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
+  // The identity before the first read: a change made while the file is
+  // streamed shows at the write-back.
+  RequireRegularFile(file_, 7, "CDir::ReadFile - error reading file : not a regular file",
+                     &state_);
+  read_ = 0;
+}
+
+std::size_t CStreamedFile::Read(char* dest, std::size_t room) {
+  const std::uint32_t count =
+      file_.Read(dest, std::uint32_t(std::min<std::size_t>(room, 1u << 30)));
+  read_ += count;
+  return count;
+}
+
+void CStreamedFile::BeginRewrite(std::uint64_t unchanged) {
+  rewrite_ = std::make_unique<os::streamed_replacement>(file_.GetHandle(),
+                                                         file_.GetPath().c_str());
+  os::replace_failure failure;
+  if (!rewrite_->begin(unchanged, failure))
+    ThrowUnlessReplaced(os::replace_result::failed, file_.GetPath(), failure);
+}
+
+void CStreamedFile::Write(const char* data, std::size_t size) {
+  os::replace_failure failure;
+  if (!rewrite_->write(data, size, failure))
+    ThrowUnlessReplaced(os::replace_result::failed, file_.GetPath(), failure);
+}
+
+void CStreamedFile::FinishRewrite(bool flush) {
+  // What was read, not what the file held when it was opened: one that grew
+  // or shrank meanwhile no longer matches and is not overwritten.
+  os::file_identity read = state_;
+  read.size = read_;
+  os::replace_failure failure;
+  const os::replace_result result = rewrite_->finish(read, flush, failure);
+  rewrite_.reset();
+  ThrowUnlessReplaced(result, file_.GetPath(), failure);
+}
 
 }  // namespace Velk

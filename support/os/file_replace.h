@@ -34,6 +34,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "support/os/file.h"
 #include "support/os/file_identity.h"
@@ -80,6 +81,41 @@ void arm_wind_down();
 int wind_down_signal();
 int end_wind_down();
 [[noreturn]] void end_by_signal(int signal_number);
+
+// The same replacement for new contents that arrive in pieces, so that
+// neither the file nor its new contents are ever held whole: begin() at the
+// first change creates the temporary file and copies into it the unchanged
+// start of the file as read (in the kernel where it can), write() appends
+// each piece, finish() replaces the file as replace_file_contents does,
+// with every promise made there. read must describe everything that was
+// read (its size the bytes read), so the check covers the whole read: a
+// file written to while it was streamed is reported as changed. Where the
+// rename cannot be used the file is rewritten in place from the complete
+// temporary file, a piece at a time, or from a temporary file elsewhere
+// when the folder refuses one. Dropped unfinished, nothing is changed and
+// no temporary file is left. Where it is not supported (see
+// streamed_replace_supported) begin() fails.
+class streamed_replacement {
+ public:
+  // read_handle: the file being read, open until finish(); path as for
+  // replace_file_contents.
+  streamed_replacement(file_handle read_handle, const char* path);
+  ~streamed_replacement();
+  streamed_replacement(const streamed_replacement&) = delete;
+  streamed_replacement& operator=(const streamed_replacement&) = delete;
+
+  bool begin(std::uint64_t unchanged, replace_failure& failure);
+  bool write(const void* data, std::size_t size, replace_failure& failure);
+  replace_result finish(const file_identity& read, bool flush, replace_failure& failure);
+
+  struct STATE;
+
+ private:
+  STATE* state_;
+};
+
+// Whether streamed_replacement works on this system.
+bool streamed_replace_supported();
 
 // Test seam: a probe called at the moments a test must strike to prove the
 // guarantees above. Never set outside tests.

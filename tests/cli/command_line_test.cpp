@@ -240,12 +240,14 @@ TEST(CommandLineTest, InputsBeyondTheSizeLimitAreRefused) {
   ASSERT_EQ(truncate(big.c_str(), too_large), 0);
   dir.Write("small.txt", "a");
 
-  RunResult r = RunRplcOnStdin({"-f:a", "-t:b"}, big);
+  // The whole-text finds hold the input whole; the streamed finds have no
+  // limit (stream_test.cpp).
+  RunResult r = RunRplcOnStdin({"-rnnl:a", "-t:b"}, big);
   EXPECT_EQ(r.err, "[FATAL ERROR] standard input is too large: more than 2147483632 bytes\n");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 255);
 
-  r = RunRplc({"big.txt", "small.txt", "-f:a", "-t:b", "-trc"}, "", dir.path());
+  r = RunRplc({"big.txt", "small.txt", "-rnnl:a", "-t:b", "-trc"}, "", dir.path());
   EXPECT_EQ(r.err, "[ERROR] failed reading file: " + dir.path() + "/big.txt\n"
                    "  CDir::ReadFile - error reading file : file too large\n"
                    "  file name  = " + dir.path() + "/big.txt\n"

@@ -214,7 +214,7 @@ TEST(RealTreeTest, TreesDeeperThanTheDescriptorLimitAreWalkedWhole) {
     deepest = folder;
     folder += "d/";
   }
-  const RunResult r = RunRplcUnder({"prlimit", "--nofile=32", "--"},
+  const RunResult r = RunRplcUnder({"prlimit", "--nofile=64", "--"},
                                    {"-s", "*.txt", "-f:old", "-t:new", "-trc"}, dir.path(),
                                    nullptr);
   EXPECT_EQ(r.err, "");

@@ -13,7 +13,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -658,5 +660,261 @@ void allow_unnamed_temp_files(bool allow) { g_unnamed_allowed = allow; }
 
 // A rename replaces a file that is open; the open handle keeps the old one.
 bool replace_needs_closed_file() { return false; }
+
+// --- streamed replacement ----------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kCopyBlock = 256 * 1024;
+
+// Copies count bytes from offset from of in to the current end of out:
+// copy_file_range where the file systems allow, read and write otherwise.
+int copy_range(int in, off_t from, int out, std::uint64_t count) {
+  bool kernel = true;
+  std::vector<char> block;
+  while (count > 0) {
+    const std::size_t step = std::size_t(std::min<std::uint64_t>(count, 1u << 30));
+    ssize_t n;
+    if (kernel) {
+      n = ::copy_file_range(in, &from, out, nullptr, step, 0);
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                    errno == EOPNOTSUPP || errno == EBADF)) {
+        kernel = false;
+        continue;
+      }
+    } else {
+      if (block.empty()) block.resize(kCopyBlock);
+      n = ::pread(in, block.data(), std::min(step, block.size()), from);
+      if (n > 0) {
+        if (const int error = write_all(out, block.data(), std::size_t(n))) return error;
+        from += n;
+      }
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;  // the file is shorter than what was read
+    count -= std::uint64_t(n);
+  }
+  return 0;
+}
+
+// Copies count bytes from the start of in over the start of out.
+int copy_over_start(int in, int out, std::uint64_t count) {
+  std::vector<char> block(kCopyBlock);
+  off_t at = 0;
+  while (std::uint64_t(at) < count) {
+    const std::size_t step = std::size_t(std::min<std::uint64_t>(count - at, block.size()));
+    const ssize_t n = ::pread(in, block.data(), step, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    std::size_t done = 0;
+    while (done < std::size_t(n)) {
+      const ssize_t w = ::pwrite(out, block.data() + done, std::size_t(n) - done, at + off_t(done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      if (w == 0) return EIO;
+      done += std::size_t(w);
+    }
+    at += n;
+  }
+  return 0;
+}
+
+}  // namespace
+
+struct streamed_replacement::STATE {
+  STATE(file_handle handle, const char* where) : read_fd(handle), path(where ? where : "") {}
+  ~STATE() {
+    temp.reset();
+    if (spare_folder >= 0) ::close(spare_folder);
+    if (folder >= 0) ::close(folder);
+  }
+
+  // Where the new contents go: a temporary file in the file's folder, or,
+  // when the folder refuses one, in the system's temporary folder (the file
+  // is then rewritten in place).
+  bool create_temp(replace_failure& failure) {
+    const std::string location = handle_location(read_fd, path.c_str());
+    const std::string::size_type slash = location.rfind('/');
+    if (location.empty() || location[0] != '/' || slash + 1 == location.size()) {
+      failure = {"find the file's folder", ENOENT, ""};
+      return false;
+    }
+    const std::string folder_path = slash == 0 ? "/" : location.substr(0, slash);
+    name = location.substr(slash + 1);
+    folder = ::open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+      failure = {"open the file's folder", errno, ""};
+      return false;
+    }
+    if (::fstat(read_fd, &original) != 0) {
+      failure = {"inspect the file", errno, ""};
+      return false;
+    }
+    temp = std::make_unique<temp_file>(folder);
+    if (temp->create_unnamed() || temp->create_named(name)) {
+      // The owner before the contents, so that one that cannot be kept is
+      // known before the write.
+      struct stat own;
+      if (::fstat(temp->fd(), &own) != 0 ||
+          ((own.st_uid != original.st_uid || own.st_gid != original.st_gid) &&
+           ::fchown(temp->fd(), original.st_uid, original.st_gid) != 0))
+        in_place = true;
+      return true;
+    }
+    in_place = true;
+    spare_folder = ::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    temp = std::make_unique<temp_file>(spare_folder);
+    if (spare_folder >= 0 && (temp->create_unnamed() || temp->create_named(name))) return true;
+    failure = {"create a temporary file", errno ? errno : EACCES, ""};
+    return false;
+  }
+
+  // From the complete temporary file, as rewrite_in_place does from memory.
+  replace_result rewrite_in_place(int fd, const struct stat& status, const file_identity& read,
+                                  bool flush, replace_failure& failure) {
+    // The temporary file was made for writing; it is read through a second
+    // handle.
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", temp->fd());
+    const descriptor contents(::open(self, O_RDONLY | O_CLOEXEC));
+    if (contents.get() < 0) {
+      failure = {"read the temporary file", errno, ""};
+      return replace_result::failed;
+    }
+    probe(replace_moment::before_check);
+    {
+      signals_held held(false);
+      in_place_writer counted;
+      if (g_pending_signal.load()) {
+        failure = {"begin the rewrite in place", EINTR, ""};
+        return replace_result::failed;
+      }
+      if (!still_as_read(folder, name, read, failure)) return check_result(failure);
+      if (off_t(size) > status.st_size) {
+        const int error = ::posix_fallocate(fd, 0, off_t(size));
+        if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
+          struct stat now;
+          if (::fstat(fd, &now) == 0 && now.st_size != status.st_size)
+            (void)!::ftruncate(fd, status.st_size);
+          failure = {"reserve space for the new contents", error, ""};
+          return replace_result::failed;
+        }
+      }
+      probe(replace_moment::in_place_reserved);
+      if (const int error = copy_over_start(contents.get(), fd, size)) {
+        failure = {"write the new contents over the file", error, ""};
+        return replace_result::failed;
+      }
+      probe(replace_moment::in_place_written);
+      if (::ftruncate(fd, off_t(size)) != 0) {
+        failure = {"cut the file to its new length", errno, ""};
+        return replace_result::failed;
+      }
+    }
+    if (flush && ::fsync(fd) != 0) {
+      failure = {"flush the file", errno, ""};
+      return replace_result::failed;
+    }
+    return replace_result::replaced;
+  }
+
+  outcome rename_over(int fd, const struct stat& status, const file_identity& read, bool flush,
+                      replace_failure& failure) {
+    if (copy_attributes(fd, temp->fd(), status.st_mode) != 0) return outcome::use_in_place;
+    if (flush && ::fsync(temp->fd()) != 0) {
+      failure = {"flush the temporary file", errno, ""};
+      return outcome::failed;
+    }
+    probe(replace_moment::before_check);
+    signals_held held;
+    if (!still_as_read(folder, name, read, failure))
+      return failure.error ? outcome::failed : outcome::changed;
+    if (!temp->named() && temp->give_name(name) != 0) return outcome::use_in_place;
+    if (const int error = temp->close()) {
+      failure = {"close the temporary file", error, ""};
+      return outcome::failed;
+    }
+    if (const int error = temp->rename_over(name)) {
+      failure = {"rename the temporary file over the file", error, ""};
+      return outcome::failed;
+    }
+    return outcome::replaced;
+  }
+
+  int read_fd;
+  std::string path;
+  int folder = -1;
+  int spare_folder = -1;
+  std::string name;
+  struct stat original {};
+  std::unique_ptr<temp_file> temp;
+  bool in_place = false;
+  std::uint64_t size = 0;  // bytes of new contents so far
+};
+
+streamed_replacement::streamed_replacement(file_handle read_handle, const char* path)
+    : state_(new STATE(read_handle, path)) {}
+
+streamed_replacement::~streamed_replacement() { delete state_; }
+
+bool streamed_replacement::begin(std::uint64_t unchanged, replace_failure& failure) {
+  if (!state_->create_temp(failure)) return false;
+  if (const int error = copy_range(state_->read_fd, 0, state_->temp->fd(), unchanged)) {
+    failure = {"copy the unchanged start to a temporary file", error, ""};
+    return false;
+  }
+  state_->size = unchanged;
+  return true;
+}
+
+bool streamed_replacement::write(const void* data, std::size_t size, replace_failure& failure) {
+  if (const int error = write_all(state_->temp->fd(), data, size)) {
+    failure = {"write the new contents to a temporary file", error, ""};
+    return false;
+  }
+  state_->size += size;
+  return true;
+}
+
+replace_result streamed_replacement::finish(const file_identity& read, bool flush,
+                                            replace_failure& failure) {
+  STATE& state = *state_;
+  if (!still_as_read(state.folder, state.name, read, failure)) return check_result(failure);
+  const descriptor file(::openat(state.folder, state.name.c_str(),
+                                 O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ENOENT) return report_change(failure, kRemoved);
+    if (errno == ELOOP) return report_change(failure, kLinkTookName);
+    failure = {"open the file for writing", errno, ""};
+    return replace_result::failed;
+  }
+  struct stat status;
+  if (::fstat(file.get(), &status) != 0) {
+    failure = {"inspect the file", errno, ""};
+    return replace_result::failed;
+  }
+  if (const char* change = change_since_read(read, status)) return report_change(failure, change);
+  if (status.st_nlink == 1 && !state.in_place) {
+    switch (state.rename_over(file.get(), status, read, flush, failure)) {
+      case outcome::replaced:
+        if (flush) sync_folder(state.folder);
+        return replace_result::replaced;
+      case outcome::failed: return replace_result::failed;
+      case outcome::changed: return replace_result::changed;
+      case outcome::use_in_place: break;
+    }
+  }
+  return state.rewrite_in_place(file.get(), status, read, flush, failure);
+}
+
+bool streamed_replace_supported() { return true; }
 
 }  // namespace Velk::os

@@ -1,0 +1,48 @@
+// Works one input through a stream_replacer (engine/stream_replacer.h) in
+// fixed-size chunks: the input is read a chunk at a time into one reused
+// window, and the result of each chunk goes to the sink as soon as it is
+// made, so memory stays a few chunks whatever the input's size. The window
+// grows only for a line longer than it (regular-expression finds) or a find
+// text longer than a chunk, doubling each time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/stream_replacer.h"
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+// The chunk size of a streamed run: large enough that a system call and a
+// search start cost nothing against the bytes moved, small enough to stay
+// in the processor's caches.
+constexpr std::size_t STREAM_CHUNK = 256 * 1024;
+
+class TByteSource {
+ public:
+  virtual ~TByteSource() = default;
+  // Reads up to room bytes into dest; 0 only at the end of the input.
+  // Throws on failure.
+  virtual std::size_t Read(char* dest, std::size_t room) = 0;
+};
+
+class TStreamSink {
+ public:
+  virtual ~TStreamSink() = default;
+  // The result of the input bytes [input_start, input_start + input_length):
+  // out (maybe empty); changed when at least one replacement lies in them.
+  // out is cleared after the call.
+  virtual void Piece(const narrow_buffer& out, std::uint64_t input_start,
+                     std::size_t input_length, bool changed) = 0;
+};
+
+// Reads source to its end; returns the number of input bytes read. chunk is
+// STREAM_CHUNK except in tests, which cut the input into pieces of a few
+// bytes to find faults at the pieces' edges. Throws std::length_error when
+// a line outgrows the engine's text limit, and whatever source and sink
+// throw.
+std::uint64_t PumpStream(stream_replacer& replacer, TByteSource& source, TStreamSink& sink,
+                         std::size_t chunk = STREAM_CHUNK);
+
+}  // namespace Velk

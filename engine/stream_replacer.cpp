@@ -1,0 +1,110 @@
+#include "engine/stream_replacer.h"
+
+#include <algorithm>
+
+#include "engine/expand_template.h"
+#include "engine/match_walker.h"
+#include "engine/translate.h"
+#include "support/core/byte_search.h"
+
+namespace Velk {
+namespace {
+
+// Offset just past the last line feed of window[0, length); 0 when none.
+std::size_t end_of_last_line(const char* window, std::size_t length) {
+  for (std::size_t i = length; i > 0; --i)
+    if (window[i - 1] == '\n') return i;
+  return 0;
+}
+
+}  // namespace
+
+bool stream_replacer::can_stream(FindMethod method, const Matcher& matcher) {
+  switch (method) {
+    case FindMethod::Literal:
+    case FindMethod::LiteralNoCase:
+      return true;
+    case FindMethod::Regex:
+      return matcher.empty() || matcher.line_bounded();
+    case FindMethod::None:
+      break;
+  }
+  return false;
+}
+
+stream_replacer::stream_replacer(FindMethod method, const narrow_buffer& find,
+                                 narrow_buffer replacement, const Matcher& matcher)
+    : method_(method), find_(find), replacement_(std::move(replacement)), matcher_(matcher) {
+  if (method_ == FindMethod::Regex) {
+    translate_escapes(replacement_, '\\', control_escape_table(), false, true);
+    span_need_ = template_span_need(replacement_);
+  }
+}
+
+std::size_t stream_replacer::feed(const char* window, std::size_t length, bool at_end,
+                                  narrow_buffer& out) {
+  if (method_ == FindMethod::Regex) return feed_regex(window, length, at_end, out);
+  return feed_literal(window, length, at_end, out);
+}
+
+// A match that begins before length - (find length - 1) lies in the window
+// whole, so every match found there is the whole text's; one that begins
+// later may run on into the next piece, and those bytes are kept back.
+std::size_t stream_replacer::feed_literal(const char* window, std::size_t length, bool at_end,
+                                          narrow_buffer& out) {
+  const std::size_t find_length = find_.length();
+  const bool exact = method_ == FindMethod::Literal;
+  std::size_t copied = 0;
+  if (find_length != 0) {
+    for (;;) {
+      const char* hay = window + copied;
+      const std::size_t rest = length - copied;
+      const char* match = exact ? find_bytes(hay, rest, find_.c_str(), find_length)
+                                : find_bytes_folded(hay, rest, find_.c_str(), find_length);
+      if (!match) break;
+      const std::size_t at = std::size_t(match - window);
+      out.append(window + copied, std::uint32_t(at - copied));
+      out.append(replacement_);
+      copied = at + find_length;
+      ++count_;
+    }
+  }
+  std::size_t consumed = length;
+  if (!at_end && find_length != 0)
+    consumed = std::max(copied, length >= find_length ? length - (find_length - 1) : 0);
+  out.append(window + copied, std::uint32_t(consumed - copied));
+  return consumed;
+}
+
+// Unless the window ends the text, it is searched up to the end of its
+// last line that some byte follows (so the text goes on behind the cut),
+// with REGEX_NOTEOL: no match contains a line feed, "^" at the window's
+// start is the line beginning after a line feed (or the text's start), and
+// "$" matches before each line feed exactly as in the whole text, but not
+// at the cut, which begins the next line. A match found at the cut is
+// empty and belongs to the next window, whose search from the cut finds
+// what the whole text's search would.
+std::size_t stream_replacer::feed_regex(const char* window, std::size_t length, bool at_end,
+                                        narrow_buffer& out) {
+  const std::size_t cut =
+      at_end ? length : length == 0 ? 0 : end_of_last_line(window, length - 1);
+  if (cut == 0) return 0;
+  std::size_t copied = 0;
+  if (!matcher_.empty()) {
+    match_subject subject(window, std::uint32_t(cut));
+    match_walker walker(*matcher_.engine(), subject, 0, at_end ? 0 : REGEX_NOTEOL, span_need_);
+    while (walker.next(spans_)) {
+      const MatchSpan match = spans_[0];
+      if (!at_end && match.start == cut) break;
+      out.append(window + copied, std::uint32_t(match.start - copied));
+      expand_template_into(expanded_, replacement_, window, spans_);
+      out.append(expanded_);
+      copied = std::size_t(match.start) + match.length;
+      ++count_;
+    }
+  }
+  out.append(window + copied, std::uint32_t(cut - copied));
+  return cut;
+}
+
+}  // namespace Velk

@@ -1,0 +1,63 @@
+// stream_replacer: replace-all over a text that arrives in pieces, for the
+// finds whose matches are bounded so that a piece can be decided without
+// the rest: literal finds (a match is the find text's length) and
+// regular-expression finds whose matches provably stay within a line
+// (Matcher::line_bounded). The result and the count are byte for byte those
+// of the whole-text loops (replace_all.h) over the whole text, in either
+// memory mode, wherever the pieces are cut.
+//
+// The engine does no I/O. The caller keeps a window: the bytes not yet
+// consumed, followed by what it read since. feed() replaces every match it
+// can decide in the window, appends the result of the window's first
+// `consumed` bytes to out and returns consumed; the caller keeps the rest
+// of the window, in front of what it reads next. A literal find keeps back
+// at most find length - 1 bytes; a regular-expression find keeps back the
+// unfinished last line (consumed is 0 when the window holds no line feed:
+// the caller then reads more into a larger window). With at_end the window
+// is the end of the text and is consumed whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/find_method.h"
+#include "engine/match_span.h"
+#include "support/core/basic_buffer.h"
+
+namespace Velk {
+
+class stream_replacer {
+ public:
+  // Whether the find can be worked in pieces. A regular-expression find
+  // with an empty matcher (an invalid pattern) can: it passes the text on.
+  static bool can_stream(FindMethod method, const Matcher& matcher);
+
+  // find: the literal find text; matcher: the compiled expression (searched
+  // from the calling thread); replacement: the literal replacement or the
+  // template (control escapes are translated here, once).
+  stream_replacer(FindMethod method, const narrow_buffer& find, narrow_buffer replacement,
+                  const Matcher& matcher);
+
+  // window[0, length) as described above; length must stay below 4 GiB.
+  std::size_t feed(const char* window, std::size_t length, bool at_end, narrow_buffer& out);
+
+  // Replacements made so far.
+  std::uint64_t count() const { return count_; }
+
+ private:
+  std::size_t feed_literal(const char* window, std::size_t length, bool at_end,
+                           narrow_buffer& out);
+  std::size_t feed_regex(const char* window, std::size_t length, bool at_end,
+                         narrow_buffer& out);
+
+  FindMethod method_;
+  narrow_buffer find_;
+  narrow_buffer replacement_;
+  Matcher matcher_;
+  std::uint32_t span_need_ = 1;
+  SpanList spans_;
+  narrow_buffer expanded_;
+  std::uint64_t count_ = 0;
+};
+
+}  // namespace Velk

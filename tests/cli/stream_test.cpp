@@ -1,0 +1,169 @@
+// The streamed finds end to end: inputs larger than a chunk through
+// standard input and files, results byte for byte those of the whole-text
+// finds, files without a match untouched, and memory that does not grow
+// with the input.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/cli/run_binary.h"
+
+namespace rplc_test {
+namespace {
+
+constexpr std::size_t kChunk = 256 * 1024;
+
+// A text of several chunks with the find text straddling every chunk
+// boundary (and at the very start and end), and the expected result.
+struct BIG_TEXT {
+  std::string input;
+  std::string expected;
+  int count = 0;
+};
+
+BIG_TEXT Straddling(const std::string& find, const std::string& with) {
+  BIG_TEXT text;
+  text.input = find;
+  text.expected = with;
+  ++text.count;
+  for (int k = 1; k <= 5; ++k) {
+    for (std::size_t filler = 0; text.input.size() < k * kChunk - find.size() / 2; ++filler) {
+      const char c = filler % 61 == 60 ? '\n' : char('a' + filler % 7);
+      text.input += c;
+      text.expected += c;
+    }
+    text.input += find;
+    text.expected += with;
+    ++text.count;
+  }
+  text.input += "\ntail" + find;
+  text.expected += "\ntail" + with;
+  ++text.count;
+  return text;
+}
+
+TEST(StreamTest, StandardInputLargerThanAChunk) {
+  const BIG_TEXT text = Straddling("NEEDLE", "pin");
+  for (const char* find : {"-f:NEEDLE", "-fic:needle", "-r:NEE+DLE", "-ric:ne+dle"}) {
+    for (const char* mode : {"-exp", "-noexp"}) {
+      RunResult r = RunRplc({find, "-t:pin", mode, "-trc"}, text.input);
+      EXPECT_EQ(r.status, 0) << find;
+      EXPECT_EQ(r.err, "") << find;
+      EXPECT_TRUE(r.out == text.expected + "\n## total replaced " +
+                               std::to_string(text.count) + " matchs\n")
+          << find << " " << mode;
+    }
+  }
+}
+
+TEST(StreamTest, LineBoundedExpressionOverLongLines) {
+  // Lines longer than a chunk: the window grows for them.
+  std::string input = std::string(kChunk + 100, 'x') + "\n" + std::string(3 * kChunk, 'y') +
+                      "\nx\n";
+  RunResult r = RunRplc({"-r:^x+$", "-t:X"}, input);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out == "X\n" + std::string(3 * kChunk, 'y') + "\nX\n");
+  r = RunRplc({"-r:y$", "-t:E"}, input);
+  EXPECT_TRUE(r.out == std::string(kChunk + 100, 'x') + "\n" + std::string(3 * kChunk - 1, 'y') +
+                           "E\nx\n");
+}
+
+TEST(StreamTest, FilesAreStreamedAndUnmatchedFilesUntouched) {
+  TempDir dir;
+  const BIG_TEXT text = Straddling("session", "connection");
+  dir.Write("big.txt", text.input);
+  dir.Write("none.txt", std::string(3 * kChunk, 'q'));
+  struct stat before {};
+  ASSERT_EQ(stat((dir.path() + "/none.txt").c_str(), &before), 0);
+  RunResult r = RunRplc({"*.txt", "-f:session", "-t:connection", "-frc"}, "", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "\n## " + std::to_string(text.count) + " replacements in file: " +
+                       dir.path() + "/big.txt\n");
+  EXPECT_TRUE(dir.Read("big.txt") == text.expected);
+  struct stat after {};
+  ASSERT_EQ(stat((dir.path() + "/none.txt").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+}
+
+TEST(StreamTest, FirstMatchFarIntoTheFile) {
+  // The unchanged start is copied from the file into the new one.
+  TempDir dir;
+  const std::string head(3 * kChunk + 17, 'h');
+  dir.Write("f.txt", head + "old\n" + "old");
+  RunResult r = RunRplc({"f.txt", "-r:^old$", "-t:new"}, "", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(dir.Read("f.txt") == head + "old\nnew");
+}
+
+TEST(StreamTest, HardLinkedFileRewrittenInPlaceByChunks) {
+  TempDir dir;
+  const BIG_TEXT text = Straddling("XY", "XYZ");
+  const std::string file = dir.Write("linked.txt", text.input);
+  ASSERT_EQ(link(file.c_str(), (dir.path() + "/other").c_str()), 0);
+  struct stat before {};
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  RunResult r = RunRplc({"linked.txt", "-f:XY", "-t:XYZ"}, "", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(dir.Read("other") == text.expected);
+  struct stat after {};
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+}
+
+// A 5 GiB sparse file with matches at both ends and across the 2 GiB and
+// 4 GiB marks is filtered exactly from standard input, in memory that does
+// not grow with it.
+TEST(StreamTest, SparseFileOfFiveGibibytesSlow) {
+  TempDir dir;
+  const std::string file = dir.path() + "/huge.bin";
+  const off_t size = off_t(5) << 30;
+  const std::string find = "MARK";
+  const off_t marks[] = {0, (off_t(2) << 30) - 2, (off_t(4) << 30) - 1, size - 4};
+  {
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, size), 0);
+    for (off_t at : marks) ASSERT_EQ(pwrite(fd, find.data(), find.size(), at), 4);
+    close(fd);
+  }
+  // Standard input streams; the output goes to a file beside the input.
+  RunResult r = RunRplcUnder({"sh", "-c", "exec \"$0\" \"$@\" < huge.bin > out.bin"},
+                             {"-f:MARK", "-t:LONGER", "-trc"}, dir.path(), [](int) {});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::string result = dir.path() + "/out.bin";
+  struct rusage usage {};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LE(usage.ru_maxrss, 16 * 1024) << "peak resident KiB";
+
+  struct stat info {};
+  ASSERT_EQ(stat(result.c_str(), &info), 0);
+  const std::string total = "\n## total replaced 4 matchs\n";
+  EXPECT_EQ(info.st_size, off_t(size + 4 * 2 + total.size()));
+  const int fd = open(result.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  off_t shift = 0;
+  for (off_t at : marks) {
+    char around[10] = {};
+    const off_t from = at + shift - 1;
+    const ssize_t got = pread(fd, around, 8, from < 0 ? 0 : from);
+    ASSERT_GE(got, 7);
+    const std::string seen(around, std::size_t(got));
+    const std::string want = (from < 0 ? "" : std::string(1, '\0')) + "LONGER";
+    EXPECT_EQ(seen.substr(0, want.size()), want) << "at " << at;
+    shift += 2;
+  }
+  close(fd);
+}
+
+}  // namespace
+}  // namespace rplc_test
