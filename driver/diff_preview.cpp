@@ -1,16 +1,22 @@
 #include "driver/diff_preview.h"
 
+#include "driver/diff_colors.h"
 #include "driver/unified_diff.h"
 
 namespace Velk {
 
 void AppendPreview(narrow_buffer& out, const narrow_buffer& name, const narrow_buffer& original,
-                   const narrow_buffer& result, const ReplacementLog& log, std::uint32_t count) {
+                   const narrow_buffer& result, const ReplacementLog& log, std::uint32_t count,
+                   bool colored) {
   if (count == 0) return;
   if (IsBinaryText(original)) {
     if (ChangesText(original, result, log)) AppendBinaryNotice(out, name, count);
-  } else {
+  } else if (!colored) {
     AppendUnifiedDiff(out, name, original, result, log);
+  } else {
+    narrow_buffer plain;
+    AppendUnifiedDiff(plain, name, original, result, log);
+    AppendColoredDiff(out, plain);
   }
 }
 

@@ -10,11 +10,12 @@
 namespace Velk {
 
 CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
-                     const Matcher& matcher, unsigned workers)
+                     const Matcher& matcher, unsigned workers, CChangeReview* review)
     : settings_(settings),
       files_(files),
       matcher_(matcher),
       caller_(std::this_thread::get_id()),
+      review_(review),
       workers_(workers ? workers : 1) {}
 
 void CFileWork::WorkerStarts(unsigned worker) {
@@ -40,12 +41,22 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
   result.needs_commit = false;
+  if (quit_) return;
   if (!files_.Read(index, own.content, own.identity, result.messages)) {
     result.failed = true;
     return;
   }
   // An empty file is skipped: no replacement, no output.
   if (own.content.empty()) return;
+  if (review_) {
+    // The questions come in Commit, on the calling thread, before anything
+    // is written; the in-place loops need the input kept, as for a preview.
+    own.log.clear();
+    if (!settings_.expand) own.original = own.content;
+    result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
+    result.needs_commit = result.count != 0;
+    return;
+  }
   if (settings_.diff_mode) {
     // A preview writes nothing: its diff travels to Emit as the result. The
     // expanding loops leave the input in scratch; the in-place loops edit a
@@ -55,7 +66,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
     result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
     AppendPreview(result.content, files_.GetDiffName(index),
                   settings_.expand ? own.scratch : own.original, own.content, own.log,
-                  result.count);
+                  result.count, settings_.colored);
     own.original = narrow_buffer();
     return;
   }
@@ -67,9 +78,27 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
 }
 
 void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+  if (review_) {
+    __ReviewAndWrite(workers_[worker], index, result);
+    return;
+  }
   if (!files_.WriteBack(index, workers_[worker].content, workers_[worker].identity,
                           result.count, result.messages))
     result.failed = true;
+}
+
+void CFileWork::__ReviewAndWrite(WORKER& own, std::size_t index, FILE_JOB_RESULT& result) {
+  const REVIEW_OUTCOME outcome =
+      review_->ReviewFile(files_.GetDiffName(index), settings_.expand ? own.scratch : own.original,
+                          own.content, own.log, own.accepted);
+  own.original = narrow_buffer();
+  if (outcome.quit) quit_ = true;
+  // The write-back refuses a file that changed while the questions were
+  // open: the identity is the one read.
+  result.count = outcome.accepted;
+  if (!files_.WriteBack(index, own.accepted, own.identity, outcome.accepted, result.messages))
+    result.failed = true;
+  own.accepted.clear();
 }
 
 void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {

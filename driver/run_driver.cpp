@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "driver/arg_list.h"
+#include "driver/change_review.h"
 #include "driver/diff_preview.h"
 #include "driver/file_mode.h"
 #include "driver/file_work.h"
@@ -17,6 +18,7 @@
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
+#include "support/os/terminal.h"
 
 namespace Velk {
 namespace {
@@ -40,6 +42,12 @@ bool HasEmptyPattern(const CArgList& args) {
   return false;
 }
 
+// After a refused command line: where to look, instead of the whole screen.
+void RefuseCommandLine(const narrow_buffer& line) {
+  if (!line.empty()) WriteErrorLine(line);
+  WriteErrorLine(narrow_buffer::literal("run 'rplc -h' for the switches"));
+}
+
 int Run(int argc, const char* const* argv) {
 #if defined(_WIN32)
   // On Windows "/" always opens a switch, as "-" does: paths there begin
@@ -53,27 +61,45 @@ int Run(int argc, const char* const* argv) {
   const CArgList args(argc, argv, narrow_buffer::literal("-/"), narrow_buffer::literal(":="),
                       1, conditional_prefixes, IsKnownSwitch);
   // Every refusal below comes before anything is read or written.
-  if (!AllSwitchesKnown(args)) return -1;
+  if (!AllSwitchesKnown(args)) {
+    RefuseCommandLine(narrow_buffer());
+    return -1;
+  }
   RUN_SETTINGS settings = ReadFindAndReplace(args);
   if (argc <= 1 || WantsHelp(args, settings)) {
-    PrintHelp(help_stream::output);
+    PrintHelp();
+    return 0;
+  }
+  if (WantsVersion(args)) {
+    WriteStandardOutput(narrow_buffer::literal("rplc " RPLC_VERSION "\n"));
     return 0;
   }
   if (HasEmptyPattern(args)) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] empty file pattern"));
+    RefuseCommandLine(narrow_buffer::literal("[ERROR] empty file pattern"));
     return -1;
   }
   if (const char* missing = MissingPart(args, settings)) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] ") + missing);
-    PrintHelp(help_stream::error);
+    RefuseCommandLine(narrow_buffer::literal("[ERROR] ") + missing);
     return -1;
   }
-  ReadOtherSwitches(args, settings);
-  if (settings.diff_mode && settings.stdout_mode) {
-    WriteErrorLine(narrow_buffer::literal(
-        "[ERROR] -diff and -stdout can't be used together: a preview writes no results"));
+  if (const char* refused = ReadOtherSwitches(args, settings)) {
+    RefuseCommandLine(narrow_buffer::literal("[ERROR] ") + refused);
     return -1;
   }
+  // The review talks to the terminal, whatever the standard streams are.
+  CReviewTerminal terminal;
+  if (settings.review) {
+    narrow_buffer reason;
+    if (!terminal.Open(reason)) {
+      WriteErrorLine(narrow_buffer::literal("[ERROR] -review needs a terminal to ask at: ") +
+                     reason);
+      return -1;
+    }
+  }
+  settings.colored =
+      UseColors(settings.color,
+                settings.review || os::is_terminal(os::std_stream::output),
+                os::no_color_requested());
 
   // File mode: collect the input set; any patterns are ignored in stdio mode.
   CFileMode files(settings);
@@ -117,7 +143,8 @@ int Run(int argc, const char* const* argv) {
       total = ReplaceAll(settings, matcher, content, scratch, &log);
       narrow_buffer preview;
       AppendPreview(preview, narrow_buffer::literal(kStandardInputDiffName),
-                    settings.expand ? scratch : original, content, log, total);
+                    settings.expand ? scratch : original, content, log, total,
+                    settings.colored);
       if (!preview.empty()) WriteStandardOutput(preview);
     } else if (!content.empty()) {
       total = ReplaceAll(settings, matcher, content, scratch);
@@ -127,12 +154,16 @@ int Run(int argc, const char* const* argv) {
     // Files are read, replaced and written back on one worker per processor
     // and reported in list order, as one thread would.
     FILE_POOL_OPTIONS options;
-    options.threads = GetProcessorCount();
+    // A review asks before each write, so it reads, asks and writes one
+    // file after the other on this thread.
+    options.threads = settings.review ? 1 : GetProcessorCount();
     options.stop_on_failure = settings.stop_on_error;
     // Only a result for standard output (or a preview) holds a whole file
     // until it is reported; otherwise a job in flight holds a few lines.
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
-    CFileWork work(settings, files, matcher, options.threads);
+    CChangeReview review(terminal, settings.colored);
+    CFileWork work(settings, files, matcher, options.threads,
+                   settings.review ? &review : nullptr);
     COrderedFilePool pool(files.GetFiles(), options);
     if (!pool.Run(work)) return -1;
     total = work.GetTotal();

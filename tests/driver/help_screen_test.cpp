@@ -90,6 +90,7 @@ std::vector<std::string> ExpectedLines() {
       kRule,
       "OTHER OPTIONs:",
       "  -h -?    - Is screen",
+      "  --help   - Is screen too; --version prints one line: rplc and its version.",
       "  -s       - include sub folders",
       "  -exp     - enable the memory expand algorithm, will double the memory usage,",
       "             but MUCH quick in many case. Now Default.",
@@ -105,6 +106,13 @@ std::vector<std::string> ExpectedLines() {
       "             DEFAULT: ignore the access error and try to continue.",
       "  -diff    - preview: show every change as a unified diff, and write no file.",
       "             The diff applies with \"patch -p0\" from the current folder.",
+      "  -review  - ask at the terminal before each change: y (yes), n (no), a (this",
+      "             and the rest of the file), d (none of the rest of the file),",
+      "             q (quit), ? (help). Only the accepted changes are written.",
+      "  -color:W - color -diff and -review: W is auto (on a terminal, unless the",
+      "             NO_COLOR environment variable is set), always or never.",
+      "  -gitignore - with -s, skip what .gitignore files, .git/info/exclude and",
+      "             .ignore files name, by git's rules.",
       "",
       kRule,
       "POSIX and perl style Regular Expression:",
@@ -203,7 +211,7 @@ TEST(HelpScreenTest, EveryLineAsSpecified) {
     EXPECT_EQ(got[i], expected[i]) << "line " << i + 1;
   // Nothing after the last example.
   EXPECT_EQ(got.size(), expected.size());
-  EXPECT_EQ(got.size(), 124u);
+  EXPECT_EQ(got.size(), 132u);
 }
 
 TEST(HelpScreenTest, RulesAndClassColumns) {
