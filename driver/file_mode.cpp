@@ -5,6 +5,7 @@
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/ignore_rules.h"
 #include "support/fs/write_back.h"
 
 namespace Velk {
@@ -18,9 +19,12 @@ bool CFileMode::Collect(const CArgList& args) {
   current_folder_ = base.GetPath();
   // Errors here are not caught: a missing folder or a failed listing ends
   // the run through the driver's fatal-error report.
+  // Each pattern's search reads the ignore files of the folders it walks.
+  CIgnoreRules ignore_rules;
+  TWalkFilter* filter = settings_.use_ignore_files ? &ignore_rules : nullptr;
   for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j)
     base.GetAllFiles(files_, args.GetPattern(j), settings_.include_subfolders,
-                     true, !settings_.stop_on_error);
+                     true, !settings_.stop_on_error, filter);
   return !files_.empty();
 }
 

@@ -31,6 +31,7 @@
 
 namespace Velk {
 
+class TWalkFilter;
 using FileList = std::vector<narrow_buffer>;
 
 // Which file was read and how it was when read: carried from ReadFile to
@@ -57,10 +58,11 @@ class CDir {
 
   // Appends the files matching pattern (possibly with a folder part) below
   // this folder, and with recursive in every sub-folder in depth-first
-  // pre-order. ignoreErrors skips sub-folders that cannot be listed.
+  // pre-order. ignoreErrors skips sub-folders that cannot be listed. A
+  // recursive search leaves out what filter, when given, skips.
   std::uint32_t GetAllFiles(FileList& list, narrow_buffer pattern,
                             bool recursive, bool includeHidden,
-                            bool ignoreErrors);
+                            bool ignoreErrors, TWalkFilter* filter = nullptr);
   // Appends the sub-folders matching pattern ("." and ".." with
   // includeDots), each without a trailing "/".
   std::uint32_t GetAllSubDirs(FileList& list, narrow_buffer pattern,

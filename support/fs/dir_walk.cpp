@@ -14,6 +14,7 @@
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/walk_filter.h"
 #include "support/fs/wildcard.h"
 #include "support/os/dir.h"
 #include "support/os/path_rules.h"
@@ -68,6 +69,21 @@ struct SEARCH {
   bool includeHidden;
   bool includeDots;
   bool ignoreErrors;
+  TWalkFilter* filter;  // consulted by a recursive search; may be null
+};
+
+// Tells the filter which folder the search is in, for as long as it is.
+struct FILTER_SCOPE {
+  TWalkFilter* filter;
+  FILTER_SCOPE(TWalkFilter* f, const narrow_buffer& folder) : filter(f) {
+    if (filter) filter->EnterFolder(folder);
+  }
+  ~FILTER_SCOPE() {
+    if (filter) filter->LeaveFolder();
+  }
+  bool Skips(const narrow_buffer& path, bool is_folder) const {
+    return filter && filter->Skips(path, is_folder);
+  }
 };
 
 [[noreturn]] void ThrowOpenFailed(const narrow_buffer& folder, const narrow_buffer& pattern,
@@ -112,6 +128,7 @@ void SearchFolder(const SEARCH& search, os::dir_reader& reader, const narrow_buf
     narrow_buffer name;
     bool enter;
   };
+  const FILTER_SCOPE filter(search.recursive ? search.filter : nullptr, folder);
   FileList files;
   std::vector<SUB_FOLDER> folders;  // in listing order
   const char* name;
@@ -128,11 +145,15 @@ void SearchFolder(const SEARCH& search, os::dir_reader& reader, const narrow_buf
     const os::entry_type type = reader.current_type();
     if (type == os::entry_type::directory_link) continue;
     if (type == os::entry_type::file) {
-      if (search.want_files && matches) files.push_back(Join(folder, name, length));
+      if (search.want_files && matches) {
+        narrow_buffer file = Join(folder, name, length);
+        if (!filter.Skips(file, false)) files.push_back(std::move(file));
+      }
       continue;
     }
     narrow_buffer entry(name, narrow_buffer::size_type(length));
     if (search.recursive && IsVersionControlFolder(entry)) continue;
+    if (filter.Skips(folder + entry, true)) continue;
     if (search.want_files) {
       if (search.recursive) folders.push_back({std::move(entry), true});
     } else {
@@ -203,7 +224,7 @@ bool CDir::__FindNamedFile(FileList& list, const narrow_buffer& pattern, bool in
 
 std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,
                                 bool recursive, bool includeHidden,
-                                bool ignoreErrors) {
+                                bool ignoreErrors, TWalkFilter* filter) {
   if (pattern.empty()) {
     pattern = kAll;
   } else {
@@ -211,10 +232,10 @@ std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,
       return std::uint32_t(list.size());
     CDir sub;
     if (__SplitPattern(pattern, sub))
-      return sub.GetAllFiles(list, pattern, recursive, includeHidden, ignoreErrors);
+      return sub.GetAllFiles(list, pattern, recursive, includeHidden, ignoreErrors, filter);
   }
 
-  const SEARCH search{list, pattern, true, recursive, includeHidden, false, ignoreErrors};
+  const SEARCH search{list, pattern, true, recursive, includeHidden, false, ignoreErrors, filter};
   os::dir_reader reader;
   const int error = reader.open(path_.c_str());
   if (error != 0) {
@@ -239,7 +260,8 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
                                includeDots, ignoreErrors);
   }
 
-  const SEARCH search{list, pattern, false, recursive, includeHidden, includeDots, ignoreErrors};
+  const SEARCH search{list, pattern, false, recursive, includeHidden, includeDots, ignoreErrors,
+                      nullptr};
   os::dir_reader reader;
   const int error = reader.open(path_.c_str());
   if (error != 0) ThrowOpenFailed(path_, pattern, error);
