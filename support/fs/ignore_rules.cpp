@@ -1,10 +1,12 @@
 #include "support/fs/ignore_rules.h"
 
 #include <cstring>
+#include <string>
 
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 #include "support/os/dir.h"
+#include "support/os/path_rules.h"
 
 namespace Velk {
 namespace {
@@ -194,6 +196,10 @@ bool MatchesAny(const std::vector<IGNORE_PATTERN>& patterns, const char* relativ
   return false;
 }
 
+// The system's separator in the folders a search walks; git's patterns
+// always separate with "/".
+const char kSeparator = os::path_separator[0];
+
 const narrow_buffer kGitIgnore = narrow_buffer::literal(".gitignore");
 const narrow_buffer kIgnore = narrow_buffer::literal(".ignore");
 
@@ -265,7 +271,7 @@ void CIgnoreRules::__LoadAbove(const narrow_buffer& start) {
     }
     // The parent: cut the last component ("/a/b/" -> "/a/").
     std::size_t cut = end - 1;
-    while (cut > 0 && start[cut - 1] != '/') --cut;
+    while (cut > 0 && start[cut - 1] != kSeparator) --cut;
     if (cut == 0 || cut == end) break;
     ends.push_back(cut);
     end = cut;
@@ -273,7 +279,12 @@ void CIgnoreRules::__LoadAbove(const narrow_buffer& start) {
   exclude_ = RULE_SET{{}, 0};
   if (top == narrow_buffer::npos) return;
   const narrow_buffer root = start.substr(0, narrow_buffer::size_type(top));
-  exclude_ = RULE_SET{ReadPatterns(root + ".git/info/exclude"), root.length()};
+  narrow_buffer exclude = root + ".git";
+  exclude.push_back(kSeparator);
+  exclude.append("info");
+  exclude.push_back(kSeparator);
+  exclude.append("exclude");
+  exclude_ = RULE_SET{ReadPatterns(exclude), root.length()};
   // ends holds every ancestor up to the one above top; push from top down.
   for (std::size_t k = ends.size(); k-- > 0;) {
     if (ends[k] < top) continue;
@@ -294,6 +305,13 @@ void CIgnoreRules::LeaveFolder() noexcept {
 
 bool CIgnoreRules::Skips(const narrow_buffer& full_path, bool is_folder) {
   const char* path = full_path.c_str();
+  std::string slashed;  // the path with "/" for the system's separator
+  if (kSeparator != '/') {
+    slashed.assign(path, full_path.length());
+    for (char& c : slashed)
+      if (c == kSeparator) c = '/';
+    path = slashed.c_str();
+  }
   const char* name = std::strrchr(path, '/');
   name = name ? name + 1 : path;
   bool ignored = false;

@@ -23,7 +23,8 @@
 // The folders above the search's start, up to the top of the git work tree
 // (the nearest folder holding ".git"), contribute their ".gitignore" and
 // ".ignore" files as git's would. Global settings (core.excludesFile) are
-// not read. Names compare byte for byte, case-sensitive.
+// not read. Names compare byte for byte, case-sensitive (also on Windows,
+// where git would by default ignore case).
 #pragma once
 
 #include <cstddef>
