@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "driver/diff_colors.h"
+#include "driver/diff_lines.h"
 #include "driver/unified_diff.h"
 #include "support/os/error.h"
 
@@ -11,21 +12,6 @@ namespace Velk {
 namespace {
 
 constexpr std::size_t kContextLines = 3;
-constexpr std::size_t npos = std::string_view::npos;
-
-std::string_view View(const narrow_buffer& text) {
-  return std::string_view(text.data() ? text.data() : "", text.length());
-}
-
-std::size_t LineStart(std::string_view text, std::size_t pos) {
-  while (pos > 0 && text[pos - 1] != '\n') --pos;
-  return pos;
-}
-
-std::size_t LineEnd(std::string_view text, std::size_t pos) {
-  const std::size_t feed = text.find('\n', pos);
-  return feed == npos ? text.size() : feed + 1;
-}
 
 bool AtLineBoundary(std::string_view text, std::size_t pos) {
   return pos == 0 || pos == text.size() || text[pos - 1] == '\n';
@@ -41,25 +27,6 @@ bool ChangesBytes(std::string_view old_text, std::string_view new_text,
 std::size_t CountLines(std::string_view text, std::size_t begin, std::size_t end) {
   std::size_t lines = std::size_t(std::count(text.begin() + begin, text.begin() + end, '\n'));
   return lines + (end > begin && text[end - 1] != '\n' ? 1 : 0);
-}
-
-void AppendLines(narrow_buffer& out, char prefix, std::string_view text, std::size_t begin,
-                 std::size_t end) {
-  while (begin < end) {
-    const std::size_t line_end = std::min(LineEnd(text, begin), end);
-    out.push_back(prefix);
-    out.append(text.data() + begin, narrow_buffer::size_type(line_end - begin));
-    if (text[line_end - 1] != '\n') out.append("\n\\ No newline at end of file\n");
-    begin = line_end;
-  }
-}
-
-void AppendRange(narrow_buffer& out, std::size_t start, std::size_t count) {
-  out.append_number(count == 0 ? start - 1 : start, 10);
-  if (count != 1) {
-    out.push_back(',');
-    out.append_number(count, 10);
-  }
 }
 
 // The hunk of one change with up to three lines of context on each side, in
@@ -80,15 +47,15 @@ void AppendHunk(narrow_buffer& out, std::string_view old_text, std::string_view 
   const std::size_t context = before_lines + after_lines;
   const std::size_t old_start = line - before_lines;
   out.append("@@ -");
-  AppendRange(out, old_start, context + CountLines(old_text, change.old_begin, change.old_end));
+  AppendDiffRange(out, old_start, context + CountLines(old_text, change.old_begin, change.old_end));
   out.append(" +");
-  AppendRange(out, std::size_t(std::ptrdiff_t(old_start) + shift),
+  AppendDiffRange(out, std::size_t(std::ptrdiff_t(old_start) + shift),
               context + CountLines(new_text, change.new_begin, change.new_end));
   out.append(" @@\n");
-  AppendLines(out, ' ', old_text, before, change.old_begin);
-  AppendLines(out, '-', old_text, change.old_begin, change.old_end);
-  AppendLines(out, '+', new_text, change.new_begin, change.new_end);
-  AppendLines(out, ' ', old_text, change.old_end, after);
+  AppendDiffLines(out, ' ', old_text, before, change.old_begin);
+  AppendDiffLines(out, '-', old_text, change.old_begin, change.old_end);
+  AppendDiffLines(out, '+', new_text, change.new_begin, change.new_end);
+  AppendDiffLines(out, ' ', old_text, change.old_end, after);
 }
 
 enum class Answer { yes, no, all, none, quit, help };
@@ -118,7 +85,7 @@ constexpr char kHelp[] =
 
 std::vector<REVIEW_CHANGE> FindChanges(const narrow_buffer& original, const narrow_buffer& result,
                                        const ReplacementLog& log) {
-  const std::string_view old_text = View(original), new_text = View(result);
+  const std::string_view old_text = TextView(original), new_text = TextView(result);
   std::vector<REVIEW_CHANGE> changes;
   if (IsBinaryText(original)) {
     if (ChangesText(original, result, log))
@@ -214,7 +181,7 @@ REVIEW_OUTCOME CChangeReview::ReviewFile(const narrow_buffer& name, const narrow
   REVIEW_OUTCOME outcome;
   const std::vector<REVIEW_CHANGE> changes = FindChanges(original, result, log);
   if (changes.empty()) return outcome;
-  const std::string_view old_text = View(original), new_text = View(result);
+  const std::string_view old_text = TextView(original), new_text = TextView(result);
   const bool binary = IsBinaryText(original);
   std::vector<std::uint8_t> accepted(changes.size(), 0);
 

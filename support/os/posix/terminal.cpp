@@ -3,6 +3,8 @@
 // user edits it as usual and Ctrl+C raises SIGINT as usual.
 #include "support/os/terminal.h"
 
+#include "support/os/posix/write_all.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,18 +31,7 @@ int open_terminal(TERMINAL& terminal) {
 }
 
 int write_terminal(const TERMINAL& terminal, const void* data, std::size_t size) {
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t put = ::write(int(terminal.output), next, size);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (put == 0) return EIO;
-    next += put;
-    size -= std::size_t(put);
-  }
-  return 0;
+  return write_all(int(terminal.output), data, size);
 }
 
 int read_terminal_line(const TERMINAL& terminal, char* buffer, std::size_t size,
