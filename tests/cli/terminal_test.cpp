@@ -213,7 +213,10 @@ TEST(TerminalTest, ReviewColorsFollowTheSwitchAndNoColor) {
     script.answers = {"n"};
     script.no_color = variant != 0;
     std::vector<std::string> args = {"a.txt", "-f:old", "-t:new", "-review"};
-    if (variant == 2) args.push_back("-color:always");
+    if (variant == 2) {
+      args.back() = "/REVIEW";  // either prefix, any case
+      args.push_back("-color:always");
+    }
     const TerminalRun run = RunAtTerminal(args, dir.path(), script);
     EXPECT_EQ(run.status, 0);
     if (variant == 1)
