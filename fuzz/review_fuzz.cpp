@@ -4,10 +4,8 @@
 // answers, one byte each.
 //
 // Checks: nothing crashes; accepting every change gives the result and
-// rejecting every change the original; any answers give a text that only
-// takes the result's bytes for accepted changes (its length is the
-// original's plus the accepted changes' growth); the colored preview with
-// its color sequences taken out is the plain preview.
+// rejecting every change (or quitting at once) the original; the colored
+// preview with its color sequences taken out is the plain preview.
 #include <cstdint>
 #include <string>
 
@@ -73,22 +71,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   narrow_buffer plain, colored;
   Velk::AppendUnifiedDiff(plain, narrow_buffer("f"), original, result, log);
   Velk::AppendColoredDiff(colored, plain);
-  Check(WithoutColors(Text(colored)) == Text(plain));
+  // (A text that holds escape bytes of its own cannot be told apart.)
+  if (pieces[2].find('\033') == std::string::npos && pieces[1].find('\033') == std::string::npos)
+    Check(WithoutColors(Text(colored)) == Text(plain));
 
   const narrow_buffer name("f");
-  for (const std::string& answers :
-       {std::string(4096, 'a'), std::string(4096, 'y'), std::string("d"), std::string("q"),
-        std::string(), pieces[0]}) {
-    CScripted prompt(answers);
-    Velk::CChangeReview review(prompt, true);
+  // Every change accepted, none, and the input's own answers.
+  const std::string scripts[] = {std::string(4096, 'a'), std::string(4096, 'y'), "d", "q", "",
+                                 pieces[0]};
+  for (std::size_t k = 0; k < std::size(scripts); ++k) {
+    CScripted prompt(scripts[k]);
+    Velk::CChangeReview review(prompt, k % 2 == 0);
     narrow_buffer accepted;
     const Velk::REVIEW_OUTCOME outcome = review.ReviewFile(name, original, result, log, accepted);
     const std::string got = outcome.accepted ? Text(accepted) : Text(original);
-    if (answers[0] == 'a' || answers[0] == 'y') {
-      if (Velk::ChangesText(original, result, log)) Check(got == Text(result));
-    } else if (answers.size() <= 1) {
-      Check(got == Text(original));
-    }
+    if (k < 2) Check(got == Text(result));
+    if (k >= 2 && k < 5) Check(got == Text(original) && outcome.accepted == 0);
     Check(outcome.accepted <= log.size());
   }
   return 0;

@@ -227,9 +227,10 @@ std::vector<IGNORE_PATTERN> ParseIgnoreFile(const narrow_buffer& text) {
       pattern.folder_only = true;
       line = line.substr(0, line.length() - 1);
     }
-    if (line.empty()) continue;
     pattern.anchored = std::memchr(line.c_str(), '/', line.length()) != nullptr;
-    if (line[0] == '/') line = line.substr(1);
+    if (!line.empty() && line[0] == '/') line = line.substr(1);
+    // "/" (or "!/", "//") names no entry below the file's folder.
+    if (line.empty()) continue;
     pattern.glob = line;
     patterns.push_back(std::move(pattern));
   }

@@ -65,6 +65,7 @@ TEST(IgnoreRulesTest, LinesParseAsGitReadsThem) {
       "a/b\n"
       "!/x/\n"
       "/\n"
+      "//\n"
       "last"));
   const struct {
     const char* glob;
