@@ -12,6 +12,8 @@
 #   TMPDIR        where the data is generated (default /dev/shm, a RAM disk);
 #                 TMPDIR=/var/tmp bench/run.sh measures on the ordinary disk
 #   RPLC          an rplc binary to measure instead of building build-bench/rplc
+#   RPLC_EXE      the Windows rplc.exe (./build.sh windows) to measure under
+#                 wine beside it in W2, with wine's start-up as a row of its own
 #   NOEXP_LIMIT   seconds after which one -noexp run is given up (default 30,
 #                 15 with --small)
 #
@@ -87,6 +89,15 @@ RPLC=$(cd "$(dirname "$RPLC")" && pwd)/$(basename "$RPLC")
 if [ "$(printf 'teh\n' | "$RPLC" -f:teh -t:the 2>/dev/null)" != "the" ]; then
   echo "$RPLC does not filter standard input yet; nothing to measure" >&2
   exit 2
+fi
+
+# The Windows build under wine: one wine server kept for the whole run, so
+# that only the process start-up is paid per run (the "wine start-up" row).
+if [ -n "${RPLC_EXE:-}" ]; then
+  RPLC_EXE=$(cd "$(dirname "$RPLC_EXE")" && pwd)/$(basename "$RPLC_EXE")
+  export WINEPREFIX="${WINEPREFIX:-$(dirname "$RPLC_EXE")/wine}" WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  wineserver -p 600 </dev/null >/dev/null 2>&1 || true
 fi
 
 # --- data --------------------------------------------------------------------
@@ -200,6 +211,9 @@ if wanted W2; then
   gen log "$regex_size" "$rx" --mixed
   b=$(size_of "$rx")
   cd "$work"
+  if [ -n "${RPLC_EXE:-}" ]; then
+    run_one "W2 wine start-up" "rplc.exe on empty input (wine)" 1 none $limit "wine '$RPLC_EXE' -f:a -t:b < /dev/null"
+  fi
   for p in "${patterns[@]}"; do
     IFS='#' read -r name rfind rrepl pfind prepl srepl rswitch sflags <<<"$p"
     rswitch=${rswitch:--r} sflags=${sflags:-g}
@@ -207,6 +221,10 @@ if wanted W2; then
     sfind=${pfind#"(?i)"}
     echo "$name: ${rswitch} ${rfind} -> ${rrepl}" >&2
     run_one "$name" "rplc $rswitch" "$b" stdout $limit "'$RPLC' '$rswitch:$rfind' '-t:$rrepl' < '$rx'"
+    # Standard output is in text mode on Windows: CR LF back to LF.
+    if [ -n "${RPLC_EXE:-}" ]; then
+      run_one "$name" "rplc.exe $rswitch (wine)" "$b" stdout $limit "wine '$RPLC_EXE' '$rswitch:$rfind' '-t:$rrepl' < '$rx' | tr -d '\\r'"
+    fi
     run_one "$name" "sed -E" "$b" stdout $limit "sed -E 's/$sfind/$srepl/$sflags' < '$rx'"
     run_one "$name" "perl -pe" "$b" stdout $limit "perl -pe 's/$pfind/$prepl/g' < '$rx'"
     run_one "$name" "sd" "$b" stdout $limit "sd '$pfind' '$prepl' < '$rx'"

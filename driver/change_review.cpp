@@ -1,11 +1,13 @@
 #include "driver/change_review.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <string_view>
 
 #include "driver/diff_colors.h"
 #include "driver/diff_lines.h"
 #include "driver/unified_diff.h"
+#include "support/fs/write_back.h"
 #include "support/os/error.h"
 
 namespace Velk {
@@ -122,12 +124,12 @@ std::vector<REVIEW_CHANGE> FindChanges(const narrow_buffer& original, const narr
   return changes;
 }
 
-std::uint32_t BuildAccepted(narrow_buffer& out, const narrow_buffer& original,
+std::uint64_t BuildAccepted(narrow_buffer& out, const narrow_buffer& original,
                             const narrow_buffer& result, const ReplacementLog& log,
                             const std::vector<REVIEW_CHANGE>& changes,
                             const std::vector<std::uint8_t>& accepted) {
   out.clear();
-  std::uint32_t count = 0;
+  std::uint64_t count = 0;
   std::size_t pos = 0;  // original bytes before it are in out
   for (std::size_t c = 0; c < changes.size(); ++c) {
     if (!accepted[c]) continue;
@@ -169,7 +171,13 @@ bool CReviewTerminal::ReadAnswer(narrow_buffer& line) {
   char buffer[64];
   std::size_t count = 0;
   bool at_end = false;
-  if (os::read_terminal_line(terminal_, buffer, sizeof buffer, count, at_end) != 0) return false;
+  // An interrupt ends the question; another signal only resumes it.
+  int error;
+  while ((error = os::read_terminal_line(terminal_, buffer, sizeof buffer, count, at_end)) ==
+             EINTR &&
+         GetInterruptSignal() == 0) {
+  }
+  if (error != 0) return false;
   line.assign(buffer, narrow_buffer::size_type(count));
   // A line ended by Ctrl+D still counts; Ctrl+D alone is the end.
   return !(at_end && count == 0);
@@ -207,7 +215,7 @@ REVIEW_OUTCOME CChangeReview::ReviewFile(const narrow_buffer& name, const narrow
     plain = header;
     header.clear();
     if (binary)
-      AppendBinaryNotice(plain, name, std::uint32_t(log.size()));
+      AppendBinaryNotice(plain, name, log.size());
     else
       AppendHunk(plain, old_text, new_text, change, line, this_shift);
     shown.clear();

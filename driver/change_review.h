@@ -41,7 +41,7 @@ std::vector<REVIEW_CHANGE> FindChanges(const narrow_buffer& original, const narr
 
 // The original with the records of the accepted changes applied; returns
 // how many records that is.
-std::uint32_t BuildAccepted(narrow_buffer& out, const narrow_buffer& original,
+std::uint64_t BuildAccepted(narrow_buffer& out, const narrow_buffer& original,
                             const narrow_buffer& result, const ReplacementLog& log,
                             const std::vector<REVIEW_CHANGE>& changes,
                             const std::vector<std::uint8_t>& accepted);
@@ -75,7 +75,7 @@ class CReviewTerminal : public TReviewPrompt {
 };
 
 struct REVIEW_OUTCOME {
-  std::uint32_t accepted = 0;  // replacements in the accepted changes
+  std::uint64_t accepted = 0;  // replacements in the accepted changes
   bool quit = false;           // the user quit: ask about no later file
 };
 

@@ -6,7 +6,7 @@
 namespace Velk {
 
 void AppendPreview(narrow_buffer& out, const narrow_buffer& name, const narrow_buffer& original,
-                   const narrow_buffer& result, const ReplacementLog& log, std::uint32_t count,
+                   const narrow_buffer& result, const ReplacementLog& log, std::uint64_t count,
                    bool colored) {
   if (count == 0) return;
   if (IsBinaryText(original)) {

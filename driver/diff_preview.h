@@ -14,7 +14,7 @@ namespace Velk {
 // text a rewrite would write; log: the replacements that made result;
 // count: their number; colored: with the colors of diff_colors.h.
 void AppendPreview(narrow_buffer& out, const narrow_buffer& name, const narrow_buffer& original,
-                   const narrow_buffer& result, const ReplacementLog& log, std::uint32_t count,
+                   const narrow_buffer& result, const ReplacementLog& log, std::uint64_t count,
                    bool colored = false);
 
 }  // namespace Velk

@@ -1,5 +1,6 @@
 #include "driver/file_mode.h"
 
+#include "driver/exception_text.h"
 #include "driver/std_streams.h"
 #include "driver/unified_diff.h"
 #include "engine/text_limit.h"
@@ -42,7 +43,7 @@ bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& ident
 }
 
 bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
-                          const FILE_IDENTITY& identity, std::uint32_t n,
+                          const FILE_IDENTITY& identity, std::uint64_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
@@ -59,7 +60,16 @@ bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
   return true;
 }
 
-void CFileMode::ReportCount(std::size_t i, std::uint32_t n) const {
+void CFileMode::DescribeFailure(std::size_t i, const std::exception_ptr& error,
+                                narrow_buffer& messages) const {
+  messages.append("[ERROR] failed processing file: ");
+  messages.append(files_[i]);
+  messages.append("\n  ");
+  messages.append(DescribeException(error));
+  messages.push_back('\n');
+}
+
+void CFileMode::ReportCount(std::size_t i, std::uint64_t n) const {
   if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include "driver/arg_list.h"
@@ -25,10 +26,10 @@ class CFileMode {
 
   // Appends the files of every pattern in command-line order; false when
   // no pattern matched any file. Side effect on the whole process: unless
-  // the run writes to standard output ("-stdout"), it first installs the
+  // the run writes no file ("-stdout", "-diff"), it first installs the
   // write-back signal handlers (InstallWriteBackSignalHandlers): SIGINT,
-  // SIGTERM and SIGHUP then remove a pending temporary file, and SIGXFSZ is
-  // ignored.
+  // SIGTERM, SIGHUP and SIGQUIT then remove every live temporary file
+  // before the process ends, SIGXFSZ and SIGPIPE are ignored.
   bool Collect(const CArgList& args);
 
   std::size_t GetFileCount() const { return files_.size(); }
@@ -46,10 +47,16 @@ class CFileMode {
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
   bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
-                 std::uint32_t n, narrow_buffer& messages) const;
+                 std::uint64_t n, narrow_buffer& messages) const;
+
+  // Appends the report of file i's failure by an exception, which ended
+  // its work (out of memory, say), to messages: "[ERROR] failed processing
+  // file: " and the name, then "  " and what the exception says.
+  void DescribeFailure(std::size_t i, const std::exception_ptr& error,
+                       narrow_buffer& messages) const;
 
   // Writes the per-file count line of a rewritten file, when asked for.
-  void ReportCount(std::size_t i, std::uint32_t n) const;
+  void ReportCount(std::size_t i, std::uint64_t n) const;
 
   // File i's name in a diff: relative to the current folder when below it.
   narrow_buffer GetDiffName(std::size_t i) const;

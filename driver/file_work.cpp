@@ -6,6 +6,7 @@
 #include "engine/compile_matcher.h"
 #include "engine/regex_engine.h"
 #include "support/core/thread_exit_hooks.h"
+#include "support/fs/write_back.h"
 
 namespace Velk {
 
@@ -93,6 +94,12 @@ void CFileWork::__ReviewAndWrite(WORKER& own, std::size_t index, FILE_JOB_RESULT
                           own.content, own.log, own.accepted);
   own.original = narrow_buffer();
   if (outcome.quit) quit_ = true;
+  // An interrupt at a question writes nothing more, this file included.
+  if (Interrupted()) {
+    result.skipped = true;
+    own.accepted.clear();
+    return;
+  }
   // The write-back refuses a file that changed while the questions were
   // open: the identity is the one read.
   result.count = outcome.accepted;
@@ -101,7 +108,14 @@ void CFileWork::__ReviewAndWrite(WORKER& own, std::size_t index, FILE_JOB_RESULT
   own.accepted.clear();
 }
 
+bool CFileWork::Interrupted() const { return GetInterruptSignal() != 0; }
+
 void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
+  if (result.skipped) {
+    ++not_processed_;
+    return;
+  }
+  if (result.error) files_.DescribeFailure(index, result.error, result.messages);
   if (!result.messages.empty()) WriteErrorText(result.messages);
   if (result.failed) {
     any_failed_ = true;

@@ -36,10 +36,13 @@ class CFileWork : public TFileWork {
   void Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
   void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) override;
   void Emit(std::size_t index, FILE_JOB_RESULT& result) override;
+  bool Interrupted() const override;
 
-  std::uint32_t GetTotal() const { return total_; }
+  std::uint64_t GetTotal() const { return total_; }
   // A file could not be read or written.
   bool AnyFailed() const { return any_failed_; }
+  // Files skipped because the run was interrupted first.
+  std::uint64_t GetNotProcessed() const { return not_processed_; }
 
  private:
   struct WORKER {
@@ -61,7 +64,8 @@ class CFileWork : public TFileWork {
   CChangeReview* review_;
   bool quit_ = false;  // the review ended: no later file is read
   std::vector<WORKER> workers_;
-  std::uint32_t total_ = 0;
+  std::uint64_t total_ = 0;
+  std::uint64_t not_processed_ = 0;
   bool any_failed_ = false;
 };
 

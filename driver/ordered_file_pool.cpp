@@ -17,6 +17,43 @@ namespace {
 
 constexpr std::size_t kNoJob = std::size_t(-1);
 
+// Runs one step of a job; an exception it lets escape becomes the job's
+// failure.
+template <class Step>
+void RunStep(FILE_JOB_RESULT& result, Step step) {
+  try {
+    step();
+  } catch (...) {
+    result.error = std::current_exception();
+    result.failed = true;
+  }
+}
+
+void ResetResult(FILE_JOB_RESULT& result) {
+  result.count = 0;
+  result.failed = false;
+  result.needs_commit = true;
+  result.skipped = false;
+  result.error = nullptr;
+}
+
+// Prepares a job unless the run was interrupted; true when it then has
+// something to commit, which is skipped too once the run was interrupted.
+template <class Prepare>
+bool PrepareJob(const TFileWork& work, FILE_JOB_RESULT& result, Prepare prepare) {
+  if (work.Interrupted()) {
+    result.skipped = true;
+    return false;
+  }
+  RunStep(result, prepare);
+  if (result.failed || !result.needs_commit) return false;
+  if (work.Interrupted()) {
+    result.skipped = true;
+    return false;
+  }
+  return true;
+}
+
 // For each job, the nearest earlier job with the same name, or kNoJob.
 std::vector<std::size_t> EarlierSameName(const std::vector<narrow_buffer>& names) {
   std::vector<std::size_t> earlier(names.size(), kNoJob);
@@ -95,11 +132,9 @@ bool COrderedFilePool::__RunHere(TFileWork& work) {
   for (std::size_t i = 0; i < names_.size(); ++i) {
     result.content.clear();
     result.messages.clear();
-    result.count = 0;
-    result.failed = false;
-    result.needs_commit = true;
-    work.Prepare(0, i, result);
-    if (!result.failed && result.needs_commit) work.Commit(0, i, result);
+    ResetResult(result);
+    if (PrepareJob(work, result, [&] { work.Prepare(0, i, result); }))
+      RunStep(result, [&] { work.Commit(0, i, result); });
     work.Emit(i, result);
     if (result.failed && options_.stop_on_failure) return false;
   }
@@ -165,12 +200,12 @@ bool COrderedFilePool::__RunOnWorkers(TFileWork& work) {
     }
     for (; i < ready; ++i) {
       FILE_JOB_RESULT& result = s.slots[i % s.slots.size()];
-      if (result.error) std::rethrow_exception(result.error);
       work.Emit(i, result);
       if (result.failed && options_.stop_on_failure) return false;
       // The emitted job's buffers keep their storage for the slot's next job.
       result.content.clear();
       result.messages.clear();
+      result.error = nullptr;
     }
     {
       std::lock_guard<std::mutex> hold(s.mutex);
@@ -221,18 +256,12 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     FILE_JOB_RESULT& result = s.slots[i % window];
     hold.unlock();
 
-    result.count = 0;
-    result.failed = false;
-    result.needs_commit = true;
-    result.error = nullptr;
-    try {
+    ResetResult(result);
+    bool commit = PrepareJob(work, result, [&] {
       // A worker that could not start reports that in each of its jobs.
       if (start_error) std::rethrow_exception(start_error);
       work.Prepare(worker, i, result);
-    } catch (...) {
-      result.error = std::current_exception();
-    }
-    bool commit = !result.failed && !result.error && result.needs_commit;
+    });
     if (commit && in_order) {
       // Commits happen in list order, each once every earlier job ended
       // without failure.
@@ -243,17 +272,16 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     }
     // An ended run writes nothing more.
     if (commit && !s.stopping.load()) {
-      try {
-        work.Commit(worker, i, result);
-      } catch (...) {
-        result.error = std::current_exception();
-      }
+      if (work.Interrupted())
+        result.skipped = true;
+      else
+        RunStep(result, [&] { work.Commit(worker, i, result); });
     }
 
     hold.lock();
     s.finished[i] = 1;
     if (in_order) {
-      if (result.failed || result.error) {
+      if (result.failed) {
         if (i < s.first_failure) s.first_failure = i;
       } else {
         while (s.ended_well < jobs && s.finished[s.ended_well] &&

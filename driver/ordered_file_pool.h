@@ -6,10 +6,11 @@
 //   Commit  (on a worker, only when Prepare did not fail): write back;
 //   Emit    (on the thread that called Run, strictly in list order): write
 //           the job's messages and output and add up its count.
-// A job's failure is its failed flag (a read or write failure the work
-// reported itself); an exception that escapes Prepare or Commit is carried
-// to Emit's place in the order and rethrown there by Run, so it ends the run
-// exactly where a one-thread run would have ended.
+// A job's failure is its failed flag: a read or write failure the work
+// reported itself, or an exception that escaped Prepare or Commit (out of
+// memory, say), which is then held in the job's error for Emit to report.
+// Either way it is that file's failure alone: the other files are done (or,
+// with stop_on_failure, the run ends there) and Emit sees it in list order.
 //
 // Ordering rules:
 // - With stop_on_failure, a job commits only after every earlier job has
@@ -22,6 +23,12 @@
 //   last emitted one, so memory does not grow with the length of the list.
 //   The emitter is woken in batches (when the window fills up, at a failure
 //   and at the end of the list), so output may come in bursts.
+//
+// An interrupt (the work's Interrupted turns true) stops the run from
+// starting files: a job not yet prepared, or prepared with something to
+// commit but not yet committing, is skipped (emitted in its place as
+// skipped); a commit under way finishes. A failure found before still
+// counts as one.
 //
 // With one thread, or a list of one file, everything runs on the calling
 // thread in list order: Prepare, Commit, Emit for each job in turn.
@@ -47,10 +54,11 @@ namespace Velk {
 struct FILE_JOB_RESULT {
   narrow_buffer content;   // the file's text, read and then replaced
   narrow_buffer messages;  // standard-error lines, each ending in a line feed
-  std::uint32_t count = 0; // replacements made
+  std::uint64_t count = 0; // replacements made
   bool failed = false;     // the job failed; with stop_on_failure, the run ends
   bool needs_commit = true;  // Prepare clears it when Commit would do nothing
-  std::exception_ptr error;  // escaped from Prepare or Commit; rethrown in order
+  bool skipped = false;    // not worked: the run was interrupted first
+  std::exception_ptr error;  // escaped from Prepare or Commit (failed is then set)
 };
 
 class TFileWork {
@@ -64,6 +72,8 @@ class TFileWork {
   // Runs on the worker that prepared the job, as its next step.
   virtual void Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) = 0;
   virtual void Emit(std::size_t index, FILE_JOB_RESULT& result) = 0;
+  // True once the run was interrupted; may be called on any thread.
+  virtual bool Interrupted() const { return false; }
 };
 
 struct FILE_POOL_OPTIONS {
@@ -81,8 +91,8 @@ class COrderedFilePool {
   COrderedFilePool& operator=(const COrderedFilePool&) = delete;
 
   // Works every job. Returns false when stop_on_failure ended the run at a
-  // failed job (which was emitted), true otherwise. An exception from a job
-  // or from Emit propagates after the workers have ended.
+  // failed job (which was emitted), true otherwise. An exception from Emit
+  // propagates after the workers have ended.
   bool Run(TFileWork& work);
 
  private:

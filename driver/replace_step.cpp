@@ -4,9 +4,9 @@
 
 namespace Velk {
 
-std::uint32_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
+std::uint64_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
                          narrow_buffer& content, narrow_buffer& scratch, ReplacementLog* log) {
-  std::uint32_t count = 0;
+  std::uint64_t count = 0;
   switch (settings.method) {
     case FindMethod::Literal:
     case FindMethod::LiteralNoCase: {

@@ -17,7 +17,7 @@ namespace Velk {
 // next input. Without a match content is left as it was; a literal find
 // then costs one search and no copy. log, when given, receives one record
 // per replacement.
-std::uint32_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
+std::uint64_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
                          narrow_buffer& content, narrow_buffer& scratch,
                          ReplacementLog* log = nullptr);
 

@@ -5,6 +5,7 @@
 #include "driver/arg_list.h"
 #include "driver/change_review.h"
 #include "driver/diff_preview.h"
+#include "driver/exception_text.h"
 #include "driver/file_mode.h"
 #include "driver/file_work.h"
 #include "driver/help_screen.h"
@@ -18,6 +19,7 @@
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
+#include "support/fs/write_back.h"
 #include "support/os/terminal.h"
 
 namespace Velk {
@@ -122,7 +124,9 @@ int Run(int argc, const char* const* argv) {
     }
   }
 
-  std::uint32_t total = 0;
+  std::uint64_t total = 0;
+  int interrupt = 0;  // the signal that interrupted a rewrite of files
+  std::uint64_t not_processed = 0;
   if (settings.stdio_mode) {
     narrow_buffer content;
     narrow_buffer scratch;
@@ -165,7 +169,14 @@ int Run(int argc, const char* const* argv) {
     CFileWork work(settings, files, matcher, options.threads,
                    settings.review ? &review : nullptr);
     COrderedFilePool pool(files.GetFiles(), options);
-    if (!pool.Run(work)) return -1;
+    // An interrupt from here on lets the files being written finish and
+    // every written file be reported before the process ends by it.
+    const bool rewrites = !settings.stdout_mode && !settings.diff_mode;
+    if (rewrites) ArmInterruptWindDown();
+    const bool completed = pool.Run(work);
+    if (rewrites) interrupt = EndInterruptWindDown();
+    not_processed = work.GetNotProcessed();
+    if (!completed && !interrupt) return -1;
     total = work.GetTotal();
     // A file that could not be read or written fails the run, after all
     // the others were done.
@@ -178,6 +189,13 @@ int Run(int argc, const char* const* argv) {
     line.append(" matchs\n");
     WriteStandardOutput(line);
   }
+  if (interrupt) {
+    narrow_buffer line("[ERROR] interrupted: ");
+    line.append_number(not_processed, 10);
+    line.append(" files not processed");
+    WriteErrorLine(line);
+    EndByInterrupt(interrupt);
+  }
   return status;
 }
 
@@ -187,14 +205,9 @@ int RunDriver(int argc, const char* const* argv) {
   // A fatal error is reported once and ends the run with a failure status.
   try {
     return Run(argc, argv);
-  } catch (const byExp& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] Velk runtime lib error: ") +
-                   error.GetMessage());
-  } catch (const std::exception& error) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] vc runtime lib error: ") +
-                   narrow_buffer(error.what()));
   } catch (...) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] unknown system error"));
+    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] ") +
+                   DescribeException(std::current_exception()));
   }
   return -1;
 }

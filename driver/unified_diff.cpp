@@ -264,7 +264,7 @@ bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
   });
 }
 
-void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name, std::uint32_t count) {
+void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name, std::uint64_t count) {
   out.append("Binary file ").append(name).append(" would change (");
   out.append_number(count, 10);
   out.append(" replacements)\n");

@@ -45,7 +45,7 @@ bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
 
 // Appends "Binary file NAME would change (N replacements)" and a line feed.
 void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name,
-                        std::uint32_t count);
+                        std::uint64_t count);
 
 // The NAME of a file in a diff: its path relative to current_folder (a full
 // folder path ending in "/") when the file lies below it, so that "patch

@@ -84,7 +84,8 @@ void compile(CACHE_RECORD<T>& record, bool newline_sensitive) {
   if (record.translate) translate_escapes(text, T('\\'), escapes_for(text), false, true);
   ++compilations;
   record.compiled = CTclMatcher::compile(
-      text, record.flags, pattern_newline_sensitive(record.pattern, newline_sensitive));
+      text, record.flags,
+      (pattern_newline_flags(record.pattern, newline_sensitive) & REGEX_NLANCH) != 0);
   if (!record.compiled) record.pattern.clear();
 }
 

@@ -1,15 +1,9 @@
 #include "engine/class_repair.h"
 
+#include "engine/pattern_director.h"
+
 namespace Velk {
 namespace {
-
-template <class T>
-bool has_prefix(const basic_buffer<T>& text, const char* prefix, std::uint32_t& length) {
-  length = 0;
-  for (; prefix[length]; ++length)
-    if (length >= text.length() || text[length] != T(prefix[length])) return false;
-  return true;
-}
 
 template <class T>
 bool text_at(const basic_buffer<T>& text, std::uint32_t pos, const char* word) {
@@ -35,28 +29,12 @@ struct SYNTAX {
 // Reads the "***" director and an advanced pattern's embedded options.
 template <class T>
 SYNTAX read_syntax(const basic_buffer<T>& pattern, bool ignore_case) {
+  const PATTERN_DIRECTOR director = read_pattern_director(pattern, true, ignore_case, 0);
   SYNTAX syntax;
-  syntax.ignore_case = ignore_case;
-  std::uint32_t length;
-  if (has_prefix(pattern, "***=", length)) {
-    syntax.literal = true;
-    return syntax;
-  }
-  if (!has_prefix(pattern, "***:", length)) return syntax;
-  syntax.bracket_escapes = true;
-  syntax.body = length;
-  if (!text_at(pattern, length, "(?")) return syntax;
-  std::uint32_t pos = length + 2;
-  for (; pos < pattern.length() && pattern[pos] != T(')'); ++pos) {
-    switch (pattern[pos]) {
-      case T('i'): syntax.ignore_case = true; break;
-      case T('c'): syntax.ignore_case = false; break;
-      case T('q'): syntax.literal = true; break;
-      case T('b'): case T('e'): syntax.bracket_escapes = false; break;
-      default: break;
-    }
-  }
-  syntax.body = pos;
+  syntax.literal = director.syntax == pattern_syntax::literal;
+  syntax.bracket_escapes = director.syntax == pattern_syntax::advanced;
+  syntax.ignore_case = director.ignore_case;
+  syntax.body = director.body;
   return syntax;
 }
 

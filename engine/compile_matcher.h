@@ -2,14 +2,17 @@
 //
 // A pattern that begins with "***" is the engine's own prefix syntax: it is
 // not escape-translated and is newline-insensitive unless an option group
-// "***:(?...)" says otherwise (n, m, w: sensitive; p, s: not; other letters
-// keep the default). Other patterns get the Perl-style class escapes
-// rewritten and the default newline sensitivity.
+// "***:(?...)" says otherwise, its letters applied in order from the
+// switch's default (pattern_director.h). Other patterns get the Perl-style
+// class escapes rewritten and the default newline sensitivity. The
+// Matcher's flags carry the newline bits the engine ends with.
 //
 // A rejected pattern gives an empty Matcher, which finds nothing; nothing is
 // printed or thrown, and error_reason (when given) receives the engine's
 // reason. Throws only std::bad_alloc.
 #pragma once
+
+#include <cstdint>
 
 #include "engine/find_method.h"
 #include "support/core/basic_buffer.h"
@@ -20,16 +23,17 @@ Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_se
                         bool extended, bool translate_escapes,
                         narrow_buffer* error_reason = nullptr);
 
-// The newline sensitivity a pattern asks for, given the switch's default.
+// The newline bits (REGEX_NLSTOP, REGEX_NLANCH) a pattern ends with, given
+// the switch's default.
 template <class T>
-bool pattern_newline_sensitive(const basic_buffer<T>& pattern, bool by_default);
+std::uint32_t pattern_newline_flags(const basic_buffer<T>& pattern, bool by_default);
 
 // True when the pattern begins with "***" (no escape translation).
 template <class T>
 bool has_director_prefix(const basic_buffer<T>& pattern);
 
-extern template bool pattern_newline_sensitive(const basic_buffer<char>&, bool);
-extern template bool pattern_newline_sensitive(const basic_buffer<char16_t>&, bool);
+extern template std::uint32_t pattern_newline_flags(const basic_buffer<char>&, bool);
+extern template std::uint32_t pattern_newline_flags(const basic_buffer<char16_t>&, bool);
 extern template bool has_director_prefix(const basic_buffer<char>&);
 extern template bool has_director_prefix(const basic_buffer<char16_t>&);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/pattern_director.h"
+
 namespace Velk {
 namespace {
 
@@ -19,28 +21,15 @@ bool digit_at(const wide_buffer& p, std::uint32_t i) {
 
 // The syntax and the offset where the expression proper begins.
 syntax read_syntax(const wide_buffer& p, bool extended, std::uint32_t& begin) {
-  begin = 0;
-  if (!(at(p, 0, '*') && at(p, 1, '*') && at(p, 2, '*')))
-    return extended ? syntax::extended : syntax::basic;
-  if (at(p, 3, '=')) return syntax::literal;
-  if (!at(p, 3, ':')) return extended ? syntax::extended : syntax::basic;
-  begin = 4;
-  syntax result = syntax::advanced;
-  // An option group: "(?" and letters up to ")" (anything else is a group).
-  if (at(p, 4, '(') && at(p, 5, '?')) {
-    std::uint32_t i = 6;
-    syntax options = result;
-    for (; i < p.length() && p[i] >= u'a' && p[i] <= u'z'; ++i) {
-      if (p[i] == u'q') options = syntax::literal;
-      if (p[i] == u'b' && options != syntax::literal) options = syntax::basic;
-      if (p[i] == u'e' && options != syntax::literal) options = syntax::extended;
-    }
-    if (at(p, i, ')')) {
-      begin = i + 1;
-      result = options;
-    }
+  const PATTERN_DIRECTOR director = read_pattern_director(p, extended, false, 0);
+  begin = director.body;
+  switch (director.syntax) {
+    case pattern_syntax::basic: return syntax::basic;
+    case pattern_syntax::extended: return syntax::extended;
+    case pattern_syntax::advanced: return syntax::advanced;
+    case pattern_syntax::literal: break;
   }
-  return result;
+  return syntax::literal;
 }
 
 // Index just past the bracket expression that opens at i ("[" at i).

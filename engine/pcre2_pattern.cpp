@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/pattern_director.h"
 #include "engine/pattern_limits.h"
 #include "engine/regex_engine.h"
 
@@ -627,7 +628,7 @@ class emitter {
 };
 
 bool has_director(const narrow_buffer& pattern) {
-  return pattern.length() >= 3 && pattern[0] == '*' && pattern[1] == '*' && pattern[2] == '*';
+  return read_pattern_director(pattern, true, false, 0).director;
 }
 
 }  // namespace

@@ -27,25 +27,25 @@
 
 namespace Velk {
 
-std::uint32_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
+std::uint64_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
                               const narrow_buffer& replacement, std::uint32_t start,
                               bool replace_all, ReplacementLog* log = nullptr);
-std::uint32_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
+std::uint64_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
                                const narrow_buffer& replacement, std::uint32_t start,
                                bool replace_all, ReplacementLog* log = nullptr);
-std::uint32_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
+std::uint64_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                      const narrow_buffer& find,
                                      const narrow_buffer& replacement, std::uint32_t start,
                                      ReplacementLog* log = nullptr);
-std::uint32_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
+std::uint64_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                       const narrow_buffer& find,
                                       const narrow_buffer& replacement, std::uint32_t start,
                                      ReplacementLog* log = nullptr);
 
-std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
+std::uint64_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
                             bool notbol, bool noteol, bool translate_escapes,
                             ReplacementLog* log = nullptr);
-std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
+std::uint64_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
                                    const Matcher& matcher, narrow_buffer templ, bool notbol,
                                    bool noteol, bool translate_escapes,
                                    ReplacementLog* log = nullptr);

@@ -20,7 +20,7 @@ using search_fn = size_type (*)(const narrow_buffer&, const narrow_buffer&, size
 // Replaces every match left to right. The search resumes behind each
 // inserted replacement, so only the original text is ever searched: the
 // rewrite runs as one front-to-back pass inside the text's own block.
-std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
+std::uint64_t replace_in_place(search_fn search, narrow_buffer& text,
                                const narrow_buffer& find, const narrow_buffer& replacement,
                                std::uint32_t start, bool replace_all, ReplacementLog* log) {
   if (start >= text.length() || find.empty()) return 0;
@@ -41,7 +41,7 @@ std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
         narrow_buffer::max_size));
   }
   inplace_rewriter rewriter(text);
-  std::uint32_t count = 0;
+  std::uint64_t count = 0;
   while (pos != npos) {
     rewriter.copy_through(pos);
     rewriter.skip_to(pos + find.length());
@@ -57,7 +57,7 @@ std::uint32_t replace_in_place(search_fn search, narrow_buffer& text,
   return count;
 }
 
-std::uint32_t replace_expanding(search_fn search, const narrow_buffer& text,
+std::uint64_t replace_expanding(search_fn search, const narrow_buffer& text,
                                 narrow_buffer& output, const narrow_buffer& find,
                                 const narrow_buffer& replacement, std::uint32_t start,
                                 ReplacementLog* log) {
@@ -80,7 +80,7 @@ std::uint32_t replace_expanding(search_fn search, const narrow_buffer& text,
                               matches * (replacement.length() - find.length()));
   }
   output.reserve_exact(std::min<std::size_t>(want, narrow_buffer::max_size));
-  std::uint32_t count = 0;
+  std::uint64_t count = 0;
   size_type copied = 0;
   for (size_type m = search(text, find, start); m != npos; m = search(text, find, copied)) {
     output.append(text.c_str() + copied, m - copied);
@@ -102,23 +102,23 @@ std::uint32_t estimate_output_size(std::uint32_t n, std::uint32_t f, std::uint32
                                                       : std::uint32_t(estimate);
 }
 
-std::uint32_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
+std::uint64_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
                               const narrow_buffer& replacement, std::uint32_t start,
                               bool replace_all, ReplacementLog* log) {
   return replace_in_place(find_exact, text, find, replacement, start, replace_all, log);
 }
-std::uint32_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
+std::uint64_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
                                const narrow_buffer& replacement, std::uint32_t start,
                                bool replace_all, ReplacementLog* log) {
   return replace_in_place(find_folded, text, find, replacement, start, replace_all, log);
 }
-std::uint32_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
+std::uint64_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                      const narrow_buffer& find,
                                      const narrow_buffer& replacement, std::uint32_t start,
                                      ReplacementLog* log) {
   return replace_expanding(find_exact, text, output, find, replacement, start, log);
 }
-std::uint32_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
+std::uint64_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                       const narrow_buffer& find,
                                       const narrow_buffer& replacement, std::uint32_t start,
                                       ReplacementLog* log) {

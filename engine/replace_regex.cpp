@@ -22,7 +22,7 @@ std::uint32_t exec_flags(bool notbol, bool noteol) {
 // reads from its start on is original text; the walker's window follows the
 // unread text, and the rewriter puts back the original byte before it that
 // the output overwrote.
-std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
+std::uint64_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
                             bool notbol, bool noteol, bool translate, ReplacementLog* log) {
   if (translate) translate_escapes(templ, '\\', control_escape_table(), false, true);
   if (matcher.empty() || text.empty()) return 0;
@@ -33,7 +33,7 @@ std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_
   if (!walker.next(spans)) return 0;
   inplace_rewriter rewriter(text);
   narrow_buffer expanded;
-  std::uint32_t count = 0;
+  std::uint64_t count = 0;
   do {
     const MatchSpan match = spans[0];
     rewriter.copy_through(match.start);
@@ -52,7 +52,7 @@ std::uint32_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_
   return count;
 }
 
-std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
+std::uint64_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
                                    const Matcher& matcher, narrow_buffer templ, bool notbol,
                                    bool noteol, bool translate, ReplacementLog* log) {
   output.clear();
@@ -69,7 +69,7 @@ std::uint32_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& out
                       template_span_need(templ));
   SpanList spans;
   narrow_buffer expanded;
-  std::uint32_t count = 0;
+  std::uint64_t count = 0;
   std::uint32_t copied = 0;
   while (walker.next(spans)) {
     const MatchSpan match = spans[0];

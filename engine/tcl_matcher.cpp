@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/compile_matcher.h"
+#include "engine/pattern_director.h"
 
 namespace Velk {
 namespace {
@@ -31,12 +32,6 @@ TCL_TEXT& text_of(match_subject& subject) {
   return text;
 }
 
-template <class T>
-bool starts_with(const basic_buffer<T>& text, std::uint32_t at, const char* prefix) {
-  for (std::uint32_t i = 0; prefix[i]; ++i)
-    if (at + i >= text.length() || text[at + i] != T(prefix[i])) return false;
-  return true;
-}
 
 // Characters that stand for themselves at the top level of an extended
 // expression.
@@ -80,20 +75,11 @@ narrow_buffer required_literal_prefix(const wide_buffer&, std::uint32_t) {
 // an advanced one (basic, extended and literal option letters).
 template <class T>
 basic_buffer<T> left_context_variant(const basic_buffer<T>& pattern) {
-  if (!starts_with(pattern, 0, "***:")) return basic_buffer<T>();
-  std::uint32_t body = 4;
-  bool expanded = false;
-  if (starts_with(pattern, 4, "(?")) {
-    std::uint32_t close = 6;
-    while (close < pattern.length() && pattern[close] != T(')')) ++close;
-    if (close == pattern.length()) return basic_buffer<T>();
-    for (std::uint32_t i = 6; i < close; ++i) {
-      if (pattern[i] == T('b') || pattern[i] == T('e') || pattern[i] == T('q'))
-        return basic_buffer<T>();
-      if (pattern[i] == T('x')) expanded = true;
-    }
-    body = close + 1;
-  }
+  const PATTERN_DIRECTOR director = read_pattern_director(pattern, true, false, 0);
+  if (director.syntax != pattern_syntax::advanced || director.bad_options)
+    return basic_buffer<T>();
+  const std::uint32_t body = director.body;
+  const bool expanded = director.expanded;
   bool reads_context = false;
   for (std::uint32_t i = body; i + 1 < pattern.length(); ++i) {
     if (pattern[i] != T('\\')) continue;

@@ -371,7 +371,7 @@ class basic_buffer {
 
   // Appends value in base 2..36 (digits 0-9 then A-Z); any other base
   // appends "0".
-  basic_buffer& append_number(std::uint32_t value, unsigned base = 10) {
+  basic_buffer& append_number(std::uint64_t value, unsigned base = 10) {
     return append_digits(value, base);
   }
   basic_buffer& assign_number(std::uint64_t value, unsigned base = 10) {

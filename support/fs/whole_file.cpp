@@ -130,5 +130,9 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
 }
 
 void InstallWriteBackSignalHandlers() { os::install_replace_signal_handlers(); }
+void ArmInterruptWindDown() { os::arm_wind_down(); }
+int GetInterruptSignal() { return os::wind_down_signal(); }
+int EndInterruptWindDown() { return os::end_wind_down(); }
+void EndByInterrupt(int signal_number) { os::end_by_signal(signal_number); }
 
 }  // namespace Velk

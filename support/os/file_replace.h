@@ -64,8 +64,22 @@ bool replace_needs_closed_file();
 // Call once at start-up: SIGINT, SIGTERM, SIGHUP and SIGQUIT (unless
 // ignored) then remove a live named temporary file before ending the
 // process as they would have; SIGXFSZ is ignored so that a file-size limit
-// fails the write with EFBIG instead of killing the process half way.
+// fails the write with EFBIG instead of killing the process half way, and
+// SIGPIPE (unless handled) so that a closed output fails the write to it
+// (EPIPE) instead of ending the process during a rewrite.
 void install_replace_signal_handlers();
+
+// The wind-down of a run: after arm_wind_down the first SIGINT, SIGTERM or
+// SIGHUP (Ctrl+C, Ctrl+Break, a closed console on Windows) only records
+// itself, so that the run can stop starting files and report the ones it
+// wrote; a second one, or SIGQUIT, ends the process at once as above.
+// wind_down_signal tells whether one arrived (its number, else 0);
+// end_wind_down disarms and returns the same. end_by_signal removes every
+// live temporary file and ends the process as that signal would have.
+void arm_wind_down();
+int wind_down_signal();
+int end_wind_down();
+[[noreturn]] void end_by_signal(int signal_number);
 
 // Test seam: a probe called at the moments a test must strike to prove the
 // guarantees above. Never set outside tests.
@@ -73,6 +87,8 @@ enum class replace_moment {
   before_check,      // new contents ready (or about to be written in place)
   in_place_reserved, // in place: size reserved, no byte written yet
   in_place_written,  // in place: new contents written, file not yet cut
+  handler_looked,    // an interrupt handler found no rewrite in place under
+                     // way and is about to end the process
 };
 using replace_probe = void (*)(replace_moment moment);
 void set_replace_probe(replace_probe probe);

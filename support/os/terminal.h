@@ -36,7 +36,10 @@ int write_terminal(const TERMINAL& terminal, const void* data, std::size_t size)
 
 // Reads one line typed at the terminal into buffer (without its line feed,
 // at most size bytes kept; the rest of a longer line is read and dropped).
-// at_end is set when the input ended (Ctrl+D) before a line feed.
+// at_end is set when the input ended (Ctrl+D) before a line feed. A signal
+// whose handler returns ends the wait with EINTR (POSIX), so the caller can
+// tell whether the run was interrupted; what was read of the line is then
+// in buffer and count.
 int read_terminal_line(const TERMINAL& terminal, char* buffer, std::size_t size,
                        std::size_t& count, bool& at_end);
 

@@ -74,8 +74,17 @@ class FakeWork : public TFileWork {
 
   void Emit(std::size_t i, FILE_JOB_RESULT& r) override {
     --in_flight_;
-    transcript_ += std::to_string(i) + ":" + r.messages.c_str() + r.content.c_str() + "#" +
-                   std::to_string(r.count) + "\n";
+    std::string thrown;
+    if (r.error) {
+      EXPECT_TRUE(r.failed);
+      try {
+        std::rethrow_exception(r.error);
+      } catch (const std::runtime_error& e) {
+        thrown = std::string("!") + e.what();
+      }
+    }
+    transcript_ += std::to_string(i) + ":" + r.messages.c_str() + thrown + r.content.c_str() +
+                   "#" + std::to_string(r.count) + "\n";
   }
 
   std::string transcript_;
@@ -152,6 +161,13 @@ std::vector<Case> Cases() {
     cases.push_back({"read failure", many, read});
     cases.push_back({"write failure", many, write});
   }
+  for (int at : {0, 17, 39}) {
+    std::vector<O> prepare = ok, commit = ok;
+    prepare[at] = O::prepare_throws;
+    commit[at] = O::commit_throws;
+    cases.push_back({"exception in prepare", many, prepare});
+    cases.push_back({"exception in commit", many, commit});
+  }
   std::vector<O> two = ok;
   two[5] = O::write_fails;
   two[9] = O::read_fails;
@@ -223,22 +239,37 @@ TEST(OrderedFilePool, SecondJobOnAFileReadsWhatTheFirstWrote) {
   }
 }
 
-// An exception from a job ends the run at that job's place in the order:
-// every earlier job is emitted, no later one.
-TEST(OrderedFilePool, EscapedExceptionIsRethrownInListOrder) {
+// An exception from a job is that file's failure alone: it is emitted in
+// its place with the error, every other file is written and emitted, and
+// with stop_on_failure nothing after it is written or emitted.
+TEST(OrderedFilePool, ExceptionInAJobIsThatFilesFailure) {
   std::vector<std::string> names;
   for (int i = 0; i < 25; ++i) names.push_back("f" + std::to_string(i));
   for (Outcome thrower : {Outcome::prepare_throws, Outcome::commit_throws}) {
+    const bool in_prepare = thrower == Outcome::prepare_throws;
     for (int at : {0, 9, 24}) {
       std::vector<Outcome> outcomes(25, Outcome::ok);
       outcomes[at] = thrower;
-      for (unsigned threads : {1u, 3u}) {
-        const PoolRun run = RunPool(names, outcomes, threads, false);
-        EXPECT_EQ(run.thrown, (thrower == Outcome::prepare_throws ? "prepare " : "commit ") +
-                                  std::to_string(at));
-        std::string expected;
-        for (int i = 0; i < at; ++i) expected += std::to_string(i) + ":v0#1\n";
-        EXPECT_EQ(run.transcript, expected) << threads;
+      for (unsigned threads : {1u, 2u, 3u}) {
+        for (bool stop : {false, true}) {
+          SCOPED_TRACE("at " + std::to_string(at) + " threads " + std::to_string(threads) +
+                       (stop ? " stop" : ""));
+          const PoolRun run = RunPool(names, outcomes, threads, stop);
+          EXPECT_EQ(run.thrown, "");
+          EXPECT_EQ(run.completed, !stop);
+          std::string expected;
+          for (int i = 0; i < 25; ++i) {
+            if (i == at)
+              expected += std::to_string(i) + ":!" + (in_prepare ? "prepare " : "commit ") +
+                          std::to_string(i) + (in_prepare ? "#0\n" : "v0#1\n");
+            else if (i < at || !stop)
+              expected += std::to_string(i) + ":v0#1\n";
+          }
+          EXPECT_EQ(run.transcript, expected);
+          for (int i = 0; i < 25; ++i)
+            EXPECT_EQ(run.store.at("f" + std::to_string(i)), i == at || (stop && i > at) ? 0 : 1)
+                << i;
+        }
       }
     }
   }

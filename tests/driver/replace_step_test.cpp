@@ -42,7 +42,7 @@ TEST(ReplaceStep, EveryMethodAndModeAgrees) {
         matcher = compile_matcher(settings.find_text, false, true, true, true);
       narrow_buffer content(row.input);
       narrow_buffer scratch("untouched");
-      const std::uint32_t count = ReplaceAll(settings, matcher, content, scratch);
+      const std::uint64_t count = ReplaceAll(settings, matcher, content, scratch);
       SCOPED_TRACE(std::string(row.input) + (expand ? " expanding" : " in place"));
       EXPECT_EQ(count, row.count);
       EXPECT_STREQ(content.c_str(), row.output);

@@ -75,7 +75,7 @@ TEST(InplaceReferenceTest, RegexLoopMatchesTheOneAtATimeLoop) {
         translate_aliases(templ);
         narrow_buffer expected = buf(text), actual = buf(text);
         const std::uint32_t want = reference_regex(expected, matcher, templ);
-        const std::uint32_t got = replace_regex(actual, matcher, templ, false, false, true);
+        const std::uint64_t got = replace_regex(actual, matcher, templ, false, false, true);
         EXPECT_EQ(got, want) << pattern << " nl=" << nl << " text=" << text;
         EXPECT_EQ(str(actual), str(expected)) << pattern << " nl=" << nl << " text=" << text;
         EXPECT_EQ(actual.c_str()[actual.length()], '\0');

@@ -3,9 +3,11 @@
 
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include "engine/compile_matcher.h"
 #include "engine/find_next.h"
+#include "engine/pattern_director.h"
 #include "engine/regex_engine.h"
 
 namespace Velk {
@@ -26,7 +28,7 @@ TEST(MatcherTest, CompileFlagsOfEachSwitchAndDirector) {
       {"***:abc", false, true, 0x01},      {"***:(?n)abc", false, false, 0xC1},
       {"***:(?i)abc", false, true, 0xC1},  {"***:(?i)abc", false, false, 0x01},
       {"***=a(", false, true, 0x01},       {"***:(?m)a", false, false, 0xC1},
-      {"***:(?w)a", false, false, 0xC1},   {"***:(?p)a", false, true, 0x01},
+      {"***:(?w)a", false, false, 0x81},   {"***:(?p)a", false, true, 0x41},
       {"***:(?s)a", false, true, 0x01},    {"***:(?sn)a", false, false, 0xC1},
       {"***:(?ps)a", true, true, 0x09},
   };
@@ -35,12 +37,77 @@ TEST(MatcherTest, CompileFlagsOfEachSwitchAndDirector) {
     ASSERT_FALSE(m.empty()) << row.pattern;
     EXPECT_EQ(m.flags(), row.flags) << row.pattern;
   }
-  // Option letters without a closing parenthesis count as none.
-  EXPECT_TRUE(pattern_newline_sensitive(narrow_buffer("***:(?n"), true));
-  EXPECT_FALSE(pattern_newline_sensitive(narrow_buffer("***:(?n"), false));
-  EXPECT_FALSE(pattern_newline_sensitive(narrow_buffer("***:(?n"), false));
-  EXPECT_TRUE(pattern_newline_sensitive(wide_buffer(u"***:(?w)x"), false));
-  EXPECT_FALSE(pattern_newline_sensitive(wide_buffer(u"***x"), true));
+  EXPECT_EQ(pattern_newline_flags(wide_buffer(u"***:(?w)x"), false), REGEX_NLANCH);
+  EXPECT_EQ(pattern_newline_flags(wide_buffer(u"***x"), true), 0u);
+}
+
+// The option letters of an advanced expression apply in order, as the
+// engine applies them: what the reader predicts for each combination is
+// what the engine itself does with "." before a line feed, "^" after one,
+// case, and literal or basic syntax.
+TEST(MatcherTest, OptionLettersApplyInTheEnginesOrder) {
+  const std::string letters = "nmwpsqbeict";
+  std::vector<std::string> groups;
+  for (char a : letters) {
+    groups.push_back(std::string(1, a));
+    for (char b : letters) groups.push_back(std::string{a, b});
+  }
+  for (const char* three : {"nsp", "qbn", "bqn", "pwn", "isc", "qxb", "eqs", "wqe"})
+    groups.push_back(three);
+  // Each probe: a body, a subject, and the expected match from the
+  // reader's prediction.
+  auto matches = [](const std::string& pattern, std::uint32_t flags, const std::string& text) {
+    regex_handle* handle = compile_regex(buf(pattern), flags);
+    EXPECT_NE(handle, nullptr) << pattern;
+    if (!handle) return false;
+    REGEX_RANGE range[1];
+    const std::u16string units(text.begin(), text.end());
+    const bool found = exec_regex(handle, units.data(), std::uint32_t(units.size()), 0, 1,
+                                  range) == regex_status::match;
+    free_regex(handle);
+    return found;
+  };
+  for (const std::string& group : groups) {
+    for (bool by_default : {false, true}) {
+      for (bool nocase : {false, true}) {
+        const std::string head = "***:(?" + group + ")";
+        const std::uint32_t base = REGEX_EXTENDED | (by_default ? REGEX_NEWLINE : 0) |
+                                   (nocase ? REGEX_NOCASE : 0);
+        const PATTERN_DIRECTOR d =
+            read_pattern_director(buf(head + "x"), true, nocase, base & REGEX_NEWLINE);
+        SCOPED_TRACE(head + (by_default ? " newline default" : "") + (nocase ? " nocase" : ""));
+        ASSERT_TRUE(d.option_group);
+        EXPECT_FALSE(d.bad_options);
+        // The flags compile_matcher passes: the reader's newline bits.
+        const std::uint32_t flags = (base & ~REGEX_NEWLINE) | d.newline;
+        const Matcher m = compile_matcher(buf(head + "x"), nocase, by_default, true, true);
+        ASSERT_FALSE(m.empty());
+        EXPECT_EQ(m.flags(), flags);
+        // The engine itself applies the letters to the switch's flags.
+        const bool literal = d.syntax == pattern_syntax::literal;
+        // "a.b": literal only as written; "." skips a line feed under NLSTOP.
+        EXPECT_EQ(matches(head + "a.b", base, "a\nb"), !literal && !(d.newline & REGEX_NLSTOP));
+        EXPECT_EQ(matches(head + "a.b", base, "a.b"), true);
+        // "^b" after a line feed: only under NLANCH.
+        EXPECT_EQ(matches(head + "^b", base, "a\nb"), !literal && (d.newline & REGEX_NLANCH));
+        EXPECT_EQ(matches(head + "^b", base, "^b"), literal);
+        // Case.
+        EXPECT_EQ(matches(head + "A", base, "a"), d.ignore_case);
+        // "a+" is a repetition in extended and advanced syntax only.
+        EXPECT_EQ(matches(head + "a+", base, "aa"),
+                  d.syntax == pattern_syntax::extended || d.syntax == pattern_syntax::advanced);
+      }
+    }
+  }
+  // Not an option group: "(?:" is a group, an unknown letter or a missing
+  // ")" an error.
+  EXPECT_FALSE(read_pattern_director(buf("***:(?:a)"), true, false, REGEX_NEWLINE).option_group);
+  EXPECT_EQ(read_pattern_director(buf("***:(?:a)"), true, false, REGEX_NEWLINE).newline, 0u);
+  EXPECT_TRUE(read_pattern_director(buf("***:(?nz)a"), true, false, 0).bad_options);
+  EXPECT_TRUE(read_pattern_director(buf("***:(?n"), true, false, 0).bad_options);
+  EXPECT_EQ(read_pattern_director(buf("***=a.b"), true, false, REGEX_NEWLINE).syntax,
+            pattern_syntax::literal);
+  EXPECT_EQ(read_pattern_director(buf("***=a.b"), true, false, REGEX_NEWLINE).newline, 0u);
 }
 
 TEST(MatcherTest, RejectedPatternIsEmptyAndKeepsTheReason) {

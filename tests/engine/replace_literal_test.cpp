@@ -38,10 +38,10 @@ TEST(ReplaceLiteralTest, BothModes) {
     const narrow_buffer find(row.find), repl(row.replacement);
     const narrow_buffer input(row.input.data(), std::uint32_t(row.input.size()));
     narrow_buffer in_place = input;
-    const std::uint32_t n1 = row.ignore_case ? ireplace_literal(in_place, find, repl, 0, true)
+    const std::uint64_t n1 = row.ignore_case ? ireplace_literal(in_place, find, repl, 0, true)
                                              : replace_literal(in_place, find, repl, 0, true);
     narrow_buffer output;
-    const std::uint32_t n2 = row.ignore_case
+    const std::uint64_t n2 = row.ignore_case
                                  ? ireplace_literal_expand(input, output, find, repl, 0)
                                  : replace_literal_expand(input, output, find, repl, 0);
     EXPECT_EQ(str(in_place), row.output) << row.find << " in " << row.input;

@@ -77,8 +77,8 @@ TEST(ReplacePropertyTest, InPlaceAndExpandingAgreeWithoutEmptyMatches) {
       const std::string input = gen.text(gen.below(40), "aAb\n-\xE9 ");
       const narrow_buffer text(input.data(), std::uint32_t(input.size()));
       narrow_buffer in_place = text, output;
-      const std::uint32_t n1 = replace_regex(in_place, m, templ, false, false, true);
-      const std::uint32_t n2 = replace_regex_expand(text, output, m, templ, false, false, true);
+      const std::uint64_t n1 = replace_regex(in_place, m, templ, false, false, true);
+      const std::uint64_t n2 = replace_regex_expand(text, output, m, templ, false, false, true);
       ASSERT_EQ(n1, n2) << "pattern " << pattern << " input " << input;
       ASSERT_EQ(std::string(in_place.c_str(), in_place.length()),
                 std::string(output.c_str(), output.length()))

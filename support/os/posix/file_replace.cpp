@@ -52,11 +52,20 @@ TEMP_SLOT g_temps[kTempSlots];
 std::atomic_flag g_temps_busy = ATOMIC_FLAG_INIT;
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler needs lock-free slots");
 
-// In-place rewrites in progress on any thread. An interrupt that reaches a
-// thread while one runs elsewhere is left pending; the last rewrite to end
-// delivers it again, so the process never ends with a file half rewritten.
+// In-place rewrites in progress on any thread, and the signal that is ending
+// the process. The two sides look at each other in opposite order: the
+// handler stores the signal and then reads the count, a rewrite counts
+// itself and then reads the signal. So either the handler sees the rewrite
+// and leaves the signal to the last rewrite to end, which delivers it
+// again, or the rewrite sees the signal and does not begin: the process
+// never ends with a file half rewritten.
 std::atomic<int> g_in_place_writers{0};
 std::atomic<int> g_pending_signal{0};
+
+// The run's wind-down: 0 while not armed; kWindDownArmed while the first
+// SIGINT, SIGTERM or SIGHUP would only be recorded; then that signal.
+constexpr int kWindDownArmed = -1;
+std::atomic<int> g_wind_down{0};
 
 const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -66,17 +75,28 @@ void lock_temps() {
 }
 void unlock_temps() { g_temps_busy.clear(std::memory_order_release); }
 
-extern "C" void RemoveTempAndDie(int signal_number) {
-  // Pending first, then the count: a rewrite that ends after this load sees
-  // the signal when it looks.
+// Removes every live named temporary file and ends the process by the
+// signal, unless a rewrite in place is under way. Async-signal-safe.
+void remove_temps_and_die(int signal_number) {
+  // Pending first, then the count (see g_pending_signal).
   g_pending_signal.store(signal_number);
   if (g_in_place_writers.load() > 0) return;
+  probe(replace_moment::handler_looked);
   lock_temps();  // kept: nothing names or renames a temporary file any more
   for (const TEMP_SLOT& slot : g_temps)
     if (slot.live.load(std::memory_order_acquire))
       ::unlinkat(slot.folder, slot.name, 0);  // async-signal-safe
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);  // delivered with the default action on return
+}
+
+extern "C" void OnInterrupt(int signal_number) {
+  // While the run winds down, the first interrupt only asks it to stop.
+  if (signal_number != SIGQUIT) {
+    int armed = kWindDownArmed;
+    if (g_wind_down.compare_exchange_strong(armed, signal_number)) return;
+  }
+  remove_temps_and_die(signal_number);
 }
 
 // Holds the interrupting signals back on this thread: while a temporary
@@ -490,6 +510,12 @@ replace_result rewrite_in_place(int folder, const std::string& name, int fd,
     // old and half new: it waits, on this thread and on every other.
     signals_held held(false);
     in_place_writer counted;
+    // A signal that is ending the process came first: the file stays as it
+    // is (the signal is delivered when this rewrite's count ends).
+    if (g_pending_signal.load()) {
+      failure = {"begin the rewrite in place", EINTR, ""};
+      return replace_result::failed;
+    }
     if (!still_as_read(folder, name, read, failure)) return check_result(failure);
     if (off_t(size) > status.st_size) {
       // Claims the space first, so a full disk or a size limit is reported
@@ -583,12 +609,47 @@ void install_replace_signal_handlers() {
     if (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) continue;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = RemoveTempAndDie;
+    action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     for (int blocked : kHeldSignals) sigaddset(&action.sa_mask, blocked);
     ::sigaction(each, &action, nullptr);
   }
   ::signal(SIGXFSZ, SIG_IGN);
+  // A closed standard output fails the write that finds it (EPIPE) instead
+  // of ending the process while another thread rewrites a file in place.
+  struct sigaction pipe;
+  if (::sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_DFL &&
+      !(pipe.sa_flags & SA_SIGINFO))
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+void arm_wind_down() { g_wind_down.store(kWindDownArmed); }
+
+int wind_down_signal() {
+  const int state = g_wind_down.load();
+  return state > 0 ? state : 0;
+}
+
+int end_wind_down() {
+  const int state = g_wind_down.exchange(0);
+  return state > 0 ? state : 0;
+}
+
+void end_by_signal(int signal_number) {
+  {
+    signals_held held(false);
+    g_pending_signal.store(signal_number);
+    lock_temps();  // kept, as in the handler
+    for (const TEMP_SLOT& slot : g_temps)
+      if (slot.live.load(std::memory_order_acquire)) ::unlinkat(slot.folder, slot.name, 0);
+    ::signal(signal_number, SIG_DFL);
+  }
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(signal_number);
+  ::_exit(128 + signal_number);  // a signal whose default is not to end
 }
 
 void set_replace_probe(replace_probe probe) { g_probe = probe; }

@@ -1,6 +1,7 @@
 // POSIX implementation of the terminal services: isatty, getenv and
 // /dev/tty. A line is read in the terminal's own (canonical) mode, so the
-// user edits it as usual and Ctrl+C raises SIGINT as usual.
+// user edits it as usual and Ctrl+C raises SIGINT as usual; a handler that
+// returns ends the read with EINTR.
 #include "support/os/terminal.h"
 
 #include "support/os/posix/write_all.h"
@@ -41,10 +42,7 @@ int read_terminal_line(const TERMINAL& terminal, char* buffer, std::size_t size,
   for (;;) {
     char byte;
     const ssize_t got = ::read(int(terminal.input), &byte, 1);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
+    if (got < 0) return errno;  // EINTR too: the caller decides
     if (got == 0) {
       at_end = true;
       return 0;

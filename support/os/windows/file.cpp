@@ -113,13 +113,8 @@ int get_file_status(file_handle handle, file_status& out) {
       out.identity.volume = info.dwVolumeSerialNumber;
       out.identity.file_number = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
       out.identity.size = out.size;
-      // FILETIME counts 100 ns; Windows keeps no separate change time of
-      // the attributes here, so both times are the last write.
-      const std::uint64_t written =
-          (std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
-          info.ftLastWriteTime.dwLowDateTime;
-      out.identity.modified_ns = std::int64_t(written) * 100;
-      out.identity.changed_ns = out.identity.modified_ns;
+      out.identity.modified_ns = windows::filetime_ns(info.ftLastWriteTime);
+      out.identity.changed_ns = windows::change_time_ns(native(handle), info);
       return 0;
     }
     case FILE_TYPE_PIPE: out.kind = file_kind::fifo; return 0;

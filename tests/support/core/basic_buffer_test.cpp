@@ -150,9 +150,11 @@ TEST(BasicBufferTest, AssignAndClearNeverWriteIntoAView) {
 }
 
 TEST(BasicBufferTest, AppendNumber) {
-  struct Case { std::uint32_t value; unsigned base; const char* text; };
+  struct Case { std::uint64_t value; unsigned base; const char* text; };
   const Case cases[] = {{0, 16, "0"}, {255, 16, "FF"}, {7, 1, "0"},
                         {7, 37, "0"}, {4294967295u, 10, "4294967295"},
+                        {4294967296ull, 10, "4294967296"},
+                        {18446744073709551615ull, 10, "18446744073709551615"},
                         {35, 36, "Z"}, {5, 2, "101"}};
   for (const Case& c : cases) {
     narrow_buffer b("x");

@@ -13,10 +13,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/core/exceptions.h"
@@ -129,6 +131,54 @@ TEST(WriteBackSignalTest, InterruptsDuringAnInPlaceRewriteWaitUntilTheFileIsWhol
       }
     }
   }
+}
+
+// The moment between an interrupt handler's look at the rewrites under way
+// (none) and the end of the process, on another thread: a rewrite in place
+// that would begin then does not begin, and the file keeps its old
+// contents whole. Staged through the probe: the writer waits before its
+// check until the handler has looked, and the handler then waits until the
+// writer either wrote (the fault: the process would end with the file half
+// old, half new) or ended the process itself.
+std::atomic<int> g_stage{0};
+
+void StageTheRace(os::replace_moment moment) {
+  switch (moment) {
+    case os::replace_moment::before_check:
+      g_stage = 1;
+      while (g_stage.load() < 2) ::sched_yield();
+      break;
+    case os::replace_moment::handler_looked:
+      if (g_stage.load() == 1) {
+        g_stage = 2;
+        while (g_stage.load() < 3) ::sched_yield();
+      }
+      break;
+    case os::replace_moment::in_place_written:
+      g_stage = 3;
+      for (;;) ::pause();  // the handler ends the process now
+    default:
+      break;
+  }
+}
+
+TEST(WriteBackSignalTest, RewriteInPlaceDoesNotBeginAfterTheHandlerLooked) {
+  const std::string original(64, 'A');
+  TempTree tree;
+  tree.file("f", original);
+  ASSERT_EQ(::link((tree / "f").c_str(), (tree / "g").c_str()), 0);
+  const int status = StatusOfChild([&] {
+    InstallWriteBackSignalHandlers();
+    os::set_replace_probe(StageTheRace);
+    std::thread writer([&] { ReadAndWrite(tree / "f", "new"); });
+    while (g_stage.load() < 1) ::sched_yield();
+    ::raise(SIGTERM);  // handled on this thread, which waits in the probe
+    writer.join();
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(ReadAll(tree / "g"), original);
+  EXPECT_EQ(Names(tree.path()), (std::vector<std::string>{"f", "g"}));
 }
 
 TEST(WriteBackSignalTest, KilledOrInterruptedBeforeTheRenameLeavesOnlyTheOriginal) {
