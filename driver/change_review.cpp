@@ -177,6 +177,11 @@ bool CReviewTerminal::ReadAnswer(narrow_buffer& line) {
              EINTR &&
          GetInterruptSignal() == 0) {
   }
+  if (error == EINTR) {
+    // What comes next (the interrupt's report) starts on a line of its own.
+    Show(narrow_buffer::literal("\n"));
+    return false;
+  }
   if (error != 0) return false;
   line.assign(buffer, narrow_buffer::size_type(count));
   // A line ended by Ctrl+D still counts; Ctrl+D alone is the end.
