@@ -68,6 +68,8 @@ class CReviewTerminal : public TReviewPrompt {
   bool Open(narrow_buffer& reason);
   bool Show(const narrow_buffer& text) override;
   bool ReadAnswer(narrow_buffer& line) override;
+  // The terminal shows color sequences (rather than printing them).
+  bool ShowsColors() const { return open_ && terminal_.shows_colors; }
 
  private:
   os::TERMINAL terminal_;

@@ -100,7 +100,8 @@ int Run(int argc, const char* const* argv) {
   }
   settings.colored =
       UseColors(settings.color,
-                settings.review || os::is_terminal(os::std_stream::output),
+                settings.review ? terminal.ShowsColors()
+                                : os::is_terminal(os::std_stream::output),
                 os::no_color_requested());
 
   // File mode: collect the input set; any patterns are ignored in stdio mode.

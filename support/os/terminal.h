@@ -13,7 +13,10 @@
 
 namespace Velk::os {
 
-// True when the stream is connected to a terminal.
+// True when the stream is connected to a terminal; for output and error,
+// one that shows color sequences (on Windows the console's virtual-terminal
+// processing is switched on for it, and a console without it does not
+// count).
 bool is_terminal(std_stream stream);
 
 // True when the environment variable NO_COLOR is set to a non-empty value:
@@ -25,6 +28,7 @@ bool no_color_requested();
 struct TERMINAL {
   std::intptr_t input = -1;
   std::intptr_t output = -1;
+  bool shows_colors = true;  // color sequences are shown, not printed
 };
 
 // Opens the controlling terminal; ENXIO (or the Windows error) when the

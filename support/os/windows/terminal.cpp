@@ -13,12 +13,23 @@ namespace {
 
 HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
+// Switches on the console's reading of color sequences; false when the
+// console cannot (before Windows 10) or handle is no console.
+bool enable_color_sequences(HANDLE handle) {
+  constexpr DWORD kVirtualTerminalProcessing = 0x0004;
+  DWORD mode = 0;
+  if (!::GetConsoleMode(handle, &mode)) return false;
+  return (mode & kVirtualTerminalProcessing) ||
+         ::SetConsoleMode(handle, mode | kVirtualTerminalProcessing) != 0;
+}
+
 }  // namespace
 
 bool is_terminal(std_stream stream) {
   const DWORD which = stream == std_stream::input    ? STD_INPUT_HANDLE
                       : stream == std_stream::output ? STD_OUTPUT_HANDLE
                                                      : STD_ERROR_HANDLE;
+  if (stream != std_stream::input) return enable_color_sequences(::GetStdHandle(which));
   DWORD mode = 0;
   return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
 }
@@ -42,6 +53,7 @@ int open_terminal(TERMINAL& terminal) {
   }
   terminal.input = reinterpret_cast<std::intptr_t>(input);
   terminal.output = reinterpret_cast<std::intptr_t>(output);
+  terminal.shows_colors = enable_color_sequences(output);
   return 0;
 }
 
