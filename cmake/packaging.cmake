@@ -1,6 +1,7 @@
 # Installation of the manual page and the Debian package.
 #
-#   cmake --install build [--prefix DIR]     bin/rplc, share/man/man1/rplc.1.gz
+#   cmake --install build [--prefix DIR]     bin/rplc, share/man/man1/rplc.1.gz,
+#                                             share/bash-completion/completions/rplc
 #   cd build && cpack -G DEB                  rplc_<version>_<arch>.deb for /usr
 #
 # The binary's own install rule sits next to its target in the top-level
@@ -28,6 +29,10 @@ else()
   set(RPLC_MAN_PAGE ${RPLC_MAN_SOURCE})
 endif()
 install(FILES ${RPLC_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Bash completion, where bash-completion loads it on demand.
+install(FILES ${PROJECT_SOURCE_DIR}/doc/rplc.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME rplc)
 
 # The Debian package: "cpack -G DEB" in the build folder. Its runtime
 # dependencies (the C and C++ runtimes, the Tcl library and libpcre2-8 the

@@ -11,8 +11,9 @@ namespace Velk {
 
 // Appends the preview to out. original: the input as read; result: the
 // text a rewrite would write; log: the replacements that made result;
-// count: their number.
+// count: their number; colored: with the colors of diff_colors.h.
 void AppendPreview(narrow_buffer& out, const narrow_buffer& name, const narrow_buffer& original,
-                   const narrow_buffer& result, const ReplacementLog& log, std::uint64_t count);
+                   const narrow_buffer& result, const ReplacementLog& log, std::uint64_t count,
+                   bool colored = false);
 
 }  // namespace Velk

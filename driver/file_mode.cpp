@@ -12,6 +12,7 @@
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/ignore_rules.h"
 #include "support/fs/write_back.h"
 
 namespace Velk {
@@ -160,6 +161,9 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
       return true;
     }
   };
+  // Each pattern's walk reads the ignore files of the folders it enters.
+  CIgnoreRules ignore_rules;
+  TWalkFilter* filter = settings_.use_ignore_files ? &ignore_rules : nullptr;
   const std::uint32_t patterns = args.GetPatternCount();
   std::vector<KEPT_WALK> kept(patterns);
   bool refused = false;
@@ -171,7 +175,7 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
       continue;
     }
     try {
-      base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true);
+      base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true, filter);
     } catch (const dirExp& error) {
       if (error.GetCode() != 3) throw;
     }
@@ -197,7 +201,7 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
       }
       const narrow_buffer pattern = args.GetPattern(j);
       try {
-        base.WalkFiles(collector, pattern, settings_.include_subfolders, true);
+        base.WalkFiles(collector, pattern, settings_.include_subfolders, true, filter);
       } catch (const dirExp& error) {
         // Gone since it was checked above: it names nothing now.
         if (HasWildcard(pattern) || error.GetCode() != 3) throw;

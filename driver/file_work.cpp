@@ -14,11 +14,12 @@
 namespace Velk {
 
 CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
-                     const Matcher& matcher, unsigned workers)
+                     const Matcher& matcher, unsigned workers, CChangeReview* review)
     : settings_(settings),
       files_(files),
       matcher_(matcher),
       caller_(std::this_thread::get_id()),
+      review_(review),
       workers_(workers ? workers : 1) {}
 
 void CFileWork::WorkerStarts(unsigned worker) {
@@ -44,6 +45,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
   result.needs_commit = false;
+  if (quit_) return;
   if (!files_.Read(result.file, own.content, own.identity, result.messages)) {
     result.failed = true;
     return;
@@ -57,6 +59,15 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
     result.left_alone = true;
     return;
   }
+  if (review_) {
+    // The questions come in Commit, on the calling thread, before anything
+    // is written; the in-place loops need the input kept, as for a preview.
+    own.log.clear();
+    if (!settings_.expand) own.original = own.content;
+    result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
+    result.needs_commit = result.count != 0;
+    return;
+  }
   if (settings_.diff_mode) {
     // A preview writes nothing: its diff travels to Emit as the result. The
     // expanding loops leave the input in scratch; the in-place loops edit a
@@ -66,7 +77,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
     result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
     AppendPreview(result.content, files_.GetDiffName(result.file),
                   settings_.expand ? own.scratch : own.original, own.content, own.log,
-                  result.count);
+                  result.count, settings_.colored);
     own.original = narrow_buffer();
     return;
   }
@@ -78,9 +89,34 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
 }
 
 void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
+  if (review_) {
+    __ReviewAndWrite(workers_[worker], result);
+    return;
+  }
   if (!files_.WriteBack(result.file, workers_[worker].content, workers_[worker].identity,
                           result.count, result.messages))
     result.failed = true;
+}
+
+void CFileWork::__ReviewAndWrite(WORKER& own, FILE_JOB_RESULT& result) {
+  const REVIEW_OUTCOME outcome =
+      review_->ReviewFile(files_.GetDiffName(result.file), settings_.expand ? own.scratch : own.original,
+                          own.content, own.log, own.accepted);
+  own.original = narrow_buffer();
+  if (outcome.quit) quit_ = true;
+  // An interrupt at a question writes nothing more, this file included.
+  if (Interrupted()) {
+    result.skipped = true;
+    own.accepted.clear();
+    return;
+  }
+  // The write-back refuses a file that changed while the questions were
+  // open: the identity is the one read.
+  result.count = outcome.accepted;
+  if (!files_.WriteBack(result.file, own.accepted, own.identity, outcome.accepted,
+                        result.messages))
+    result.failed = true;
+  own.accepted.clear();
 }
 
 bool CFileWork::Interrupted() const { return GetInterruptSignal() != 0; }

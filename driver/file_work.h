@@ -10,10 +10,12 @@
 // state, when it ends.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
+#include "driver/change_review.h"
 #include "driver/file_mode.h"
 #include "driver/ordered_file_pool.h"
 #include "driver/run_settings.h"
@@ -25,8 +27,10 @@ namespace Velk {
 class CFileWork : public TFileWork {
  public:
   // matcher: the run's compiled expression, made on the calling thread.
+  // review: asks about each file's changes in Commit (under "-review",
+  // which runs on the calling thread alone); null otherwise.
   CFileWork(const RUN_SETTINGS& settings, const CFileMode& files, const Matcher& matcher,
-            unsigned workers);
+            unsigned workers, CChangeReview* review = nullptr);
 
   void WorkerStarts(unsigned worker) override;
   void WorkerEnds(unsigned worker) noexcept override;
@@ -48,13 +52,18 @@ class CFileWork : public TFileWork {
     FILE_IDENTITY identity;  // of the file in content, for its write-back
     narrow_buffer scratch;
     narrow_buffer original;  // an in-place preview's input
-    ReplacementLog log;      // a preview's replacements
+    ReplacementLog log;      // a preview's or a review's replacements
+    narrow_buffer accepted;  // a review's text to write
   };
+
+  void __ReviewAndWrite(WORKER& own, FILE_JOB_RESULT& result);
 
   const RUN_SETTINGS& settings_;
   const CFileMode& files_;
   const Matcher& matcher_;
   const std::thread::id caller_;
+  CChangeReview* review_;
+  std::atomic<bool> quit_{false};  // the review ended: no later file is read
   std::vector<WORKER> workers_;
   std::uint64_t total_ = 0;
   std::uint64_t not_processed_ = 0;

@@ -54,6 +54,7 @@ constexpr char help_screen[] =
     RULE
     "OTHER OPTIONs:\n"
     "  -h -?    - Is screen\n"
+    "  --help   - Is screen too; --version prints one line: rplc and its version.\n"
     "  -s       - include sub folders\n"
     "  -exp     - enable the memory expand algorithm, will double the memory usage,\n"
     "             but MUCH quick in many case. Now Default.\n"
@@ -71,6 +72,13 @@ constexpr char help_screen[] =
     "             The diff applies with \"patch -p0\" from the current folder.\n"
     "  -binary  - work binary files too (a NUL byte in the first 8192 bytes);\n"
     "             DEFAULT: wildcards and -s leave them alone.\n"
+    "  -review  - ask at the terminal before each change: y (yes), n (no), a (this\n"
+    "             and the rest of the file), d (none of the rest of the file),\n"
+    "             q (quit), ? (help). Only the accepted changes are written.\n"
+    "  -color:W - color -diff and -review: W is auto (on a terminal, unless the\n"
+    "             NO_COLOR environment variable is set), always or never.\n"
+    "  -gitignore - with -s, skip what .gitignore files, .git/info/exclude and\n"
+    "             .ignore files name, by git's rules.\n"
     "\n"
     RULE
     "POSIX and perl style Regular Expression:\n"
@@ -155,12 +163,6 @@ constexpr char help_screen[] =
 
 }  // namespace
 
-void PrintHelp(help_stream stream) {
-  const narrow_buffer text = narrow_buffer::literal(help_screen);
-  if (stream == help_stream::output)
-    WriteStandardOutput(text);
-  else
-    WriteStandardError(text);
-}
+void PrintHelp() { WriteStandardOutput(narrow_buffer::literal(help_screen)); }
 
 }  // namespace Velk

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "driver/arg_list.h"
+#include "driver/change_review.h"
 #include "driver/diff_preview.h"
 #include "driver/exception_text.h"
 #include "driver/file_mode.h"
@@ -21,6 +22,7 @@
 #include "support/core/exceptions.h"
 #include "support/core/system_info.h"
 #include "support/fs/write_back.h"
+#include "support/os/terminal.h"
 
 namespace Velk {
 namespace {
@@ -44,6 +46,12 @@ bool HasEmptyPattern(const CArgList& args) {
   return false;
 }
 
+// After a refused command line: where to look, instead of the whole screen.
+void RefuseCommandLine(const narrow_buffer& line) {
+  if (!line.empty()) WriteErrorLine(line);
+  WriteErrorLine(narrow_buffer::literal("run 'rplc -h' for the switches"));
+}
+
 int Run(int argc, const char* const* argv) {
 #if defined(_WIN32)
   // On Windows "/" always opens a switch, as "-" does: paths there begin
@@ -57,27 +65,46 @@ int Run(int argc, const char* const* argv) {
   const CArgList args(argc, argv, narrow_buffer::literal("-/"), narrow_buffer::literal(":="),
                       1, conditional_prefixes, IsKnownSwitch);
   // Every refusal below comes before anything is read or written.
-  if (!AllSwitchesKnown(args)) return -1;
+  if (!AllSwitchesKnown(args)) {
+    RefuseCommandLine(narrow_buffer());
+    return -1;
+  }
   RUN_SETTINGS settings = ReadFindAndReplace(args);
   if (argc <= 1 || WantsHelp(args, settings)) {
-    PrintHelp(help_stream::output);
+    PrintHelp();
+    return 0;
+  }
+  if (WantsVersion(args)) {
+    WriteStandardOutput(narrow_buffer::literal("rplc " RPLC_VERSION "\n"));
     return 0;
   }
   if (HasEmptyPattern(args)) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] empty file pattern"));
+    RefuseCommandLine(narrow_buffer::literal("[ERROR] empty file pattern"));
     return -1;
   }
   if (const char* missing = MissingPart(args, settings)) {
-    WriteErrorLine(narrow_buffer::literal("[ERROR] ") + missing);
-    PrintHelp(help_stream::error);
+    RefuseCommandLine(narrow_buffer::literal("[ERROR] ") + missing);
     return -1;
   }
-  ReadOtherSwitches(args, settings);
-  if (settings.diff_mode && settings.stdout_mode) {
-    WriteErrorLine(narrow_buffer::literal(
-        "[ERROR] -diff and -stdout can't be used together: a preview writes no results"));
+  if (const char* refused = ReadOtherSwitches(args, settings)) {
+    RefuseCommandLine(narrow_buffer::literal("[ERROR] ") + refused);
     return -1;
   }
+  // The review talks to the terminal, whatever the standard streams are.
+  CReviewTerminal terminal;
+  if (settings.review) {
+    narrow_buffer reason;
+    if (!terminal.Open(reason)) {
+      WriteErrorLine(narrow_buffer::literal("[ERROR] -review needs a terminal to ask at: ") +
+                     reason);
+      return -1;
+    }
+  }
+  settings.colored =
+      UseColors(settings.color,
+                settings.review ? terminal.ShowsColors()
+                                : os::shows_colors(os::std_stream::output),
+                os::no_color_requested());
 
   int status = 0;
   Matcher matcher;
@@ -124,7 +151,8 @@ int Run(int argc, const char* const* argv) {
       total = ReplaceAll(settings, matcher, content, scratch, &log);
       narrow_buffer preview;
       AppendPreview(preview, narrow_buffer::literal(kStandardInputDiffName),
-                    settings.expand ? scratch : original, content, log, total);
+                    settings.expand ? scratch : original, content, log, total,
+                    settings.colored);
       if (!preview.empty()) WriteStandardOutput(preview);
     } else if (!content.empty()) {
       total = ReplaceAll(settings, matcher, content, scratch);
@@ -136,7 +164,9 @@ int Run(int argc, const char* const* argv) {
     // would.
     CFileMode files(settings);
     FILE_POOL_OPTIONS options;
-    options.threads = GetProcessorCount();
+    // A review asks before each write, so it reads, asks and writes one
+    // file after the other on this thread.
+    options.threads = settings.review ? 1 : GetProcessorCount();
     options.stop_on_failure = settings.stop_on_error;
     // Only a result for standard output (or a preview) holds a whole file
     // until it is reported; otherwise a job in flight holds a few lines.
@@ -146,7 +176,9 @@ int Run(int argc, const char* const* argv) {
     // Under "-errstop" a folder that cannot be searched ends the run before
     // any file is written, as when the list was complete before the work.
     options.commit_after_listing = settings.stop_on_error;
-    CFileWork work(settings, files, matcher, options.threads);
+    CChangeReview review(terminal, settings.colored);
+    CFileWork work(settings, files, matcher, options.threads,
+                   settings.review ? &review : nullptr);
     COrderedFilePool pool(options);
     // An interrupt from here on lets the files being written finish and
     // every written file be reported before the process ends by it.

@@ -53,8 +53,11 @@ RUN_SETTINGS ReadFindAndReplace(const CArgList& args) {
 }
 
 bool WantsHelp(const CArgList& args, const RUN_SETTINGS&) {
-  return args.HasSwitch(Keyword("h")) || args.HasSwitch(Keyword("?"));
+  return args.HasSwitch(Keyword("h")) || args.HasSwitch(Keyword("?")) ||
+         args.HasSwitch(Keyword("-help"));
 }
+
+bool WantsVersion(const CArgList& args) { return args.HasSwitch(Keyword("-version")); }
 
 const char* MissingPart(const CArgList& args, const RUN_SETTINGS& settings) {
   if (settings.method == FindMethod::None)
@@ -73,7 +76,7 @@ const char* MissingPart(const CArgList& args, const RUN_SETTINGS& settings) {
   return nullptr;
 }
 
-void ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings) {
+const char* ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings) {
   settings.include_subfolders = args.HasSwitch(Keyword("s"));
   settings.stdio_mode = args.HasSwitch(Keyword("stdio")) || args.GetPatternCount() == 0;
   settings.stdout_mode = args.HasSwitch(Keyword("stdout"));
@@ -82,6 +85,30 @@ void ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings) {
   settings.stop_on_error = args.HasSwitch(Keyword("errstop"));
   settings.diff_mode = args.HasSwitch(Keyword("diff"));
   settings.binary = args.HasSwitch(Keyword("binary"));
+  settings.review = args.HasSwitch(Keyword("review"));
+  settings.use_ignore_files = args.HasSwitch(Keyword("gitignore"));
+  if (args.HasSwitch(Keyword("color"))) {
+    // A bare "-color" asks for colors, as "-color:always" does.
+    const narrow_buffer when = args.GetSwitchValue(Keyword("color"));
+    if (when.empty() || when.iequals(Keyword("always")))
+      settings.color = ColorChoice::always;
+    else if (when.iequals(Keyword("never")))
+      settings.color = ColorChoice::never;
+    else if (when.iequals(Keyword("auto")))
+      settings.color = ColorChoice::automatic;
+    else
+      return "-color takes auto, always or never";
+  }
+  if (settings.diff_mode && settings.stdout_mode)
+    return "-diff and -stdout can't be used together: a preview writes no results";
+  if (settings.review) {
+    if (settings.diff_mode) return "-review and -diff can't be used together: -diff writes no file";
+    if (settings.stdout_mode)
+      return "-review and -stdout can't be used together: -review writes the files it asks about";
+    if (settings.stdio_mode)
+      return "-review works on files: give file patterns, without -stdio";
+  }
+  return nullptr;
 }
 
 }  // namespace Velk

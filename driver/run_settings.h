@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/arg_list.h"
+#include "driver/diff_colors.h"
 #include "engine/find_method.h"
 #include "support/core/basic_buffer.h"
 
@@ -23,6 +24,10 @@ struct RUN_SETTINGS {
   bool stop_on_error = false;
   bool diff_mode = false;  // show the changes as a diff, write no file
   bool binary = false;     // work binary files found by wildcards too
+  bool review = false;     // ask at the terminal before each change is written
+  ColorChoice color = ColorChoice::automatic;
+  bool colored = false;    // the diff or the review is shown in color
+  bool use_ignore_files = false;  // -s skips what .gitignore and the like name
 };
 
 // Reads the find and replacement switches (first present wins, in the fixed
@@ -37,7 +42,12 @@ bool WantsHelp(const CArgList& args, const RUN_SETTINGS& settings);
 // when it names a usable find and replace operation.
 const char* MissingPart(const CArgList& args, const RUN_SETTINGS& settings);
 
-// Reads the remaining switches: sub-folders, modes, counts, error policy.
-void ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings);
+// Reads the remaining switches: sub-folders, modes, counts, error policy,
+// review, colors, ignore files. Returns the line for the user when a value
+// or a combination is refused, null otherwise.
+const char* ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings);
+
+// True when "--version" is asked for.
+bool WantsVersion(const CArgList& args);
 
 }  // namespace Velk

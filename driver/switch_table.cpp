@@ -4,13 +4,15 @@ namespace Velk {
 namespace {
 
 const char* const kKnownSwitches[] = {
-    "h",     "?",                                        // help screen
+    "h",     "?", "-help", "-version",                   // help screen, version
     "f",     "fic", "r", "ric", "rnnl", "rnnlic",        // find
     "t",     "tu",  "tl",                                // replacement
     "exp",   "noexp",                                    // memory mode
     "s",     "stdio", "stdout", "frc", "trc", "errstop",  // files, output, reports
     "diff",                                               // preview
     "binary",                                             // binary files too
+    "diff",  "review", "color",                           // preview, review
+    "gitignore",                                          // ignore files
 };
 
 }  // namespace

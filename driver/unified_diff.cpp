@@ -1,5 +1,7 @@
 #include "driver/unified_diff.h"
 
+#include "driver/diff_lines.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -12,29 +14,13 @@ namespace {
 constexpr std::size_t kContextLines = 3;
 constexpr std::size_t npos = std::string_view::npos;
 
-std::string_view View(const narrow_buffer& text) {
-  return std::string_view(text.data() ? text.data() : "", text.length());
-}
+std::string_view View(const narrow_buffer& text) { return TextView(text); }
 
 bool IsNoChange(std::string_view original, std::string_view result,
                 const REPLACEMENT_RECORD& record) {
   return record.input_length == record.output_length &&
          original.compare(record.input_start, record.input_length, result,
                           record.output_start, record.output_length) == 0;
-}
-
-// The start of the line holding pos, looking back no further than floor
-// (itself a line start).
-std::size_t LineStart(std::string_view text, std::size_t pos, std::size_t floor) {
-  while (pos > floor && text[pos - 1] != '\n') --pos;
-  return pos;
-}
-
-// The end of the line that starts at pos: past its line feed, or the end of
-// the text.
-std::size_t LineEnd(std::string_view text, std::size_t pos) {
-  const std::size_t feed = text.find('\n', pos);
-  return feed == npos ? text.size() : feed + 1;
 }
 
 // True when [begin, end) holds whole lines of text.
@@ -190,28 +176,10 @@ class CHunkWriter {
   }
 
   void AppendLines(char prefix, std::string_view text, std::size_t begin, std::size_t end) {
-    while (begin < end) {
-      const std::size_t line_end = std::min(LineEnd(text, begin), end);
-      body_.push_back(prefix);
-      body_.append(text.data() + begin, narrow_buffer::size_type(line_end - begin));
-      if (text[line_end - 1] != '\n') body_.append("\n\\ No newline at end of file\n");
-      begin = line_end;
-    }
+    AppendDiffLines(body_, prefix, text, begin, end);
   }
 
-  // A range as diff writes it: "start,count", only "start" for one line,
-  // and for no line the number of the line before it.
-  void AppendRange(std::size_t start, std::size_t count) {
-    const std::size_t shown = count == 0 ? start - 1 : start;
-    narrow_buffer number;
-    number.assign_number(shown, 10);
-    out_.append(number);
-    if (count != 1) {
-      number.assign_number(count, 10);
-      out_.push_back(',');
-      out_.append(number);
-    }
-  }
+  void AppendRange(std::size_t start, std::size_t count) { AppendDiffRange(out_, start, count); }
 
   narrow_buffer& out_;
   const narrow_buffer& name_;

@@ -12,7 +12,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(arg_list translate template replace path regex_diff)
+  targets=(arg_list translate template replace path regex_diff review ignore_glob)
 fi
 build="${RPLC_FUZZ_BUILD:-$here/build}"
 jobs="${RPLC_FUZZ_JOBS:-2}"

@@ -35,6 +35,7 @@
 
 namespace Velk {
 
+class TWalkFilter;
 using FileList = std::vector<narrow_buffer>;
 
 // Which file was read and how it was when read: carried from ReadFile to
@@ -62,9 +63,10 @@ class CDir {
   // Hands each file matching pattern (possibly with a folder part) below
   // this folder, and with recursive in every sub-folder, to sink as it is
   // found (dir_walk.h); returns how many. A folder part naming a missing
-  // folder throws; a folder of the walk that fails goes to the sink.
+  // folder throws; a folder of the walk that fails goes to the sink. A
+  // recursive walk leaves out what filter, when given, skips.
   std::uint64_t WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recursive,
-                          bool includeHidden) const;
+                          bool includeHidden, TWalkFilter* filter = nullptr) const;
   // Opens the folder that pattern's folder part names, as WalkFiles does,
   // and throws as it would when that folder is missing.
   void CheckPatternFolder(narrow_buffer pattern) const {
@@ -74,7 +76,7 @@ class CDir {
   // WalkFiles into list. ignoreErrors skips folders that cannot be listed.
   std::uint32_t GetAllFiles(FileList& list, narrow_buffer pattern,
                             bool recursive, bool includeHidden,
-                            bool ignoreErrors);
+                            bool ignoreErrors, TWalkFilter* filter = nullptr);
   // Appends the sub-folders matching pattern ("." and ".." with
   // includeDots), each without a trailing "/".
   std::uint32_t GetAllSubDirs(FileList& list, narrow_buffer pattern,

@@ -18,6 +18,7 @@
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 #include "support/fs/dir_walk.h"
+#include "support/fs/walk_filter.h"
 #include "support/fs/wildcard.h"
 #include "support/os/dir.h"
 #include "support/os/path_rules.h"
@@ -70,7 +71,12 @@ struct SEARCH {
   bool includeDots;
   std::uint64_t found = 0;
   narrow_buffer last;  // the last name reported
+  TWalkFilter* filter = nullptr;  // consulted by a recursive search
 };
+
+bool Skips(const SEARCH& search, const narrow_buffer& path, bool is_folder) {
+  return search.filter && search.filter->Skips(path, is_folder);
+}
 
 void Report(SEARCH& search, WALK_ENTRY& entry) {
   search.last = entry.path;
@@ -153,11 +159,16 @@ struct LEVEL {
   narrow_buffer path;  // full, ending in "/"
   std::vector<SUB_FOLDER> subs;  // in listing order
   std::size_t next = 0;
+  bool filtered = false;  // the filter was told of this folder
 };
 
 // Lists the folder open in level: its matches go to the sink, its
 // sub-folders to level.subs.
 void ListFolder(SEARCH& search, LEVEL& level) {
+  if (search.filter) {
+    search.filter->EnterFolder(level.path);
+    level.filtered = true;
+  }
   const char* name;
   std::size_t length;
   int error;
@@ -177,6 +188,7 @@ void ListFolder(SEARCH& search, LEVEL& level) {
       if (!search.want_files || !matches) continue;
       WALK_ENTRY entry;
       entry.path = Join(level.path, name, length);
+      if (Skips(search, entry.path, false)) continue;
       entry.name_offset = level.path.length();
       entry.identity = level.reader.current_id();
       if (share) {
@@ -190,6 +202,7 @@ void ListFolder(SEARCH& search, LEVEL& level) {
     if (type != os::entry_type::directory) continue;  // links and the like
     narrow_buffer sub(name, narrow_buffer::size_type(length));
     if (search.recursive && IsVersionControlFolder(sub)) continue;
+    if (Skips(search, level.path + sub, true)) continue;
     if (search.want_files) {
       if (search.recursive) level.subs.push_back({std::move(sub), true});
     } else {
@@ -205,9 +218,11 @@ void CloseLevel(SEARCH& search, LEVEL& level) {
   if (error != 0) Fail(search, level.path, ListFailed(search, level.path, error, true));
 }
 
-// Walks the tree below the folder root (full, ending in "/").
-void Walk(SEARCH& search, const narrow_buffer& root) {
-  std::vector<std::unique_ptr<LEVEL>> stack;
+// Walks the tree below the folder root (full, ending in "/"), with the
+// levels on stack; the filter is told of every folder it leaves, also when
+// the walk ends by an exception.
+void WalkLevels(SEARCH& search, const narrow_buffer& root,
+                std::vector<std::unique_ptr<LEVEL>>& stack) {
   std::size_t first_open = 0;  // levels from here down have open handles
   {
     std::unique_ptr<LEVEL> level(new LEVEL);
@@ -218,8 +233,8 @@ void Walk(SEARCH& search, const narrow_buffer& root) {
       return;
     }
     level->id = level->reader.identity();
-    ListFolder(search, *level);
     stack.push_back(std::move(level));
+    ListFolder(search, *stack.back());
   }
   // The matching sub-folders of a search for folders are reported even
   // without recursion; a search for files without recursion is done.
@@ -252,6 +267,7 @@ void Walk(SEARCH& search, const narrow_buffer& root) {
         first_open = stack.size() - 2;
       }
       CloseLevel(search, top);
+      if (top.filtered) search.filter->LeaveFolder();
       stack.pop_back();
       continue;
     }
@@ -277,12 +293,23 @@ void Walk(SEARCH& search, const narrow_buffer& root) {
       continue;
     }
     child->id = child->reader.identity();
-    ListFolder(search, *child);
     stack.push_back(std::move(child));
+    ListFolder(search, *stack.back());
     if (stack.size() - first_open > kWalkOpenFolderLimit) {
       CloseLevel(search, *stack[first_open]);
       ++first_open;
     }
+  }
+}
+
+void Walk(SEARCH& search, const narrow_buffer& root) {
+  std::vector<std::unique_ptr<LEVEL>> stack;
+  try {
+    WalkLevels(search, root, stack);
+  } catch (...) {
+    for (auto level = stack.rbegin(); level != stack.rend(); ++level)
+      if ((*level)->filtered) search.filter->LeaveFolder();
+    throw;
   }
 }
 
@@ -351,24 +378,26 @@ bool CDir::__FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern,
 }
 
 std::uint64_t CDir::WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recursive,
-                              bool includeHidden) const {
+                              bool includeHidden, TWalkFilter* filter) const {
   if (pattern.empty()) {
     pattern = kAll;
   } else {
     if (!recursive && __FindNamedFile(sink, pattern, includeHidden)) return 1;
     CDir sub;
-    if (__SplitPattern(pattern, sub)) return sub.WalkFiles(sink, pattern, recursive, includeHidden);
+    if (__SplitPattern(pattern, sub))
+      return sub.WalkFiles(sink, pattern, recursive, includeHidden, filter);
   }
   SEARCH search{sink, pattern, true, recursive, includeHidden, false, 0, narrow_buffer()};
+  search.filter = recursive ? filter : nullptr;
   Walk(search, path_);
   return search.found;
 }
 
 std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,
                                 bool recursive, bool includeHidden,
-                                bool ignoreErrors) {
+                                bool ignoreErrors, TWalkFilter* filter) {
   CListSink sink(list, ignoreErrors);
-  WalkFiles(sink, pattern, recursive, includeHidden);
+  WalkFiles(sink, pattern, recursive, includeHidden, filter);
   return std::uint32_t(list.size());
 }
 

@@ -16,6 +16,8 @@ namespace {
 
 const std::string kRule(79, '=');
 const std::string kHelpStart = "\n\n" + kRule + "\n";
+// The last line after a refused command line, in place of the whole help.
+const std::string kHint = "run 'rplc -h' for the switches\n";
 
 std::string Join(const std::vector<std::string>& args) {
   std::string text;
@@ -77,7 +79,7 @@ TEST(CommandLineTest, UnknownSwitchesAreRefusedBeforeAnythingIsDone) {
       if (each == "--dry-run" || each == "-x" || each == "-FRCX" || each == "-nosuch:value" ||
           each == "-e" || each == "-hh" || each == "-dif")
         expected += "[ERROR] unknown switch: " + each + "\n";
-    EXPECT_EQ(r.err, expected) << Join(args);
+    EXPECT_EQ(r.err, expected + kHint) << Join(args);
     EXPECT_EQ(r.out, "") << Join(args);
     EXPECT_EQ(r.status, 255) << Join(args);
     EXPECT_EQ(r.stdin_read, 0) << Join(args);
@@ -88,7 +90,8 @@ TEST(CommandLineTest, UnknownSwitchesAreRefusedBeforeAnythingIsDone) {
 TEST(CommandLineTest, EveryKnownSwitchIsAcceptedInAnyCaseAndPrefix) {
   // Each known switch next to a valid stdio run: no "unknown switch" line.
   for (const char* name : {"f:x", "fic:x", "r:x", "ric:x", "rnnl:x", "rnnlic:x", "t:y", "tu:y",
-                           "tl:y", "exp", "noexp", "stdio", "frc", "trc", "errstop", "s"}) {
+                           "tl:y", "exp", "noexp", "stdio", "frc", "trc", "errstop", "s",
+                           "color:never", "diff", "gitignore"}) {
     for (const char* prefix : {"-", "/"}) {
       std::string upper = std::string(prefix) + name;
       for (char& c : upper) c = char(toupper(static_cast<unsigned char>(c)));
@@ -129,7 +132,8 @@ TEST(CommandLineTest, SlashOpensASwitchOnlyBeforeAKnownName) {
 
 TEST(CommandLineTest, AskedForHelpGoesToStandardOutput) {
   const std::vector<std::vector<std::string>> cases = {
-      {}, {"-h"}, {"-?"}, {"/H"}, {"/?"}, {"-h", "-f:a", "-t:b"}, {"-f:a", "-?", "*.txt"},
+      {},     {"-h"}, {"-?"}, {"/H"}, {"/?"}, {"-h", "-f:a", "-t:b"}, {"-f:a", "-?", "*.txt"},
+      {"--help"}, {"--HELP", "-f:a", "-t:b"}, {"--help", "--version"},
   };
   const std::string screen = RunRplc({"-h"}).out;
   ASSERT_EQ(screen.compare(0, kHelpStart.size(), kHelpStart), 0);
@@ -142,7 +146,7 @@ TEST(CommandLineTest, AskedForHelpGoesToStandardOutput) {
   }
 }
 
-TEST(CommandLineTest, AnIncompleteCommandLineFailsWithItsReasonAndTheHelp) {
+TEST(CommandLineTest, AnIncompleteCommandLineFailsWithItsReasonAndAHint) {
   struct Case {
     std::vector<std::string> args;
     std::string reason;
@@ -168,10 +172,9 @@ TEST(CommandLineTest, AnIncompleteCommandLineFailsWithItsReasonAndTheHelp) {
       {{"-rnnlic=", "-t"}, empty_find},
       {{"-f:", "-tu"}, empty_case},  // the replacement is tested first
   };
-  const std::string screen = RunRplc({"-h"}).out;
   for (const Case& c : cases) {
     const RunResult r = RunRplc(c.args, "data\n");
-    EXPECT_EQ(r.err, "[ERROR] " + c.reason + "\n" + screen) << Join(c.args);
+    EXPECT_EQ(r.err, "[ERROR] " + c.reason + "\n" + kHint) << Join(c.args);
     EXPECT_EQ(r.out, "") << Join(c.args);
     EXPECT_EQ(r.status, 255) << Join(c.args);
     EXPECT_EQ(r.stdin_read, 0) << Join(c.args);
@@ -192,7 +195,7 @@ TEST(CommandLineTest, AnEmptyFilePatternIsRefused) {
   for (const auto& args : cases) {
     Victims v;
     const RunResult r = RunRplc(args, "abc\n", v.dir.path());
-    EXPECT_EQ(r.err, "[ERROR] empty file pattern\n") << Join(args);
+    EXPECT_EQ(r.err, "[ERROR] empty file pattern\n" + kHint) << Join(args);
     EXPECT_EQ(r.out, "") << Join(args);
     EXPECT_EQ(r.status, 255) << Join(args);
     EXPECT_EQ(r.stdin_read, 0) << Join(args);
@@ -223,6 +226,23 @@ TEST(CommandLineTest, FindSwitchPrecedenceInBothOrders) {
       EXPECT_EQ(r.status, 0) << Join(args);
     }
   }
+}
+
+TEST(CommandLineTest, VersionIsOneLine) {
+  Victims v;
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--version"}, {"--VERSION"}, {"*.md", "-f:recieve", "-t:receive", "--version"}}) {
+    const RunResult r = RunRplc(args, "recieve", v.dir.path());
+    EXPECT_EQ(r.out, "rplc 2.1.6\n") << Join(args);
+    EXPECT_EQ(r.err, "") << Join(args);
+    EXPECT_EQ(r.status, 0) << Join(args);
+    EXPECT_EQ(r.stdin_read, 0) << Join(args);
+    EXPECT_TRUE(v.Untouched()) << Join(args);
+  }
+  // Only the two-dash forms are the long switches.
+  const RunResult r = RunRplc({"-version"});
+  EXPECT_EQ(r.err, "[ERROR] unknown switch: -version\n" + kHint);
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST(CommandLineTest, ALostHelpScreenIsAFailure) {

@@ -31,8 +31,8 @@ TEST(StdioModeTest, HelpDecisions) {
     EXPECT_TRUE(IsHelp(r)) << "args[0]=" << (args.empty() ? "" : args[0]) << " out=" << r.out.substr(0, 40);
   }
   EXPECT_EQ(RunRplc({}).out, RunRplc({"-h"}).out);
-  // Without a usable find and replacement the help goes to standard error
-  // after the reason, and the run fails.
+  // Without a usable find and replacement the reason and a hint where to
+  // look go to standard error, and the run fails.
   const std::vector<std::vector<std::string>> incomplete = {
       {"-f:abc"},               // no replacement switch
       {"-f:abc", "-tu"},        // an empty -tu is no replacement
@@ -44,7 +44,8 @@ TEST(StdioModeTest, HelpDecisions) {
     const RunResult r = RunRplc(args, "abc");
     EXPECT_EQ(r.out, "") << args[0];
     EXPECT_EQ(r.err.rfind("[ERROR] ", 0), 0u) << args[0];
-    EXPECT_NE(r.err.find(kHelpStart), std::string::npos) << args[0];
+    EXPECT_EQ(r.err.find(kHelpStart), std::string::npos) << args[0];
+    EXPECT_EQ(r.err.substr(r.err.find('\n')), "\nrun 'rplc -h' for the switches\n") << args[0];
     EXPECT_EQ(r.status, 255) << args[0];
   }
 }

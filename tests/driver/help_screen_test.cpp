@@ -90,6 +90,7 @@ std::vector<std::string> ExpectedLines() {
       kRule,
       "OTHER OPTIONs:",
       "  -h -?    - Is screen",
+      "  --help   - Is screen too; --version prints one line: rplc and its version.",
       "  -s       - include sub folders",
       "  -exp     - enable the memory expand algorithm, will double the memory usage,",
       "             but MUCH quick in many case. Now Default.",
@@ -107,6 +108,13 @@ std::vector<std::string> ExpectedLines() {
       "             The diff applies with \"patch -p0\" from the current folder.",
       "  -binary  - work binary files too (a NUL byte in the first 8192 bytes);",
       "             DEFAULT: wildcards and -s leave them alone.",
+      "  -review  - ask at the terminal before each change: y (yes), n (no), a (this",
+      "             and the rest of the file), d (none of the rest of the file),",
+      "             q (quit), ? (help). Only the accepted changes are written.",
+      "  -color:W - color -diff and -review: W is auto (on a terminal, unless the",
+      "             NO_COLOR environment variable is set), always or never.",
+      "  -gitignore - with -s, skip what .gitignore files, .git/info/exclude and",
+      "             .ignore files name, by git's rules.",
       "",
       kRule,
       "POSIX and perl style Regular Expression:",
@@ -205,7 +213,7 @@ TEST(HelpScreenTest, EveryLineAsSpecified) {
     EXPECT_EQ(got[i], expected[i]) << "line " << i + 1;
   // Nothing after the last example.
   EXPECT_EQ(got.size(), expected.size());
-  EXPECT_EQ(got.size(), 126u);
+  EXPECT_EQ(got.size(), 134u);
 }
 
 TEST(HelpScreenTest, RulesAndClassColumns) {

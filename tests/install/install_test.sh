@@ -29,7 +29,10 @@ if [ ! -f "$page" ]; then
   page=${page%.gz}
   [ -f "$page" ] || fail "no manual page under usr/share/man/man1"
 fi
-extra=$(cd "$dest/root" && find . ! -type d | grep -v -x -e ./usr/bin/rplc -e "./${page#"$dest"/root/}") || true
+completion=$dest/root/usr/share/bash-completion/completions/rplc
+[ -f "$completion" ] || fail "no bash completion under usr/share/bash-completion/completions"
+extra=$(cd "$dest/root" && find . ! -type d | grep -v -x -e ./usr/bin/rplc -e "./${page#"$dest"/root/}" \
+  -e ./usr/share/bash-completion/completions/rplc) || true
 [ -z "$extra" ] || fail "unexpected installed files: $extra"
 
 # The installed binary is stripped, as the package's is.
@@ -40,6 +43,20 @@ fi
 # The installed binary works on its own, outside the build folder.
 out=$(printf 'teh\n' | "$bin" -f:teh -t:the)
 [ "$out" = "the" ] || fail "installed rplc printed '$out' instead of 'the'"
+
+# The completion offers the switches and the values of -color, from the
+# word as typed (readline splits it at ":" and "=").
+complete_word() {
+  bash -c 'source "$1"; COMP_LINE="rplc a.txt $2"; COMP_POINT=${#COMP_LINE}; _rplc; echo "${COMPREPLY[*]}"' \
+    _ "$completion" "$1"
+}
+[ "$(complete_word -rev)" = "-review" ] || fail "completion of -rev: '$(complete_word -rev)'"
+[ "$(complete_word -color:n)" = "never" ] || fail "completion of -color:n: '$(complete_word -color:n)'"
+[ "$(complete_word --ver)" = "--version" ] || fail "completion of --ver: '$(complete_word --ver)'"
+# Every switch of the help screen is offered.
+for s in $("$bin" -h | grep -oE '^  -[a-z]+' | tr -d ' '); do
+  grep -q -e " $s[: ]" -e " $s\$" <(echo " $(complete_word -)") || fail "completion lacks $s"
+done
 
 if ! command -v groff >/dev/null 2>&1; then
   echo "SKIP: groff is not installed; manual page not checked"

@@ -1,6 +1,8 @@
 // POSIX implementation of the standard-stream channels.
 #include "support/os/console.h"
 
+#include "support/os/posix/write_all.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,19 +35,7 @@ std::uint64_t standard_input_size_hint() {
 }
 
 int write_standard_stream(std_stream stream, const void* data, std::size_t size) {
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    // Linux moves at most about 2 GiB per call; larger slices just loop.
-    const ssize_t put = ::write(int(stream), next, size);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (put == 0) return EIO;
-    next += put;
-    size -= std::size_t(put);
-  }
-  return 0;
+  return write_all(int(stream), data, size);
 }
 
 }  // namespace Velk::os

@@ -82,7 +82,7 @@ TEST(RplcExe, HelpScreenHasTheWindowsExamplesOnWindows) {
     const RunResult r = RunRplc(args);
     // Text mode: every line ends in CR LF, byte for byte otherwise.
     EXPECT_EQ(WithoutCarriageReturns(r.out), expected);
-    EXPECT_EQ(r.out.size(), expected.size() + 126u);
+    EXPECT_EQ(r.out.size(), expected.size() + 134u);
     EXPECT_EQ(r.status, 0);
   }
   const std::string help = RunRplc({"-h"}).out;
