@@ -28,18 +28,23 @@ bool CFileMode::Collect(const CArgList& args) {
 bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
                      narrow_buffer& messages) const {
   try {
-    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity);
+    // A file to be rewritten stays locked until its write-back.
+    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity,
+                   !settings_.stdout_mode && !settings_.diff_mode);
     return true;
-  } catch (...) {
+  } catch (const byExp& error) {
+    // The reason on the next line, as for a failed write.
     messages.append("[ERROR] failed reading file: ");
     messages.append(files_[i]);
+    messages.append("\n  ");
+    messages.append(error.GetMessage());
     messages.push_back('\n');
     return false;
   }
 }
 
 bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
-                          const FILE_IDENTITY& identity, std::uint64_t n,
+                          FILE_IDENTITY& identity, std::uint64_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;

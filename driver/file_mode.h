@@ -39,6 +39,8 @@ class CFileMode {
   // Reads file i whole into content and records in identity which file that
   // was; false when the file cannot be read or is longer than the engine
   // takes, with the error line (ending in a line feed) appended to messages.
+  // When the run rewrites files, the file stays locked against other rplc
+  // runs until identity's file is closed (WriteBack closes it).
   bool Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
             narrow_buffer& messages) const;
 
@@ -46,7 +48,7 @@ class CFileMode {
   // replacements; false when the write failed (or the file changed since),
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
-  bool WriteBack(std::size_t i, const narrow_buffer& content, const FILE_IDENTITY& identity,
+  bool WriteBack(std::size_t i, const narrow_buffer& content, FILE_IDENTITY& identity,
                  std::uint64_t n, narrow_buffer& messages) const;
 
   // Appends the report of file i's failure by an exception, which ended

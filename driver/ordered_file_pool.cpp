@@ -253,6 +253,14 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     if (before != kNoJob)
       s.workers_wake.wait(hold, [&] { return abandoned(i) || s.finished[before] != 0; });
     if (abandoned(i)) break;
+    // With stop_on_failure a job is worked only in its turn, once every
+    // earlier job ended without failure: a file to be rewritten is locked
+    // from its read to its write, and a job that waited for its turn while
+    // holding one could deadlock with another run waiting the other way.
+    if (in_order) {
+      s.workers_wake.wait(hold, [&] { return abandoned(i) || s.ended_well == i; });
+      if (abandoned(i)) break;
+    }
     FILE_JOB_RESULT& result = s.slots[i % window];
     hold.unlock();
 
@@ -262,14 +270,6 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
       if (start_error) std::rethrow_exception(start_error);
       work.Prepare(worker, i, result);
     });
-    if (commit && in_order) {
-      // Commits happen in list order, each once every earlier job ended
-      // without failure.
-      hold.lock();
-      s.workers_wake.wait(hold, [&] { return abandoned(i) || s.ended_well == i; });
-      if (abandoned(i)) break;  // never written, never emitted
-      hold.unlock();
-    }
     // An ended run writes nothing more.
     if (commit && !s.stopping.load()) {
       if (work.Interrupted())

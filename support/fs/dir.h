@@ -86,10 +86,15 @@ class CDir {
 
   // Replaces out by the whole contents of the regular file path; a file of
   // more than max_length bytes (at most the buffer's own limit) is refused.
-  // With identity, also records which file that was and how it was.
+  // With identity, also records which file that was and how it was; with
+  // lock too, the file is locked before it is read until the identity's
+  // file is closed (WriteFile closes it): a second rplc that rewrites the
+  // same file waits, then reads this one's result. Writers that take no
+  // lock are not held back (the write-back's identity check still sees
+  // their changes, but not one made between its check and its rename).
   static void ReadFile(const narrow_buffer& path, narrow_buffer& out,
                        std::uint32_t max_length = narrow_buffer::max_size - 1,
-                       FILE_IDENTITY* identity = nullptr);
+                       FILE_IDENTITY* identity = nullptr, bool lock = false);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.
@@ -97,8 +102,9 @@ class CDir {
   // replaced (a symbolic link is not followed again), only if it is still
   // as it was read: a file changed, removed or replaced meanwhile is left
   // alone and the write throws. Without it, a missing file is created.
+  // The identity's file is closed when it returns, releasing its lock.
   static void WriteFile(const narrow_buffer& path, const narrow_buffer& data,
-                        bool flush, bool append, const FILE_IDENTITY* identity = nullptr);
+                        bool flush, bool append, FILE_IDENTITY* identity = nullptr);
 
  private:
   bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;

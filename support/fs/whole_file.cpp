@@ -37,7 +37,7 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 }  // namespace
 
 void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
-                    FILE_IDENTITY* identity) {
+                    FILE_IDENTITY* identity, bool lock) {
   // The buffer needs room for its terminator.
   const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
@@ -46,7 +46,16 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
 
   CSysFile file;
   file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
-  // The identity is taken before the read: a change made while reading
+  // Locked, the file may have been renamed over while this waited: the
+  // lock then holds the replaced file, and the name is opened afresh. A
+  // file system without the lock goes on unlocked.
+  for (int moves = 0; lock && identity && moves < 100; ++moves) {
+    if (os::lock_file(file.GetHandle()) != 0 ||
+        os::is_file_at_path(file.GetHandle(), file.GetPath().c_str()))
+      break;
+    file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
+  }
+  // The identity is taken (under the lock) before the read: a change made while reading
   // shows at the write-back.
   os::file_identity state;
   const std::uint64_t size = RequireRegularFile(
@@ -74,7 +83,7 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
 }
 
 void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool flush,
-                     bool append, const FILE_IDENTITY* identity) {
+                     bool append, FILE_IDENTITY* identity) {
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::WriteFile - write what ?"));
 
   narrow_buffer full_path = path;
@@ -102,13 +111,16 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
   if (os::replace_needs_closed_file()) {
     // Where an open file cannot be replaced (Windows), the handle of the
     // read is let go first; the identity is checked on a fresh handle.
-    const_cast<CSysFile&>(identity->file).Close();
+    identity->file.Close();
     read_handle = os::invalid_file_handle;
   }
   os::replace_failure failure;
-  switch (os::replace_file_contents(read_handle, identity->state,
-                                    full_path.c_str(), data.c_str(), data.length(), flush,
-                                    failure)) {
+  const os::replace_result result =
+      os::replace_file_contents(read_handle, identity->state, full_path.c_str(), data.c_str(),
+                                data.length(), flush, failure);
+  // The file is replaced or left alone: its lock goes.
+  identity->file.Close();
+  switch (result) {
     case os::replace_result::replaced:
       return;
     case os::replace_result::changed:

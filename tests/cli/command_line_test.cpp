@@ -246,7 +246,11 @@ TEST(CommandLineTest, InputsBeyondTheSizeLimitAreRefused) {
   EXPECT_EQ(r.status, 255);
 
   r = RunRplc({"big.txt", "small.txt", "-f:a", "-t:b", "-trc"}, "", dir.path());
-  EXPECT_EQ(r.err, "[ERROR] failed reading file: " + dir.path() + "/big.txt\n");
+  EXPECT_EQ(r.err.rfind("[ERROR] failed reading file: " + dir.path() +
+                            "/big.txt\n  CDir::ReadFile - error reading file : file too large\n",
+                        0),
+            0u)
+      << r.err;
   EXPECT_EQ(r.out, "\n## total replaced 1 matchs\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(dir.Read("small.txt"), "b");
