@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make pkg-config libgtest-dev tcl8.6-dev libpcre2-dev libicu72 groff-base strace patch git)
+packages=(g++ cmake make pkg-config libgtest-dev tcl8.6-dev libpcre2-dev libicu72 groff-base strace patch git unzip util-linux)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,9 +2,13 @@
 # Benchmarks rplc against the tools people use instead (sed, perl, sd,
 # ripgrep, rpl) on generated data, and prints one table.
 #
-#   bench/run.sh [--small] [W1|W2|W3|W4 ...]
+#   bench/run.sh [--small] [--tree-files N[,N...]] [W1|W2|W3|W4 ...]
 #
 #   --small   a tenth of the default sizes (quick check)
+#   --tree-files N[,N...]
+#             W3's tree sizes in files (default 20000, 2000 with --small);
+#             every size is measured in the same run, the peers that take
+#             minutes (sd, rpl, perl, find -exec sed) at the first only
 #   W1..W4    run only these workloads (default: all; W1 and W2 include
 #             their -noexp rows)
 #
@@ -12,6 +16,8 @@
 #   TMPDIR        where the data is generated (default /dev/shm, a RAM disk);
 #                 TMPDIR=/var/tmp bench/run.sh measures on the ordinary disk
 #   RPLC          an rplc binary to measure instead of building build-bench/rplc
+#   RPLC_EXE      the Windows rplc.exe (./build.sh windows) to measure under
+#                 wine beside it in W2, with wine's start-up as a row of its own
 #   NOEXP_LIMIT   seconds after which one -noexp run is given up (default 30,
 #                 15 with --small)
 #
@@ -24,14 +30,26 @@ root=$(dirname "$here")
 
 small=0
 only=()
+tree_sizes=""
+next_is_sizes=0
 for a in "$@"; do
+  if ((next_is_sizes)); then
+    tree_sizes=$a next_is_sizes=0
+    continue
+  fi
   case "$a" in
     --small) small=1 ;;
+    --tree-files) next_is_sizes=1 ;;
+    --tree-files=*) tree_sizes=${a#--tree-files=} ;;
     W1|W2|W3|W4) only+=("$a") ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown argument: $a (try --help)" >&2; exit 2 ;;
   esac
 done
+if ((next_is_sizes)) || ! [[ "${tree_sizes:-1}" =~ ^[0-9]+(,[0-9]+)*$ ]]; then
+  echo "--tree-files needs a file count or a comma-separated list of them" >&2
+  exit 2
+fi
 wanted() {
   ((${#only[@]} == 0)) && return 0
   local w
@@ -44,6 +62,7 @@ if ((small)); then
 else
   log_size=200000000; regex_size=20000000; tree_files=20000; noexp_limit=${NOEXP_LIMIT:-30}
 fi
+IFS=, read -r -a tree_sizes <<<"${tree_sizes:-$tree_files}"
 
 # --- tools -------------------------------------------------------------------
 need=()
@@ -87,6 +106,15 @@ RPLC=$(cd "$(dirname "$RPLC")" && pwd)/$(basename "$RPLC")
 if [ "$(printf 'teh\n' | "$RPLC" -f:teh -t:the 2>/dev/null)" != "the" ]; then
   echo "$RPLC does not filter standard input yet; nothing to measure" >&2
   exit 2
+fi
+
+# The Windows build under wine: one wine server kept for the whole run, so
+# that only the process start-up is paid per run (the "wine start-up" row).
+if [ -n "${RPLC_EXE:-}" ]; then
+  RPLC_EXE=$(cd "$(dirname "$RPLC_EXE")" && pwd)/$(basename "$RPLC_EXE")
+  export WINEPREFIX="${WINEPREFIX:-$(dirname "$RPLC_EXE")/wine}" WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  wineserver -p 600 </dev/null >/dev/null 2>&1 || true
 fi
 
 # --- data --------------------------------------------------------------------
@@ -200,6 +228,9 @@ if wanted W2; then
   gen log "$regex_size" "$rx" --mixed
   b=$(size_of "$rx")
   cd "$work"
+  if [ -n "${RPLC_EXE:-}" ]; then
+    run_one "wine start-up" "rplc.exe on empty input (wine)" 1 none $limit "wine '$RPLC_EXE' -f:a -t:b < /dev/null"
+  fi
   for p in "${patterns[@]}"; do
     IFS='#' read -r name rfind rrepl pfind prepl srepl rswitch sflags <<<"$p"
     rswitch=${rswitch:--r} sflags=${sflags:-g}
@@ -207,6 +238,10 @@ if wanted W2; then
     sfind=${pfind#"(?i)"}
     echo "$name: ${rswitch} ${rfind} -> ${rrepl}" >&2
     run_one "$name" "rplc $rswitch" "$b" stdout $limit "'$RPLC' '$rswitch:$rfind' '-t:$rrepl' < '$rx'"
+    # Standard output is in text mode on Windows: CR LF back to LF.
+    if [ -n "${RPLC_EXE:-}" ]; then
+      run_one "$name" "rplc.exe $rswitch (wine)" "$b" stdout $limit "wine '$RPLC_EXE' '$rswitch:$rfind' '-t:$rrepl' < '$rx' | tr -d '\\r'"
+    fi
     run_one "$name" "sed -E" "$b" stdout $limit "sed -E 's/$sfind/$srepl/$sflags' < '$rx'"
     run_one "$name" "perl -pe" "$b" stdout $limit "perl -pe 's/$pfind/$prepl/g' < '$rx'"
     run_one "$name" "sd" "$b" stdout $limit "sd '$pfind' '$prepl' < '$rx'"
@@ -217,35 +252,46 @@ if wanted W2; then
 fi
 
 if wanted W3; then
-  T="$work/tree" B="$work/tree-backup"
   TX=legacy_connect TY=pool_connect
-  echo "generating a tree of $tree_files files" >&2
-  gen tree "$tree_files" "$T" "$TX" >"$work/tree-literal.txt"
-  mkdir -p "$B"
-  (cd "$T" && xargs -d '\n' cp --parents -t "$B" <"$work/tree-literal.txt")
-  b=$(cd "$T" && find . -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
-  echo "W3: in-place literal over $tree_files files, $(wc -l <"$work/tree-literal.txt") with the literal" >&2
-  restore="cp -r '$B/.' '$T/'"
-  cd "$T"
-  # rplc must rewrite exactly the files that hold the literal.
-  sleep 0.1; touch "$work/stamp"; sleep 0.1
-  "$RPLC" -s '*' -f:$TX -t:$TY >/dev/null 2>&1 || true
-  rewritten=$(find "$T" -type f -newer "$work/stamp" | wc -l)
-  if [ "$rewritten" -ne "$(wc -l <"$work/tree-literal.txt")" ]; then
-    echo "  rplc rewrote $rewritten files, expected only the $(wc -l <"$work/tree-literal.txt") holding the literal" >&2
-    failed=1
-  fi
-  sh -c "$restore"
-  run_one W3 "rplc -s" "$b" "tree:$T" $limit "'$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
-  # rplc works on one thread when it may run on one processor only.
-  one_cpu=$(python3 -c 'import os; print(min(os.sched_getaffinity(0)))')
-  run_one W3 "rplc -s, one processor" "$b" "tree:$T" $limit "taskset -c $one_cpu '$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
-  run_one W3 "find -exec sed -i" "$b" "tree:$T" $limit "find . -type f -exec sed -i 's/$TX/$TY/g' {} +" "$restore"
-  run_one W3 "find | xargs sd -s" "$b" "tree:$T" $limit "find . -type f -print0 | xargs -0 sd -s $TX $TY" "$restore"
-  run_one W3 "rpl -R" "$b" "tree:$T" $limit "rpl -R -q -F --encoding utf-8 $TX $TY . 2>/dev/null" "$restore"
-  run_one W3 "find -exec perl -pi" "$b" "tree:$T" $limit "find . -type f -exec perl -pi -e 's/$TX/$TY/g' {} +" "$restore"
-  run_one W3 "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
-  run_one W3 "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+  first_size=1
+  for tree_files in "${tree_sizes[@]}"; do
+    wl="W3"
+    ((${#tree_sizes[@]} == 1)) || wl="W3 $tree_files files"
+    T="$work/tree" B="$work/tree-backup"
+    rm -rf "$T" "$B"
+    echo "generating a tree of $tree_files files" >&2
+    gen tree "$tree_files" "$T" "$TX" >"$work/tree-literal.txt"
+    mkdir -p "$B"
+    (cd "$T" && xargs -d '\n' cp --parents -t "$B" <"$work/tree-literal.txt")
+    b=$(cd "$T" && find . -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
+    echo "$wl: in-place literal over $tree_files files, $(wc -l <"$work/tree-literal.txt") with the literal" >&2
+    restore="cp -r '$B/.' '$T/'"
+    cd "$T"
+    # rplc must rewrite exactly the files that hold the literal.
+    sleep 0.1; touch "$work/stamp"; sleep 0.1
+    "$RPLC" -s '*' -f:$TX -t:$TY >/dev/null 2>&1 || true
+    rewritten=$(find "$T" -type f -newer "$work/stamp" | wc -l)
+    if [ "$rewritten" -ne "$(wc -l <"$work/tree-literal.txt")" ]; then
+      echo "  rplc rewrote $rewritten files, expected only the $(wc -l <"$work/tree-literal.txt") holding the literal" >&2
+      failed=1
+    fi
+    sh -c "$restore"
+    run_one "$wl" "rplc -s" "$b" "tree:$T" $limit "'$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
+    # rplc works on one thread when it may run on one processor only.
+    one_cpu=$(python3 -c 'import os; print(min(os.sched_getaffinity(0)))')
+    run_one "$wl" "rplc -s, one processor" "$b" "tree:$T" $limit "taskset -c $one_cpu '$RPLC' -s '*' -f:$TX -t:$TY" "$restore"
+    if ((first_size)); then
+      run_one "$wl" "find -exec sed -i" "$b" "tree:$T" $limit "find . -type f -exec sed -i 's/$TX/$TY/g' {} +" "$restore"
+      run_one "$wl" "find | xargs sd -s" "$b" "tree:$T" $limit "find . -type f -print0 | xargs -0 sd -s $TX $TY" "$restore"
+      run_one "$wl" "rpl -R" "$b" "tree:$T" $limit "rpl -R -q -F --encoding utf-8 $TX $TY . 2>/dev/null" "$restore"
+      run_one "$wl" "find -exec perl -pi" "$b" "tree:$T" $limit "find . -type f -exec perl -pi -e 's/$TX/$TY/g' {} +" "$restore"
+    fi
+    run_one "$wl" "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+    run_one "$wl" "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+    cd "$work"
+    rm -rf "$T" "$B"
+    first_size=0
+  done
 fi
 
 if wanted W3; then

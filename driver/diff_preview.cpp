@@ -7,11 +7,7 @@ namespace Velk {
 void AppendPreview(narrow_buffer& out, const narrow_buffer& name, const narrow_buffer& original,
                    const narrow_buffer& result, const ReplacementLog& log, std::uint64_t count) {
   if (count == 0) return;
-  if (IsBinaryText(original)) {
-    if (ChangesText(original, result, log)) AppendBinaryNotice(out, name, count);
-  } else {
-    AppendUnifiedDiff(out, name, original, result, log);
-  }
+  AppendUnifiedDiff(out, name, original, result, log);
 }
 
 }  // namespace Velk

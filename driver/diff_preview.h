@@ -1,5 +1,4 @@
-// The "-diff" preview of one input: its unified diff (unified_diff.h), or
-// for an input holding a NUL byte the one line saying that it would change.
+// The "-diff" preview of one input: its unified diff (unified_diff.h).
 // Nothing is produced for an input that no replacement changed.
 #pragma once
 

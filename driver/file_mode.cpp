@@ -1,7 +1,13 @@
 #include "driver/file_mode.h"
 
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
 #include "driver/exception_text.h"
 #include "driver/std_streams.h"
+#include "driver/switch_table.h"
 #include "driver/unified_diff.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
@@ -10,79 +16,260 @@
 
 namespace Velk {
 
+namespace {
+
+bool HasWildcard(const narrow_buffer& pattern) {
+  return pattern.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
+}
+
+// A pattern that the argument list would have taken for a known switch
+// had it come before "--".
+bool LooksLikeSwitch(const narrow_buffer& pattern) {
+  if (pattern.length() < 2 || (pattern[0] != '-' && pattern[0] != '/')) return false;
+  narrow_buffer name = pattern.substr(1);
+  const narrow_buffer::size_type separator = name.find_first_of(narrow_buffer::literal(":="));
+  if (separator != narrow_buffer::npos) name = name.substr(0, separator);
+  return IsKnownSwitch(name);
+}
+
+// The file identities met so far: open addressing in one flat table, so a
+// tree of many files costs no allocation per file.
+class CIdentitySet {
+ public:
+  // True when id was not in the set yet.
+  bool Insert(const os::file_id& id) {
+    if ((count_ + 1) * 2 > slots_.size()) __Grow();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
+      SLOT& slot = slots_[i];
+      if (!slot.used) {
+        slot = {id.volume, id.file_number, true};
+        ++count_;
+        return true;
+      }
+      if (slot.volume == id.volume && slot.number == id.file_number) return false;
+    }
+  }
+
+ private:
+  struct SLOT {
+    std::uint64_t volume = 0;
+    std::uint64_t number = 0;
+    bool used = false;
+  };
+
+  static std::size_t Hash(const os::file_id& id) {
+    std::uint64_t x = id.file_number ^ (id.volume * 0x9E3779B97F4A7C15u);
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9u;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBu;
+    return std::size_t(x ^ (x >> 31));
+  }
+
+  void __Grow() {
+    std::vector<SLOT> old(slots_.empty() ? 1024 : slots_.size() * 2);
+    old.swap(slots_);
+    count_ = 0;
+    for (const SLOT& slot : old)
+      if (slot.used) {
+        os::file_id id;
+        id.volume = slot.volume;
+        id.file_number = slot.number;
+        Insert(id);
+      }
+  }
+
+  std::vector<SLOT> slots_;
+  std::size_t count_ = 0;
+};
+
+}  // namespace
+
+// Receives the walk of every pattern and hands each file on to the feed
+// the first time it is met (by identity), with folders that fail as notes
+// in the same order.
+class CFileMode::CCollector : public TWalkSink {
+ public:
+  CCollector(CFileMode& mode, TFileFeed& feed, bool several_patterns)
+      : mode_(mode), feed_(&feed), several_patterns_(several_patterns) {}
+
+  void Found(WALK_ENTRY& entry) override {
+    // Equal names are one file: files are rewritten (as new files) while
+    // the walk goes on, so a name met again may show another identity.
+    // One pattern's walk meets each name once.
+    if ((several_patterns_ || !entry.identity.known) &&
+        !names_.insert(std::string(entry.path.c_str(), entry.path.length())).second)
+      return;
+    if (entry.identity.known && !ids_.Insert(entry.identity)) return;
+    any_ = true;
+    LISTED_FILE file;
+    file.name = std::move(entry.path);
+    file.folder = std::move(entry.folder);
+    file.identity = entry.identity;
+    file.by_listing = entry.by_wildcard;
+    if (!feed_->AddFile(std::move(file))) throw RUN_ENDED();
+  }
+
+  bool FolderFailed(const narrow_buffer& folder, const dirExp& error) override {
+    // Under "-errstop" the walk ends with the error, as a fatal one.
+    if (mode_.settings_.stop_on_error) return false;
+    mode_.folder_failed_ = true;
+    if (!feed_->AddNote(ShownMessage(narrow_buffer::literal("[ERROR] can't search folder: ") +
+                                     ShownName(folder, true) + "\n  " + error.GetMessage() +
+                                     "\n")))
+      throw RUN_ENDED();
+    return true;
+  }
+
+  bool AnyFile() const { return any_; }
+  // Each file is opened relative to its folder, held until it is read.
+  bool WantsFolders() const override { return true; }
+
+  // Thrown through the walk when the run has ended and wants no more.
+  struct RUN_ENDED {};
+
+ private:
+  CFileMode& mode_;
+  TFileFeed* feed_;
+  bool several_patterns_;
+  bool any_ = false;
+  CIdentitySet ids_;
+  std::unordered_set<std::string> names_;
+};
+
 CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
-bool CFileMode::Collect(const CArgList& args) {
+CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed) {
   // Only a rewrite of files leaves temporary files behind to clean up.
   if (!settings_.stdout_mode && !settings_.diff_mode) InstallWriteBackSignalHandlers();
   CDir base(narrow_buffer::literal("."), false, false);
   current_folder_ = base.GetPath();
-  // Errors here are not caught: a missing folder or a failed listing ends
-  // the run through the driver's fatal-error report.
-  for (std::uint32_t j = 0; j < args.GetPatternCount(); ++j)
-    base.GetAllFiles(files_, args.GetPattern(j), settings_.include_subfolders,
-                     true, !settings_.stop_on_error);
-  return !files_.empty();
+  // Files are worked while the walk goes on, so what refuses the run is
+  // settled first: a missing folder in a pattern with wildcards ends it
+  // through the driver's fatal-error report, a pattern without wildcards
+  // that names nothing is a slip (found by a walk of that pattern alone).
+  // What that walk found is kept and handed on in its turn, unless a folder
+  // failed on the way (then the pattern is walked again, to report it).
+  struct KEPT_WALK final : TWalkSink {
+    std::vector<WALK_ENTRY> entries;
+    bool again = false;
+    void Found(WALK_ENTRY& entry) override { entries.push_back(std::move(entry)); }
+    bool FolderFailed(const narrow_buffer&, const dirExp&) override {
+      again = true;
+      return true;
+    }
+  };
+  const std::uint32_t patterns = args.GetPatternCount();
+  std::vector<KEPT_WALK> kept(patterns);
+  bool refused = false;
+  for (std::uint32_t j = 0; j < patterns; ++j) {
+    const narrow_buffer pattern = args.GetPattern(j);
+    if (HasWildcard(pattern)) {
+      base.CheckPatternFolder(pattern);
+      kept[j].again = true;
+      continue;
+    }
+    try {
+      base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true);
+    } catch (const dirExp& error) {
+      if (error.GetCode() != 3) throw;
+    }
+    if (!kept[j].entries.empty() || CDir::IsExistingDir(pattern)) continue;
+    refused = true;
+    narrow_buffer line =
+        narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);
+    if (LooksLikeSwitch(pattern))
+      line.append("\n  switches after \"--\" are file names: give switches before \"--\"");
+    WriteErrorLine(line);
+  }
+  if (refused) return collect_result::refused;
+
+  // Errors of the walk itself are not caught: they end the run through the
+  // driver's fatal-error report, after the files listed before them.
+  CCollector collector(*this, feed, patterns > 1);
+  try {
+    for (std::uint32_t j = 0; j < patterns; ++j) {
+      if (!kept[j].again) {
+        for (WALK_ENTRY& entry : kept[j].entries) collector.Found(entry);
+        kept[j].entries = std::vector<WALK_ENTRY>();
+        continue;
+      }
+      const narrow_buffer pattern = args.GetPattern(j);
+      try {
+        base.WalkFiles(collector, pattern, settings_.include_subfolders, true);
+      } catch (const dirExp& error) {
+        // Gone since it was checked above: it names nothing now.
+        if (HasWildcard(pattern) || error.GetCode() != 3) throw;
+      }
+    }
+  } catch (const CCollector::RUN_ENDED&) {
+  }
+  return collector.AnyFile() ? collect_result::found : collect_result::none_found;
 }
 
-bool CFileMode::Read(std::size_t i, narrow_buffer& content, FILE_IDENTITY& identity,
+bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
                      narrow_buffer& messages) const {
   try {
     // A file to be rewritten stays locked until its write-back.
-    CDir::ReadFile(files_[i], content, MAX_TEXT_LENGTH, &identity,
-                   !settings_.stdout_mode && !settings_.diff_mode);
+    CDir::ReadFile(file.name, file.folder, content, MAX_TEXT_LENGTH, &identity, &file.identity,
+                   !file.by_listing, !settings_.stdout_mode && !settings_.diff_mode);
     return true;
   } catch (const byExp& error) {
-    // The reason on the next line, as for a failed write.
+    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
+                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
+                                 "\n"));
+    return false;
+  } catch (...) {
     messages.append("[ERROR] failed reading file: ");
-    messages.append(files_[i]);
-    messages.append("\n  ");
-    messages.append(error.GetMessage());
+    messages.append(ShownName(file.name, true));
     messages.push_back('\n');
     return false;
   }
 }
 
-bool CFileMode::WriteBack(std::size_t i, const narrow_buffer& content,
+bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
                           FILE_IDENTITY& identity, std::uint64_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;
   try {
-    CDir::WriteFile(files_[i], content, false, false, &identity);
+    CDir::WriteFile(file.name, content, false, false, &identity);
   } catch (const byExp& error) {
-    messages.append("[ERROR] can't write to file: ");
-    messages.append(files_[i]);
-    messages.append("\n  ");
-    messages.append(error.GetMessage());
-    messages.push_back('\n');
+    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] can't write to file: ") +
+                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
+                                 "\n"));
     return false;
   }
   return true;
 }
 
-void CFileMode::DescribeFailure(std::size_t i, const std::exception_ptr& error,
+void CFileMode::DescribeFailure(const LISTED_FILE& file, const std::exception_ptr& error,
                                 narrow_buffer& messages) const {
-  messages.append("[ERROR] failed processing file: ");
-  messages.append(files_[i]);
-  messages.append("\n  ");
-  messages.append(DescribeException(error));
-  messages.push_back('\n');
+  messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed processing file: ") +
+                               ShownName(file.name, true) + "\n  " + DescribeException(error) +
+                               "\n"));
 }
 
-void CFileMode::ReportCount(std::size_t i, std::uint64_t n) const {
+void CFileMode::ReportCount(const LISTED_FILE& file, std::uint64_t n) const {
   if (settings_.file_counts && n != 0) {
     narrow_buffer line("\n## ");
     line.append_number(n, 10);
     line.append(" replacements in file: ");
-    line.append(files_[i]);
+    line.append(ShownName(file.name, false));
     line.push_back('\n');
     WriteStandardOutput(line);
   }
 }
 
-narrow_buffer CFileMode::GetDiffName(std::size_t i) const {
-  return DiffName(files_[i], current_folder_);
+void CFileMode::ReportBinarySkipped(const LISTED_FILE& file) const {
+  if (!settings_.file_counts) return;
+  WriteStandardOutput(narrow_buffer::literal("\n## skipped binary file: ") +
+                      ShownName(file.name, false) + "\n");
+}
+
+narrow_buffer CFileMode::GetDiffName(const LISTED_FILE& file) const {
+  return DiffName(file.name, current_folder_);
 }
 
 }  // namespace Velk

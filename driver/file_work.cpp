@@ -1,10 +1,13 @@
 #include "driver/file_work.h"
 
+#include <algorithm>
+
 #include "driver/diff_preview.h"
 #include "driver/replace_step.h"
 #include "driver/std_streams.h"
 #include "engine/compile_matcher.h"
 #include "engine/regex_engine.h"
+#include "support/core/binary_block.h"
 #include "support/core/thread_exit_hooks.h"
 #include "support/fs/write_back.h"
 
@@ -36,7 +39,7 @@ void CFileWork::WorkerEnds(unsigned worker) noexcept {
   workers_[worker] = WORKER();
 }
 
-void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
+void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   // The text stays with the worker, which commits the job next; only a
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
@@ -50,12 +53,19 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
       if (!result.needs_commit) own.identity = FILE_IDENTITY();
     }
   } release{own, result};
-  if (!files_.Read(index, own.content, own.identity, result.messages)) {
+  if (!files_.Read(result.file, own.content, own.identity, result.messages)) {
     result.failed = true;
     return;
   }
   // An empty file is skipped: no replacement, no output.
   if (own.content.empty()) return;
+  // A binary file that a listing found is left alone, unless asked for.
+  if (!settings_.binary && result.file.by_listing &&
+      HasNulByte(own.content.data(),
+                 std::min<std::size_t>(own.content.length(), kBinaryCheckBytes))) {
+    result.left_alone = true;
+    return;
+  }
   if (settings_.diff_mode) {
     // A preview writes nothing: its diff travels to Emit as the result. The
     // expanding loops leave the input in scratch; the in-place loops edit a
@@ -63,7 +73,7 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
     own.log.clear();
     if (!settings_.expand) own.original = own.content;
     result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
-    AppendPreview(result.content, files_.GetDiffName(index),
+    AppendPreview(result.content, files_.GetDiffName(result.file),
                   settings_.expand ? own.scratch : own.original, own.content, own.log,
                   result.count);
     own.original = narrow_buffer();
@@ -76,32 +86,37 @@ void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& res
     result.needs_commit = result.count != 0;
 }
 
-void CFileWork::Commit(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
-  if (!files_.WriteBack(index, workers_[worker].content, workers_[worker].identity,
+void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
+  if (!files_.WriteBack(result.file, workers_[worker].content, workers_[worker].identity,
                           result.count, result.messages))
     result.failed = true;
 }
 
 bool CFileWork::Interrupted() const { return GetInterruptSignal() != 0; }
 
-void CFileWork::Emit(std::size_t index, FILE_JOB_RESULT& result) {
+void CFileWork::Emit(std::size_t, FILE_JOB_RESULT& result) {
   if (result.skipped) {
     ++not_processed_;
     return;
   }
-  if (result.error) files_.DescribeFailure(index, result.error, result.messages);
+  if (result.error) files_.DescribeFailure(result.file, result.error, result.messages);
   if (!result.messages.empty()) WriteErrorText(result.messages);
+  if (result.file.name.empty()) return;  // a note: its lines are all
   if (result.failed) {
     any_failed_ = true;
     return;
   }
+  if (result.left_alone) {
+    files_.ReportBinarySkipped(result.file);
+    return;
+  }
   if (settings_.diff_mode) {
     if (!result.content.empty()) WriteStandardOutput(result.content);
-    files_.ReportCount(index, result.count);
+    files_.ReportCount(result.file, result.count);
   } else if (settings_.stdout_mode) {
     WriteStandardOutput(result.content);
   } else {
-    files_.ReportCount(index, result.count);
+    files_.ReportCount(result.file, result.count);
   }
   total_ += result.count;
 }

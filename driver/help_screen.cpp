@@ -69,6 +69,8 @@ constexpr char help_screen[] =
     "             DEFAULT: ignore the access error and try to continue.\n"
     "  -diff    - preview: show every change as a unified diff, and write no file.\n"
     "             The diff applies with \"patch -p0\" from the current folder.\n"
+    "  -binary  - work binary files too (a NUL byte in the first 8192 bytes);\n"
+    "             DEFAULT: wildcards and -s leave them alone.\n"
     "\n"
     RULE
     "POSIX and perl style Regular Expression:\n"

@@ -26,6 +26,13 @@
 //   The emitter is woken in batches (when the window fills up, at a failure
 //   and at the end of the list), so output may come in bursts.
 //
+// The list may still be growing while the jobs run: a lister hands each
+// name to a TFileFeed as it finds it, on the thread that called Run, and
+// the jobs found so far are worked and emitted meanwhile. An exception from
+// the lister ends the list where it stands; Run rethrows it once every job
+// before it has been emitted, as a one-thread run would have reported it.
+// The lister is held back while it runs far ahead of the workers, so the
+// names waiting to be worked stay few.
 // An interrupt (the work's Interrupted turns true) stops the run from
 // starting files: a job not yet prepared, or prepared with something to
 // commit but not yet committing, is skipped (emitted in its place as
@@ -38,28 +45,44 @@
 // Threads: the workers are TThreads owned by Run and ended before it
 // returns, also when it throws. The work's Prepare and Commit run on
 // several workers at once and must keep per-worker state apart (they get the
-// worker's number); Emit runs on the calling thread only.
+// worker's number); Emit and the lister run on the calling thread only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "support/core/basic_buffer.h"
+#include "support/fs/dir_walk.h"
 
 namespace Velk {
 
 // What one job produces, handed from Prepare to Commit to Emit. The slot a
 // job gets is reused by later jobs: Prepare finds the storage of an earlier
 // job's buffers (cleared), not their contents.
+// One entry of the file list as the lister found it: a file, or a note (a
+// message to write at that place in the order, such as a folder that could
+// not be searched), which no job works.
+struct LISTED_FILE {
+  narrow_buffer name;        // the file's name; empty for a note
+  FolderRef folder;          // the folder it was found in, when kept open
+  os::file_id identity;      // which file the lister saw, when known
+  bool by_listing = false;   // found by listing a folder, not named exactly
+  narrow_buffer note;        // a note's standard-error lines
+};
+
 struct FILE_JOB_RESULT {
+  LISTED_FILE file;        // the job's entry of the file list
   narrow_buffer content;   // the file's text, read and then replaced
   narrow_buffer messages;  // standard-error lines, each ending in a line feed
   std::uint64_t count = 0; // replacements made
   bool failed = false;     // the job failed; with stop_on_failure, the run ends
   bool needs_commit = true;  // Prepare clears it when Commit would do nothing
-  bool skipped = false;    // not worked: the run was interrupted first
+  bool left_alone = false;   // Prepare left the file alone on purpose (Emit says why)
+  bool skipped = false;      // not worked: the run was interrupted first
   std::exception_ptr error;  // escaped from Prepare or Commit (failed is then set)
 };
 
@@ -78,36 +101,77 @@ class TFileWork {
   virtual bool Interrupted() const { return false; }
 };
 
+// Takes the names of a file list in list order while the pool works it.
+class TFileFeed {
+ public:
+  // Adds the next entry. False once the run has ended (stop_on_failure met
+  // a failure, or Emit threw): the lister should stop listing.
+  virtual bool AddFile(LISTED_FILE&& file) = 0;
+  bool Add(const narrow_buffer& name) {
+    LISTED_FILE file;
+    file.name = name;
+    return AddFile(std::move(file));
+  }
+  // A note's job does nothing: Emit gets its lines in messages.
+  bool AddNote(const narrow_buffer& lines) {
+    LISTED_FILE note;
+    note.note = lines;
+    return AddFile(std::move(note));
+  }
+
+ protected:
+  ~TFileFeed() = default;
+};
+
+// Lists the files of a run into the feed; runs on the thread that called Run.
+using FileLister = std::function<void(TFileFeed& feed)>;
+
 struct FILE_POOL_OPTIONS {
   unsigned threads = 1;          // workers; 1 or less runs on the calling thread
   bool stop_on_failure = false;  // the first failure in list order ends the run
   unsigned files_in_flight_per_worker = 4;
+  // Names the lister may be ahead of the workers before it is held back.
+  std::size_t names_waiting = 1024;
+  // The lister never gives a name twice: no job waits for an earlier one
+  // on the same file, and names are not compared.
+  bool names_unique = false;
+  // No job commits before the lister has ended: a listing that fails then
+  // ends the run before any file was written. The lister is never held
+  // back then (the names waiting are all it holds).
+  bool commit_after_listing = false;
 };
 
 class COrderedFilePool {
  public:
-  // names: the file list; equal names are the same file.
+  explicit COrderedFilePool(const FILE_POOL_OPTIONS& options);
+  // names: the whole file list, known before the run.
   COrderedFilePool(const std::vector<narrow_buffer>& names, const FILE_POOL_OPTIONS& options);
   ~COrderedFilePool();
   COrderedFilePool(const COrderedFilePool&) = delete;
   COrderedFilePool& operator=(const COrderedFilePool&) = delete;
 
-  // Works every job. Returns false when stop_on_failure ended the run at a
-  // failed job (which was emitted), true otherwise. An exception from Emit
-  // propagates after the workers have ended.
+  // Works every job of the list given at construction, or of what list
+  // adds (equal names are the same file). Returns false when
+  // stop_on_failure ended the run at a failed job (which was emitted), true
+  // otherwise. An exception from Emit or from the lister propagates, in
+  // list order, after the workers have ended.
   bool Run(TFileWork& work);
+  bool Run(TFileWork& work, const FileLister& list);
+
+  // Names listed by the last Run (also those it did not get to work).
+  std::size_t GetListedCount() const { return listed_; }
 
  private:
   struct STATE;
   class CWorker;
+  class CFeed;
 
-  bool __RunHere(TFileWork& work);
-  bool __RunOnWorkers(TFileWork& work);
   void __WorkerLoop(TFileWork& work, unsigned worker);
 
-  const std::vector<narrow_buffer>& names_;
+  const std::vector<narrow_buffer>* names_ = nullptr;
   FILE_POOL_OPTIONS options_;
   STATE* state_ = nullptr;
+  std::size_t listed_ = 0;
 };
 
 }  // namespace Velk

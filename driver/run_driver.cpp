@@ -77,15 +77,9 @@ int Run(int argc, const char* const* argv) {
     return -1;
   }
 
-  // File mode: collect the input set; any patterns are ignored in stdio mode.
-  CFileMode files(settings);
-  if (!settings.stdio_mode && !files.Collect(args)) {
-    WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
-    return -1;
-  }
-
   int status = 0;
   Matcher matcher;
+  narrow_buffer matcher_error;
   if (settings.method == FindMethod::Regex) {
     narrow_buffer reason;
     matcher = compile_matcher(settings.find_text, settings.ignore_case,
@@ -93,10 +87,13 @@ int Run(int argc, const char* const* argv) {
     if (matcher.empty()) {
       // The run goes on and replaces nothing, so a pipe still passes its
       // input through; the status tells the caller the pattern was bad.
-      WriteErrorLine(narrow_buffer::literal("[ERROR] invalid regular expression: ") + reason);
+      matcher_error = narrow_buffer::literal("[ERROR] invalid regular expression: ") + reason;
       status = -1;
     }
   }
+  // Reported once there is an input: a file mode run that finds no file
+  // reports only that.
+  if (settings.stdio_mode && !matcher_error.empty()) WriteErrorLine(matcher_error);
 
   std::uint64_t total = 0;
   int interrupt = 0;  // the signal that interrupted a rewrite of files
@@ -129,27 +126,71 @@ int Run(int argc, const char* const* argv) {
     }
   } else {
     // Files are read, replaced and written back on one worker per processor
-    // and reported in list order, as one thread would.
+    // while the walk goes on, and reported in list order, as one thread
+    // would.
+    CFileMode files(settings);
     FILE_POOL_OPTIONS options;
     options.threads = GetProcessorCount();
     options.stop_on_failure = settings.stop_on_error;
     // Only a result for standard output (or a preview) holds a whole file
     // until it is reported; otherwise a job in flight holds a few lines.
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
+    // The file mode lists each file once.
+    options.names_unique = true;
+    // Under "-errstop" a folder that cannot be searched ends the run before
+    // any file is written, as when the list was complete before the work.
+    options.commit_after_listing = settings.stop_on_error;
     CFileWork work(settings, files, matcher, options.threads);
-    COrderedFilePool pool(files.GetFiles(), options);
+    COrderedFilePool pool(options);
     // An interrupt from here on lets the files being written finish and
     // every written file be reported before the process ends by it.
     const bool rewrites = !settings.stdout_mode && !settings.diff_mode;
-    if (rewrites) ArmInterruptWindDown();
-    const bool completed = pool.Run(work);
-    if (rewrites) interrupt = EndInterruptWindDown();
+    struct WIND_DOWN {
+      bool armed;
+      int signal = 0;
+      explicit WIND_DOWN(bool arm) : armed(arm) {
+        if (armed) ArmInterruptWindDown();
+      }
+      int End() {
+        if (armed) signal = EndInterruptWindDown();
+        armed = false;
+        return signal;
+      }
+      ~WIND_DOWN() { End(); }
+    } wind_down(rewrites);
+    CFileMode::collect_result found = CFileMode::collect_result::none_found;
+    const bool completed = pool.Run(work, [&](TFileFeed& feed) {
+      // The regular expression's error comes before the first file's report.
+      struct FIRST_FILE final : TFileFeed {
+        TFileFeed& feed;
+        const narrow_buffer& error;
+        bool seen = false;
+        FIRST_FILE(TFileFeed& to, const narrow_buffer& message) : feed(to), error(message) {}
+        bool AddFile(LISTED_FILE&& file) override {
+          if (!seen && !error.empty()) WriteErrorLine(error);
+          seen = true;
+          return feed.AddFile(std::move(file));
+        }
+      } first(feed, matcher_error);
+      found = files.List(args, first);
+    });
+    interrupt = wind_down.End();
     not_processed = work.GetNotProcessed();
+    switch (found) {
+      case CFileMode::collect_result::found:
+        break;
+      case CFileMode::collect_result::refused:
+        return -1;
+      case CFileMode::collect_result::none_found:
+        // The cause, when a folder could not be searched, is reported.
+        WriteErrorLine(narrow_buffer::literal("[FATAL ERROR] can't find the file(s)!"));
+        return -1;
+    }
     if (!completed && !interrupt) return -1;
     total = work.GetTotal();
     // A file that could not be read or written fails the run, after all
     // the others were done.
-    if (work.AnyFailed()) status = -1;
+    if (work.AnyFailed() || files.AnyFolderFailed()) status = -1;
   }
 
   if (settings.total_count && total != 0) {

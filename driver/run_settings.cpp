@@ -81,6 +81,7 @@ void ReadOtherSwitches(const CArgList& args, RUN_SETTINGS& settings) {
   settings.total_count = args.HasSwitch(Keyword("trc"));
   settings.stop_on_error = args.HasSwitch(Keyword("errstop"));
   settings.diff_mode = args.HasSwitch(Keyword("diff"));
+  settings.binary = args.HasSwitch(Keyword("binary"));
 }
 
 }  // namespace Velk

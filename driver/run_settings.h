@@ -22,6 +22,7 @@ struct RUN_SETTINGS {
   bool total_count = false;
   bool stop_on_error = false;
   bool diff_mode = false;  // show the changes as a diff, write no file
+  bool binary = false;     // work binary files found by wildcards too
 };
 
 // Reads the find and replacement switches (first present wins, in the fixed

@@ -1,5 +1,6 @@
 #include "driver/std_streams.h"
 
+#include "support/core/c_escape.h"
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/os/console.h"
@@ -53,6 +54,24 @@ void WriteStandardOutput(const narrow_buffer& data) {
 
 void WriteStandardError(const narrow_buffer& data) {
   os::write_standard_stream(os::std_stream::error, data.c_str(), data.length());
+}
+
+namespace {
+
+bool IsTerminal(bool error_stream) {
+  static const bool output = os::is_terminal(os::std_stream::output);
+  static const bool error = os::is_terminal(os::std_stream::error);
+  return error_stream ? error : output;
+}
+
+}  // namespace
+
+narrow_buffer ShownName(const narrow_buffer& name, bool on_error_stream) {
+  return IsTerminal(on_error_stream) ? EscapeControlBytes(name, false) : name;
+}
+
+narrow_buffer ShownMessage(const narrow_buffer& text) {
+  return IsTerminal(true) ? EscapeControlBytes(text, true) : text;
 }
 
 void WriteErrorLine(const narrow_buffer& text) {

@@ -25,6 +25,16 @@ void WriteStandardError(const narrow_buffer& data);
 // failure to report is not reportable and is ignored.
 void WriteErrorLine(const narrow_buffer& text);
 
+// name as it is shown on standard output (on_error_stream false) or on
+// standard error: with its control bytes escaped (C-style) when that
+// stream is a terminal, so that no name can move the cursor or send
+// commands to it. Elsewhere (files, pipes) names stay byte for byte.
+narrow_buffer ShownName(const narrow_buffer& name, bool on_error_stream);
+
+// A message for standard error (lines ending in line feeds) with the
+// control bytes other than line feeds escaped when it is a terminal.
+narrow_buffer ShownMessage(const narrow_buffer& text);
+
 // Writes lines that already end in line feeds to standard error in one
 // write; a failure is ignored as for WriteErrorLine.
 void WriteErrorText(const narrow_buffer& lines);

@@ -10,6 +10,7 @@ const char* const kKnownSwitches[] = {
     "exp",   "noexp",                                    // memory mode
     "s",     "stdio", "stdout", "frc", "trc", "errstop",  // files, output, reports
     "diff",                                               // preview
+    "binary",                                             // binary files too
 };
 
 }  // namespace

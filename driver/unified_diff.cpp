@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "support/core/c_escape.h"
+
 namespace Velk {
 namespace {
 
@@ -283,31 +285,31 @@ void AppendUnifiedDiff(narrow_buffer& out, const narrow_buffer& name,
   writer.Finish();
 }
 
-bool IsBinaryText(const narrow_buffer& text) {
-  return !text.empty() && std::memchr(text.data(), 0, text.length()) != nullptr;
-}
-
-bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
-                 const ReplacementLog& log) {
-  const std::string_view old_text = View(original);
-  const std::string_view new_text = View(result);
-  return std::any_of(log.begin(), log.end(), [&](const REPLACEMENT_RECORD& record) {
-    return !IsNoChange(old_text, new_text, record);
-  });
-}
-
-void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name, std::uint64_t count) {
-  out.append("Binary file ").append(name).append(" would change (");
-  out.append_number(count, 10);
-  out.append(" replacements)\n");
+narrow_buffer QuoteDiffName(const narrow_buffer& name) {
+  const auto needs = [](char each) {
+    const unsigned char byte = static_cast<unsigned char>(each);
+    return IsControlByte(byte) || byte >= 0x80 || byte == ' ' || byte == '"' || byte == '\\';
+  };
+  if (std::none_of(name.begin(), name.end(), needs)) return name;
+  narrow_buffer quoted;
+  quoted.reserve_grow(size_t(name.length()) + 16);
+  quoted.push_back('"');
+  for (const char each : name) {
+    if (needs(each) && each != ' ')
+      AppendCEscape(quoted, static_cast<unsigned char>(each));
+    else
+      quoted.push_back(each);
+  }
+  quoted.push_back('"');
+  return quoted;
 }
 
 narrow_buffer DiffName(const narrow_buffer& full_name, const narrow_buffer& current_folder) {
   const narrow_buffer::size_type prefix = current_folder.length();
   if (prefix != 0 && full_name.length() > prefix &&
       full_name.compare(0, prefix, current_folder.c_str(), prefix) == 0)
-    return full_name.substr(prefix);
-  return full_name;
+    return QuoteDiffName(full_name.substr(prefix));
+  return QuoteDiffName(full_name);
 }
 
 }  // namespace Velk

@@ -9,7 +9,8 @@
 // of context; hunks whose context would touch or overlap are one hunk, and
 // "\ No newline at end of file" follows a last line that has no line feed.
 // Lines end at "\n" only, so a "\r" is an ordinary byte of its line and
-// CRLF text comes through byte for byte.
+// CRLF text comes through byte for byte; so do NUL bytes (both "patch" and
+// "git apply" take them), so a binary file's change replays too.
 //
 // Within the lines that a run of replacements touches, the lines equal at
 // its start and at its end are shown as context; the rest as removed lines
@@ -34,22 +35,16 @@ void AppendUnifiedDiff(narrow_buffer& out, const narrow_buffer& name,
                        const narrow_buffer& original, const narrow_buffer& result,
                        const ReplacementLog& log);
 
-// True when text holds a NUL byte; such an input is shown by
-// AppendBinaryNotice instead of a diff.
-bool IsBinaryText(const narrow_buffer& text);
+// name as "git diff" writes it: as it is, or, when it holds a blank, a
+// quote, a backslash, a control byte or a byte above 0x7F, between double
+// quotes with those bytes C-escaped (\t, \n, \", \\, \303...). "patch" and
+// "git apply" read both forms, and no name can add a line to a diff.
+narrow_buffer QuoteDiffName(const narrow_buffer& name);
 
-// True when at least one replacement of log made result differ from
-// original.
-bool ChangesText(const narrow_buffer& original, const narrow_buffer& result,
-                 const ReplacementLog& log);
-
-// Appends "Binary file NAME would change (N replacements)" and a line feed.
-void AppendBinaryNotice(narrow_buffer& out, const narrow_buffer& name,
-                        std::uint64_t count);
-
-// The NAME of a file in a diff: its path relative to current_folder (a full
-// folder path ending in "/") when the file lies below it, so that "patch
-// -p0" run there finds it; its full name otherwise.
+// The NAME of a file in a diff, quoted by QuoteDiffName: its path relative
+// to current_folder (a full folder path ending in "/") when the file lies
+// below it, so that "patch -p0" run there finds it; its full name
+// otherwise.
 narrow_buffer DiffName(const narrow_buffer& full_name, const narrow_buffer& current_folder);
 
 }  // namespace Velk

@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <new>
 
 #include "engine/pcre2_pattern.h"
 
@@ -43,9 +44,30 @@ class thread_match_state {
   pcre2_jit_stack* stack_;
 };
 
+#ifdef _WIN32
+// mingw-w64's emulated thread-local storage frees a thread's blocks before
+// it runs the destructors of its thread_local objects, so a destructor there
+// would read freed memory. The state is held by pointer instead and released
+// by the library's thread-exit step (release_pcre2_thread_state); a thread
+// the library did not start keeps it until the process ends.
+thread_local thread_match_state* match_state = nullptr;
+const thread_match_state* own_match_state() {
+  if (!match_state) match_state = new (std::nothrow) thread_match_state;
+  return match_state;
+}
+#else
 thread_local thread_match_state match_state;
+const thread_match_state* own_match_state() { return &match_state; }
+#endif
 
 }  // namespace
+
+void release_pcre2_thread_state() noexcept {
+#ifdef _WIN32
+  delete match_state;
+  match_state = nullptr;
+#endif
+}
 
 std::unique_ptr<pcre2_matcher> pcre2_matcher::try_compile(const narrow_buffer& pattern,
                                                           std::uint32_t regex_flags) {
@@ -80,15 +102,15 @@ pcre2_matcher::~pcre2_matcher() { pcre2_code_free(code_); }
 
 regex_status pcre2_matcher::find(const char* text, std::size_t length, std::size_t start,
                                  bool notbol, std::uint32_t wanted, MatchSpan* spans) const {
-  const thread_match_state& state = match_state;
-  if (!state.ready() || start > length) return regex_status::error;
+  const thread_match_state* state = own_match_state();
+  if (!state || !state->ready() || start > length) return regex_status::error;
   const int result = pcre2_jit_match(code_, reinterpret_cast<PCRE2_SPTR>(text), length, start,
-                                     notbol ? PCRE2_NOTBOL : 0, state.data(), state.context());
+                                     notbol ? PCRE2_NOTBOL : 0, state->data(), state->context());
   if (result == PCRE2_ERROR_NOMATCH) return regex_status::no_match;
   if (result < 0) return regex_status::error;
   // 0: more groups took part than the match data holds; its pairs are all set.
   const std::uint32_t reported = result == 0 ? REGEX_MAX_RANGES : std::uint32_t(result);
-  const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(state.data());
+  const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(state->data());
   wanted = std::min({wanted, groups_ + 1, REGEX_MAX_RANGES});
   for (std::uint32_t k = 0; k < wanted; ++k) {
     const PCRE2_SIZE from = ovector[2 * k];

@@ -59,4 +59,8 @@ class pcre2_matcher {
   std::uint32_t groups_;
 };
 
+// Frees the calling thread's match data and JIT stack where they are not
+// freed with the thread (Windows); part of release_regex_thread_state.
+void release_pcre2_thread_state() noexcept;
+
 }  // namespace Velk

@@ -18,6 +18,9 @@
 
 #include "engine/class_repair.h"
 #include "engine/pattern_limits.h"
+#if RPLC_WITH_PCRE2
+#include "engine/pcre2_matcher.h"
+#endif
 #include "support/core/fast_lock.h"
 #include "support/os/cpu_deadline.h"
 
@@ -175,7 +178,12 @@ void free_regex(regex_handle* handle) noexcept {
   delete handle;
 }
 
-void release_regex_thread_state() noexcept { Tcl_FinalizeThread(); }
+void release_regex_thread_state() noexcept {
+#if RPLC_WITH_PCRE2
+  release_pcre2_thread_state();
+#endif
+  Tcl_FinalizeThread();
+}
 
 std::uint32_t regex_group_count(const regex_handle* handle) noexcept {
   return handle ? handle->groups : 0;

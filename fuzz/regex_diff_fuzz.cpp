@@ -22,6 +22,12 @@
 #include "engine/translate.h"
 #include "fuzz/fuzz_input.h"
 
+#ifdef RPLC_DIFF_REPORT
+// A replay outside libFuzzer (the engine tests) names this function to be
+// called before a difference stops the process, to say which input it was.
+void RPLC_DIFF_REPORT();
+#endif
+
 namespace {
 
 using Velk::MatchSpan;
@@ -32,7 +38,11 @@ constexpr std::size_t max_pattern = 64;
 constexpr std::size_t max_text = 256;
 
 void Check(bool condition) {
-  if (!condition) __builtin_trap();
+  if (condition) return;
+#ifdef RPLC_DIFF_REPORT
+  RPLC_DIFF_REPORT();
+#endif
+  __builtin_trap();
 }
 
 const char* const tokens[] = {

@@ -4,6 +4,8 @@
 #   - the mingw-w64 cross compiler, wine (32-bit) and dpkg-dev from Debian;
 #   - Tcl 8.6 from Debian's tcl8.6 source package, built as a static
 #     library for i686-w64-mingw32 (<cache>/tcl/{include,lib});
+#   - PCRE2 from Debian's pcre2 source package, its 8-bit library with the
+#     JIT, built as a static library (<cache>/pcre2/{include,lib});
 #   - GoogleTest from Debian's googletest sources, built with the cross
 #     compiler (<cache>/gtest/{include,lib}).
 # Each step is skipped when its result is already in the cache.
@@ -47,12 +49,26 @@ if ! apt-get source --print-uris tcl8.6 >/dev/null 2>&1; then
   $sudo apt-get update
 fi
 
+# Unpacks Debian's source package $1 into the folder $2: the version apt
+# picks, or else the newest other version the archive lists (a mirror may
+# lack the files of one).
+fetch_source() {
+  local version
+  (cd "$2" && apt-get source "$1" >/dev/null 2>&1) && return 0
+  for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -V -r); do
+    rm -rf "${2:?}"/*
+    (cd "$2" && apt-get source "$1=$version" >/dev/null 2>&1) && return 0
+  done
+  echo "could not fetch the source package $1" >&2
+  return 1
+}
+
 # ---- Tcl --------------------------------------------------------------------
 if [ ! -f "$cache/tcl/lib/libtcl.a" ]; then
   work="$cache/tcl-src"
   rm -rf "$work" && mkdir -p "$work"
-  (cd "$work" && apt-get source tcl8.6 >/dev/null 2>&1)
-  src=$(find "$work" -maxdepth 1 -type d -name 'tcl8.6-*' | head -n1)
+  fetch_source tcl8.6 "$work"
+  src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'tcl8.6-*' | head -n1)
   (
     cd "$src/win"
     ./configure --host=$triple --prefix="$cache/tcl" --disable-shared \
@@ -65,6 +81,29 @@ if [ ! -f "$cache/tcl/lib/libtcl.a" ]; then
   mkdir -p "$cache/tcl/include"
   cp "$src/generic/tcl.h" "$src/generic/tclDecls.h" "$src/generic/tclPlatDecls.h" \
     "$cache/tcl/include/"
+  rm -rf "$work"
+fi
+
+# ---- PCRE2 ------------------------------------------------------------------
+# The 8-bit library only, static, with the JIT (sljit emits x86-32 code into
+# pages from VirtualAlloc, which wine runs as Windows does).
+if [ ! -f "$cache/pcre2/lib/libpcre2-8.a" ]; then
+  work="$cache/pcre2-src"
+  rm -rf "$work" && mkdir -p "$work"
+  fetch_source pcre2 "$work"
+  src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'pcre2-*' | head -n1)
+  cmake -S "$src" -B "$work/build" \
+    -DCMAKE_TOOLCHAIN_FILE="$(realpath "$(dirname "$0")/../mingw-i686.cmake")" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
+    -DPCRE2_BUILD_PCRE2_8=ON -DPCRE2_BUILD_PCRE2_16=OFF -DPCRE2_BUILD_PCRE2_32=OFF \
+    -DPCRE2_SUPPORT_JIT=ON -DPCRE2_SUPPORT_UNICODE=OFF -DPCRE2_BUILD_PCRE2GREP=OFF \
+    -DPCRE2_BUILD_TESTS=OFF -DPCRE2_SUPPORT_LIBBZ2=OFF -DPCRE2_SUPPORT_LIBZ=OFF \
+    -DPCRE2_SUPPORT_LIBEDIT=OFF -DPCRE2_SUPPORT_LIBREADLINE=OFF \
+    -DCMAKE_INSTALL_PREFIX="$cache/pcre2" -DCMAKE_INSTALL_LIBDIR=lib \
+    >"$work/configure.log" 2>&1 || { tail -n 30 "$work/configure.log" >&2; exit 1; }
+  cmake --build "$work/build" -j"$jobs" >"$work/make.log" 2>&1 ||
+    { tail -n 30 "$work/make.log" >&2; exit 1; }
+  cmake --install "$work/build" >/dev/null
   rm -rf "$work"
 fi
 

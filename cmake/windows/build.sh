@@ -23,11 +23,15 @@ mkdir -p "$out"
 # The server outlives this script: it must not hold its output open. (It
 # may be running already, from an earlier run.)
 wineserver -p 60 </dev/null >/dev/null 2>&1 || true
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1 || true
+# wineboot also starts wine's services, which stay as long as the server:
+# started by a test instead, they would hold its output open and ctest
+# would wait for them.
+wineboot </dev/null >/dev/null 2>&1 || true
 
 cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DRPLC_TESTS=$tests \
   -DTCL_INCLUDE_PATH="$deps/tcl/include" -DTCL_LIBRARY="$deps/tcl/lib/libtcl.a" \
+  -DPCRE2_INCLUDE_DIR="$deps/pcre2/include" -DPCRE2_LIBRARY="$deps/pcre2/lib/libpcre2-8.a" \
   -DGTest_DIR="$deps/gtest/lib/cmake/GTest" >/dev/null
 case "$1" in
   windows)

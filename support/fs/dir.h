@@ -11,12 +11,14 @@
 // discovery order and return the list's new size; nothing is sorted,
 // removed or de-duplicated. Wildcards ("*", "?") apply to the last path
 // component only, case-sensitive on POSIX and ignoring the case of ASCII
-// letters on Windows; a name without them is looked up with one status
-// call, not by listing its folder. Hidden names are those that start with
-// "." on POSIX, those with the hidden attribute on Windows; symbolic links
-// to folders are neither listed nor descended into, and a recursive search
-// never enters a version-control folder (.git, .hg, .svn, .bzr, _darcs,
-// CVS) unless a pattern names a path inside one.
+// letters on Windows; a name without them (and without recursion) is looked
+// up with one status call, not by listing its folder, and a symbolic link
+// so named is followed. Hidden names are those that start with "." on
+// POSIX, those with the hidden attribute on Windows. A listing reports
+// regular files only: symbolic links (to files or folders) are neither
+// listed nor descended into (see dir_walk.h), and a recursive search never
+// enters a version-control folder (.git, .hg, .svn, .bzr, _darcs, CVS)
+// unless a pattern names a path inside one.
 //
 // Every failure throws: dirExp for folders and paths, sysfileExp for file
 // contents (see sys_file.h). A CDir is a plain value; it keeps nothing open.
@@ -26,7 +28,9 @@
 #include <vector>
 
 #include "support/core/basic_buffer.h"
+#include "support/fs/dir_walk.h"
 #include "support/fs/sys_file.h"
+#include "support/os/dir.h"
 #include "support/os/file_identity.h"
 
 namespace Velk {
@@ -55,9 +59,19 @@ class CDir {
   void Open(const narrow_buffer& path, bool create, bool skipCheck);
   void OpenSubDir(const narrow_buffer& sub, bool create);
 
-  // Appends the files matching pattern (possibly with a folder part) below
-  // this folder, and with recursive in every sub-folder in depth-first
-  // pre-order. ignoreErrors skips sub-folders that cannot be listed.
+  // Hands each file matching pattern (possibly with a folder part) below
+  // this folder, and with recursive in every sub-folder, to sink as it is
+  // found (dir_walk.h); returns how many. A folder part naming a missing
+  // folder throws; a folder of the walk that fails goes to the sink.
+  std::uint64_t WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recursive,
+                          bool includeHidden) const;
+  // Opens the folder that pattern's folder part names, as WalkFiles does,
+  // and throws as it would when that folder is missing.
+  void CheckPatternFolder(narrow_buffer pattern) const {
+    CDir sub;
+    if (!pattern.empty()) __SplitPattern(pattern, sub);
+  }
+  // WalkFiles into list. ignoreErrors skips folders that cannot be listed.
   std::uint32_t GetAllFiles(FileList& list, narrow_buffer pattern,
                             bool recursive, bool includeHidden,
                             bool ignoreErrors);
@@ -86,15 +100,26 @@ class CDir {
 
   // Replaces out by the whole contents of the regular file path; a file of
   // more than max_length bytes (at most the buffer's own limit) is refused.
-  // With identity, also records which file that was and how it was; with
-  // lock too, the file is locked before it is read until the identity's
-  // file is closed (WriteFile closes it): a second rplc that rewrites the
-  // same file waits, then reads this one's result. Writers that take no
-  // lock are not held back (the write-back's identity check still sees
-  // their changes, but not one made between its check and its rename).
+  // With identity, also records which file that was and how it was. With a
+  // known expected identity (from the walk that found path), a file that
+  // is not that one is refused: another took its name, or a folder on the
+  // way was swapped for a link. Without follow_link, a symbolic link that
+  // took the name is refused too. With lock (and identity), the file is
+  // locked before it is read until the identity's file is closed
+  // (WriteFile closes it): a second rplc that rewrites the same file waits,
+  // then reads this one's result (the file that was renamed over the name
+  // meanwhile, whatever the walk saw). Writers that take no lock are not
+  // held back.
   static void ReadFile(const narrow_buffer& path, narrow_buffer& out,
                        std::uint32_t max_length = narrow_buffer::max_size - 1,
-                       FILE_IDENTITY* identity = nullptr, bool lock = false);
+                       FILE_IDENTITY* identity = nullptr,
+                       const os::file_id* expected = nullptr, bool follow_link = true,
+                       bool lock = false);
+  // The same for a file a walk found in folder (WALK_ENTRY): opened
+  // relative to the folder when there is one.
+  static void ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
+                       std::uint32_t max_length, FILE_IDENTITY* identity,
+                       const os::file_id* expected, bool follow_link, bool lock = false);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.
@@ -108,7 +133,7 @@ class CDir {
 
  private:
   bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;
-  bool __FindNamedFile(FileList& list, const narrow_buffer& pattern, bool includeHidden) const;
+  bool __FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern, bool includeHidden) const;
   // The full path of path taken relative to this folder, "." and ".."
   // resolved by text.
   narrow_buffer __Resolve(const narrow_buffer& path) const;

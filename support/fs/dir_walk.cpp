@@ -1,19 +1,23 @@
-// CDir: file and sub-folder searches.
+// CDir: file and sub-folder searches, walked as described in dir_walk.h.
 //
-// A search reads each folder once, through a handle: the files (or
-// sub-folders) whose names match are appended, then with recursion each
-// sub-folder is opened from its parent's handle and searched the same way.
-// Text paths are only built for the names reported, never to reach a
-// folder, so depth and unusual names play no part. The resulting order is
-// a folder's matches, then its sub-folders' trees in the order the system
-// lists them (depth-first pre-order).
-#include <cerrno>
+// Each folder is listed whole through its handle before the walk goes
+// down: its matches go to the sink, its sub-folders are kept by name. The
+// walk then keeps one level per folder on the way down (an explicit stack,
+// so depth costs no call stack), opens each sub-folder from its parent's
+// handle, and closes the handles of levels far above the current one;
+// such a level is opened again from its child's handle when the walk comes
+// back to it. Text paths are only built for the names reported, never to
+// reach a folder, so depth and unusual names play no part.
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/dir_walk.h"
 #include "support/fs/wildcard.h"
 #include "support/os/dir.h"
 #include "support/os/path_rules.h"
@@ -47,10 +51,6 @@ bool HasWildcard(const narrow_buffer& name) {
   return name.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
 }
 
-narrow_buffer LastEntry(const FileList& list) {
-  return list.empty() ? narrow_buffer() : list.back();
-}
-
 narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t length) {
   narrow_buffer entry;
   entry.reserve_grow(size_t(folder.length()) + length + 1);
@@ -59,112 +59,253 @@ narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t le
   return entry;
 }
 
-// One search: what it looks for and how it treats what it meets.
+// One search: what it looks for, how it treats what it meets, and what it
+// has found so far (for the messages).
 struct SEARCH {
-  FileList& list;
+  TWalkSink& sink;
   const narrow_buffer& pattern;
   bool want_files;  // files (GetAllFiles) or sub-folders (GetAllSubDirs)
   bool recursive;
   bool includeHidden;
   bool includeDots;
-  bool ignoreErrors;
+  std::uint64_t found = 0;
+  narrow_buffer last;  // the last name reported
 };
 
-[[noreturn]] void ThrowOpenFailed(const narrow_buffer& folder, const narrow_buffer& pattern,
-                                  int error) {
-  throw dirExp(20, message_builder("CDir::GetAllSubDirs - error init first find")
-                       .detail("base dir", folder)
-                       .detail("dir pattern", pattern)
-                       .os_error("system error no", "system error desc", error)
-                       .str());
+void Report(SEARCH& search, WALK_ENTRY& entry) {
+  search.last = entry.path;
+  ++search.found;
+  search.sink.Found(entry);
 }
 
-[[noreturn]] void ThrowListFailed(const SEARCH& search, const narrow_buffer& folder, int error,
-                                  bool on_close) {
+// Hands a folder's failure to the sink, which goes on or ends the walk.
+void Fail(SEARCH& search, const narrow_buffer& folder, const dirExp& error) {
+  if (!search.sink.FolderFailed(folder, error)) throw error;
+}
+
+dirExp OpenFailed(const narrow_buffer& folder, const narrow_buffer& pattern, int error) {
+  return dirExp(20, message_builder("CDir::GetAllSubDirs - error init first find")
+                        .detail("base dir", folder)
+                        .detail("dir pattern", pattern)
+                        .os_error("system error no", "system error desc", error)
+                        .str());
+}
+
+dirExp ListFailed(const SEARCH& search, const narrow_buffer& folder, int error, bool on_close) {
   if (search.want_files)
-    throw dirExp(19, message_builder(on_close ? "CDir::GetAllFiles - error finish files finding"
-                                              : "CDir::GetAllFiles - error find files")
-                         .detail("base dir", folder)
-                         .detail("file pattern", search.pattern)
-                         .detail("the last matched file", LastEntry(search.list))
-                         .detail(on_close ? "total matched file" : "total matched files",
-                                 std::uint64_t(search.list.size()))
-                         .os_error("system error no", "system error desc", error)
-                         .str());
-  throw dirExp(20, message_builder(on_close ? "CDir::GetAllSubDirs - error finish subdirs finding"
-                                            : "CDir::GetAllSubDirs - error find subdirs")
-                       .label_width(21)
-                       .detail("base dir", folder)
-                       .detail("dir pattern", search.pattern)
-                       .detail(on_close ? "the last matched file" : "the last matched dir",
-                               LastEntry(search.list))
-                       .detail(on_close ? "total matched file" : "total matched dirs",
-                               std::uint64_t(search.list.size()))
-                       .os_error("system error no", "system error desc", error)
-                       .str());
+    return dirExp(19, message_builder(on_close ? "CDir::GetAllFiles - error finish files finding"
+                                               : "CDir::GetAllFiles - error find files")
+                          .detail("base dir", folder)
+                          .detail("file pattern", search.pattern)
+                          .detail("the last matched file", search.last)
+                          .detail(on_close ? "total matched file" : "total matched files",
+                                  search.found)
+                          .os_error("system error no", "system error desc", error)
+                          .str());
+  return dirExp(20, message_builder(on_close ? "CDir::GetAllSubDirs - error finish subdirs finding"
+                                             : "CDir::GetAllSubDirs - error find subdirs")
+                        .label_width(21)
+                        .detail("base dir", folder)
+                        .detail("dir pattern", search.pattern)
+                        .detail(on_close ? "the last matched file" : "the last matched dir",
+                                search.last)
+                        .detail(on_close ? "total matched file" : "total matched dirs",
+                                search.found)
+                        .os_error("system error no", "system error desc", error)
+                        .str());
 }
 
-// Searches the folder open in reader, whose full path (ending in "/") is
-// folder. The reader stays open until the folder's whole tree is done: its
-// sub-folders are opened from it.
-void SearchFolder(const SEARCH& search, os::dir_reader& reader, const narrow_buffer& folder) {
+dirExp ReturnFailed(const narrow_buffer& folder, const char* why) {
+  return dirExp(20, message_builder("CDir::GetAllFiles - error return to folder")
+                        .detail("base dir", folder)
+                        .detail("error desc", why)
+                        .str());
+}
+
+std::atomic<int> shared_folders{0};
+
+// A handle of its own on the folder reader has open, for the files found
+// there; none beyond the limit, or where the system has none to give.
+FolderRef ShareFolder(const os::dir_reader& reader) {
+  // Shared folders take no handle the walk itself or the files' reads and
+  // write-backs may need: with few handles allowed, none is kept.
+  static const int limit = [] {
+    const std::size_t allowed = os::handle_limit();
+    const std::size_t reserved = 4 * kWalkOpenFolderLimit;
+    return allowed <= reserved ? 0 : int(std::min<std::size_t>(kSharedFolderLimit, (allowed - reserved) / 4));
+  }();
+  if (shared_folders.load() >= limit) return FolderRef();
+  int error;
+  const os::folder_handle handle = reader.share_folder(error);
+  if (handle == os::invalid_folder_handle) return FolderRef();
+  return std::make_shared<const OPEN_FOLDER>(handle);
+}
+
+// One folder on the way down: its handle (closed when far above the
+// current level), which folder it is, and the sub-folders still to enter.
+struct LEVEL {
   struct SUB_FOLDER {
     narrow_buffer name;
     bool enter;
   };
-  FileList files;
-  std::vector<SUB_FOLDER> folders;  // in listing order
+  os::dir_reader reader;
+  os::file_id id;
+  narrow_buffer path;  // full, ending in "/"
+  std::vector<SUB_FOLDER> subs;  // in listing order
+  std::size_t next = 0;
+};
+
+// Lists the folder open in level: its matches go to the sink, its
+// sub-folders to level.subs.
+void ListFolder(SEARCH& search, LEVEL& level) {
   const char* name;
   std::size_t length;
   int error;
-  while (reader.next(name, length, error)) {
+  // The folder is shared with the files found in it, from the first one on.
+  FolderRef shared;
+  bool share = search.want_files && search.sink.WantsFolders();
+  while (level.reader.next(name, length, error)) {
     const bool dots = IsDots(name, length);
     if (dots && (search.want_files || !search.includeDots)) continue;
-    if (!search.includeHidden && reader.current_hidden()) continue;
+    if (!search.includeHidden && level.reader.current_hidden()) continue;
     const bool matches =
         MatchWildcard(search.pattern, name, std::uint32_t(length), os::names_ignore_case());
     // Only a recursive search for files needs the type of every entry.
     if (!matches && !(search.recursive && search.want_files)) continue;
-    const os::entry_type type = reader.current_type();
-    if (type == os::entry_type::directory_link) continue;
+    const os::entry_type type = level.reader.current_type();
     if (type == os::entry_type::file) {
-      if (search.want_files && matches) files.push_back(Join(folder, name, length));
+      if (!search.want_files || !matches) continue;
+      WALK_ENTRY entry;
+      entry.path = Join(level.path, name, length);
+      entry.name_offset = level.path.length();
+      entry.identity = level.reader.current_id();
+      if (share) {
+        share = false;
+        shared = ShareFolder(level.reader);
+      }
+      entry.folder = shared;
+      Report(search, entry);
       continue;
     }
-    narrow_buffer entry(name, narrow_buffer::size_type(length));
-    if (search.recursive && IsVersionControlFolder(entry)) continue;
+    if (type != os::entry_type::directory) continue;  // links and the like
+    narrow_buffer sub(name, narrow_buffer::size_type(length));
+    if (search.recursive && IsVersionControlFolder(sub)) continue;
     if (search.want_files) {
-      if (search.recursive) folders.push_back({std::move(entry), true});
+      if (search.recursive) level.subs.push_back({std::move(sub), true});
     } else {
-      folders.push_back({std::move(entry), search.recursive && !dots});
+      level.subs.push_back({std::move(sub), search.recursive && !dots});
     }
   }
-  if (error != 0) ThrowListFailed(search, folder, error, false);
-
-  for (narrow_buffer& each : files) search.list.push_back(std::move(each));
-  for (const SUB_FOLDER& sub : folders) {
-    // A search for sub-folders reports each before its own tree.
-    if (!search.want_files) search.list.push_back(folder + sub.name);
-    if (!sub.enter) continue;
-    const narrow_buffer sub_path = folder + sub.name + kSeparator;
-    os::dir_reader child;
-    try {
-      const int open_error = child.open_sub(reader, sub.name.c_str());
-      // A link that replaced the folder since it was listed is left alone.
-      if (open_error == ELOOP) continue;
-      if (open_error != 0)
-        ThrowOpenFailed(sub_path, search.want_files ? kAll : search.pattern, open_error);
-      SearchFolder(search, child, sub_path);
-    } catch (const byExp&) {
-      // Under the error-continue policy only this sub-tree is lost.
-      if (!search.ignoreErrors) throw;
-    }
-  }
-  error = reader.close();
-  if (error != 0) ThrowListFailed(search, folder, error, true);
+  if (error != 0) Fail(search, level.path, ListFailed(search, level.path, error, false));
 }
 
+void CloseLevel(SEARCH& search, LEVEL& level) {
+  if (!level.reader.is_open()) return;
+  const int error = level.reader.close();
+  if (error != 0) Fail(search, level.path, ListFailed(search, level.path, error, true));
+}
+
+// Walks the tree below the folder root (full, ending in "/").
+void Walk(SEARCH& search, const narrow_buffer& root) {
+  std::vector<std::unique_ptr<LEVEL>> stack;
+  std::size_t first_open = 0;  // levels from here down have open handles
+  {
+    std::unique_ptr<LEVEL> level(new LEVEL);
+    level->path = root;
+    const int error = level->reader.open(root.c_str());
+    if (error != 0) {
+      Fail(search, root, OpenFailed(root, search.want_files ? kAll : search.pattern, error));
+      return;
+    }
+    level->id = level->reader.identity();
+    ListFolder(search, *level);
+    stack.push_back(std::move(level));
+  }
+  // The matching sub-folders of a search for folders are reported even
+  // without recursion; a search for files without recursion is done.
+  if (search.want_files && !search.recursive) {
+    CloseLevel(search, *stack.back());
+    return;
+  }
+
+  while (!stack.empty()) {
+    LEVEL& top = *stack.back();
+    if (top.next == top.subs.size()) {
+      // Going up: a parent whose handle was closed is opened again from
+      // this folder's, and must still be the folder it was. One that
+      // cannot be is reported when it has sub-folders left to enter.
+      if (stack.size() >= 2 && !stack[stack.size() - 2]->reader.is_open()) {
+        LEVEL& parent = *stack[stack.size() - 2];
+        const bool pending = parent.next < parent.subs.size();
+        int error = 0;
+        const char* why = nullptr;
+        if (!top.reader.is_open()) {
+          why = "a folder below it could not be returned from";
+        } else if ((error = parent.reader.open_parent(top.reader)) == 0 && parent.id.known &&
+                   !(parent.reader.identity() == parent.id)) {
+          parent.reader.close();
+          why = "it was moved or replaced while its sub-folders were searched";
+        }
+        if (pending && error != 0) Fail(search, parent.path, OpenFailed(parent.path, kAll, error));
+        else if (pending && why) Fail(search, parent.path, ReturnFailed(parent.path, why));
+        if (!parent.reader.is_open()) parent.next = parent.subs.size();
+        first_open = stack.size() - 2;
+      }
+      CloseLevel(search, top);
+      stack.pop_back();
+      continue;
+    }
+
+    const LEVEL::SUB_FOLDER& sub = top.subs[top.next++];
+    if (!search.want_files) {
+      // A search for sub-folders reports each before its own tree.
+      WALK_ENTRY entry;
+      entry.path = top.path + sub.name;
+      entry.name_offset = top.path.length();
+      Report(search, entry);
+    }
+    if (!sub.enter) continue;
+    std::unique_ptr<LEVEL> child(new LEVEL);
+    child->path = top.path + sub.name + kSeparator;
+    const int error = child->reader.open_sub(top.reader, sub.name.c_str());
+    if (error != 0) {
+      // A link or a file that took the folder's name since it was listed
+      // is left alone, as a link listed in its place would be.
+      if (!os::is_no_folder_error(error))
+        Fail(search, child->path,
+             OpenFailed(child->path, search.want_files ? kAll : search.pattern, error));
+      continue;
+    }
+    child->id = child->reader.identity();
+    ListFolder(search, *child);
+    stack.push_back(std::move(child));
+    if (stack.size() - first_open > kWalkOpenFolderLimit) {
+      CloseLevel(search, *stack[first_open]);
+      ++first_open;
+    }
+  }
+}
+
+// Fills a FileList; folders that fail are skipped or thrown.
+class CListSink : public TWalkSink {
+ public:
+  CListSink(FileList& list, bool ignore_errors) : list_(list), ignore_errors_(ignore_errors) {}
+  void Found(WALK_ENTRY& entry) override { list_.push_back(std::move(entry.path)); }
+  bool FolderFailed(const narrow_buffer&, const dirExp&) override { return ignore_errors_; }
+
+ private:
+  FileList& list_;
+  bool ignore_errors_;
+};
+
 }  // namespace
+
+OPEN_FOLDER::OPEN_FOLDER(os::folder_handle folder) : handle(folder) { ++shared_folders; }
+
+OPEN_FOLDER::~OPEN_FOLDER() {
+  os::close_folder(handle);
+  --shared_folders;
+}
 
 // Splits pattern into its folder and name parts. When the folder part is
 // not "./", sub is opened on it (an absolute folder as it stands, a
@@ -185,45 +326,49 @@ bool CDir::__SplitPattern(narrow_buffer& pattern, CDir& sub) const {
 }
 
 // A name without wildcards names one path: one status call tells whether it
-// is a file to list as it stands. Folders, hidden names that are not
-// wanted and names that cannot be reached take the general way, which
-// lists a folder's files and reports a missing folder.
-bool CDir::__FindNamedFile(FileList& list, const narrow_buffer& pattern, bool includeHidden) const {
+// is a file (a symbolic link followed) to report as it stands. Folders,
+// hidden names that are not wanted and names that cannot be reached take
+// the general way, which lists a folder's files and reports a missing
+// folder.
+bool CDir::__FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern,
+                           bool includeHidden) const {
   if (pattern.ends_with_any(kPathDelimiters)) return false;
   const narrow_buffer::size_type slash = pattern.find_last_of(kPathDelimiters);
   const narrow_buffer name = slash == narrow_buffer::npos ? pattern : pattern.substr(slash + 1);
   if (HasWildcard(name) || (!includeHidden && IsHidden(name.c_str(), name.length())))
     return false;
-  const narrow_buffer full = __Resolve(pattern);
+  WALK_ENTRY entry;
+  entry.path = __Resolve(pattern);
   os::entry_type type;
-  if (os::path_type(full.c_str(), type) != 0 || type != os::entry_type::file) return false;
-  list.push_back(full);
+  if (os::path_type(entry.path.c_str(), type, &entry.identity) != 0 ||
+      type == os::entry_type::directory)
+    return false;
+  const narrow_buffer::size_type last = entry.path.find_last_of(kPathDelimiters);
+  entry.name_offset = last == narrow_buffer::npos ? 0 : last + 1;
+  entry.by_wildcard = false;
+  sink.Found(entry);
   return true;
+}
+
+std::uint64_t CDir::WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recursive,
+                              bool includeHidden) const {
+  if (pattern.empty()) {
+    pattern = kAll;
+  } else {
+    if (!recursive && __FindNamedFile(sink, pattern, includeHidden)) return 1;
+    CDir sub;
+    if (__SplitPattern(pattern, sub)) return sub.WalkFiles(sink, pattern, recursive, includeHidden);
+  }
+  SEARCH search{sink, pattern, true, recursive, includeHidden, false, 0, narrow_buffer()};
+  Walk(search, path_);
+  return search.found;
 }
 
 std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,
                                 bool recursive, bool includeHidden,
                                 bool ignoreErrors) {
-  if (pattern.empty()) {
-    pattern = kAll;
-  } else {
-    if (!recursive && __FindNamedFile(list, pattern, includeHidden))
-      return std::uint32_t(list.size());
-    CDir sub;
-    if (__SplitPattern(pattern, sub))
-      return sub.GetAllFiles(list, pattern, recursive, includeHidden, ignoreErrors);
-  }
-
-  const SEARCH search{list, pattern, true, recursive, includeHidden, false, ignoreErrors};
-  os::dir_reader reader;
-  const int error = reader.open(path_.c_str());
-  if (error != 0) {
-    // Without recursion a folder that cannot be listed has no match, as an
-    // empty search has; a recursive search reports it.
-    if (recursive) ThrowOpenFailed(path_, kAll, error);
-    return std::uint32_t(list.size());
-  }
-  SearchFolder(search, reader, path_);
+  CListSink sink(list, ignoreErrors);
+  WalkFiles(sink, pattern, recursive, includeHidden);
   return std::uint32_t(list.size());
 }
 
@@ -238,12 +383,9 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
       return sub.GetAllSubDirs(list, pattern, recursive, includeHidden,
                                includeDots, ignoreErrors);
   }
-
-  const SEARCH search{list, pattern, false, recursive, includeHidden, includeDots, ignoreErrors};
-  os::dir_reader reader;
-  const int error = reader.open(path_.c_str());
-  if (error != 0) ThrowOpenFailed(path_, pattern, error);
-  SearchFolder(search, reader, path_);
+  CListSink sink(list, ignoreErrors);
+  SEARCH search{sink, pattern, false, recursive, includeHidden, includeDots, 0, narrow_buffer()};
+  Walk(search, path_);
   return std::uint32_t(list.size());
 }
 

@@ -75,7 +75,6 @@ void CSysFile::Open(const narrow_buffer& name, std::uint32_t access, std::uint32
                     std::uint32_t share, std::uint32_t flags, std::uint32_t extra) {
   (void)share;  // no sharing modes on POSIX
   (void)flags;
-  (void)extra;
   path_ = narrow_buffer();
   narrow_buffer full = PassArgumentText(name);
   try {
@@ -89,11 +88,28 @@ void CSysFile::Open(const narrow_buffer& name, std::uint32_t access, std::uint32
   }
   os::file_handle handle = os::invalid_file_handle;
   const int error = os::open_file(full.c_str(), (access & GENERIC_READ) != 0,
-                                  (access & GENERIC_WRITE) != 0, ToCreation(creation), handle);
+                                  (access & GENERIC_WRITE) != 0, ToCreation(creation), handle,
+                                  (extra & FILE_FLAG_OPEN_REPARSE_POINT) == 0);
+  __Hold(handle, error, full);
+}
+
+void CSysFile::OpenIn(os::folder_handle folder, const char* name, const narrow_buffer& path,
+                      std::uint32_t access, std::uint32_t creation, std::uint32_t extra) {
+  path_ = narrow_buffer();
+  os::file_handle handle = os::invalid_file_handle;
+  const int error = os::open_file_in(folder, name, (access & GENERIC_READ) != 0,
+                                     (access & GENERIC_WRITE) != 0, ToCreation(creation), handle,
+                                     (extra & FILE_FLAG_OPEN_REPARSE_POINT) == 0);
+  __Hold(handle, error, path);
+}
+
+// Holds the handle an open returned (or throws the open's error) in place
+// of the one held before.
+void CSysFile::__Hold(os::file_handle handle, int error, const narrow_buffer& path) {
   __Release();
   if (error != 0) {
     message_builder message("CSysFile::Open - error open file");
-    message.detail("file name", full);
+    message.detail("file name", path);
     throw sysfileExp(4, WithError(message, error).str());
   }
   share_counter* counter = new_share_counter();
@@ -104,7 +120,7 @@ void CSysFile::Open(const narrow_buffer& name, std::uint32_t access, std::uint32
     throw std::bad_alloc();
   }
   handle_ = shared_ref<FILE_HANDLE, CLOSE_QUIETLY>(object, counter);
-  path_ = full;
+  path_ = path;
 }
 
 std::uint32_t CSysFile::Read(void* dest, std::uint32_t count) {

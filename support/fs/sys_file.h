@@ -8,7 +8,8 @@
 //
 // The open flags carry the names and values of the Windows interface so
 // that callers read alike on every system; on POSIX, share modes and
-// attribute flags have no meaning and are ignored. Opening never blocks on
+// attribute flags have no meaning and are ignored, except
+// FILE_FLAG_OPEN_REPARSE_POINT (below). Opening never blocks on
 // a FIFO and never leaks the handle into child processes.
 #pragma once
 
@@ -16,6 +17,7 @@
 
 #include "support/core/basic_buffer.h"
 #include "support/core/shared_ref.h"
+#include "support/os/dir.h"
 #include "support/os/file.h"
 
 namespace Velk {
@@ -34,6 +36,10 @@ constexpr std::uint32_t FILE_SHARE_READ = 1;
 constexpr std::uint32_t FILE_SHARE_WRITE = 2;
 // Flags and attributes.
 constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+// Extra flag: a symbolic link as the last component is not followed; on
+// POSIX opening one then fails (on Windows it is ignored: links there are
+// followed as always).
+constexpr std::uint32_t FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 // Move methods of SeekFile.
 constexpr std::uint32_t FILE_BEGIN = 0;
 constexpr std::uint32_t FILE_CURRENT = 1;
@@ -52,6 +58,11 @@ class CSysFile {
   // Opens name (made a full path first). Replaces the handle held before.
   void Open(const narrow_buffer& name, std::uint32_t access, std::uint32_t creation,
             std::uint32_t share, std::uint32_t flags, std::uint32_t extra);
+
+  // Opens name (a plain name) in the open folder, as Open would open path,
+  // the same file's full name, which the object then holds.
+  void OpenIn(os::folder_handle folder, const char* name, const narrow_buffer& path,
+              std::uint32_t access, std::uint32_t creation, std::uint32_t extra);
 
   // Reads count bytes, fewer only at the end of the data; returns how many.
   std::uint32_t Read(void* dest, std::uint32_t count);
@@ -97,6 +108,7 @@ class CSysFile {
   };
 
   void __Release();
+  void __Hold(os::file_handle handle, int error, const narrow_buffer& path);
 
   shared_ref<FILE_HANDLE, CLOSE_QUIETLY> handle_;
   narrow_buffer path_;

@@ -7,6 +7,7 @@
 #include "support/fs/sys_file.h"
 #include "support/fs/write_back.h"
 #include "support/os/file_replace.h"
+#include "support/os/path_rules.h"
 
 namespace Velk {
 
@@ -37,7 +38,14 @@ std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* 
 }  // namespace
 
 void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
-                    FILE_IDENTITY* identity, bool lock) {
+                    FILE_IDENTITY* identity, const os::file_id* expected, bool follow_link,
+                    bool lock) {
+  ReadFile(path, FolderRef(), out, max_length, identity, expected, follow_link, lock);
+}
+
+void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
+                    std::uint32_t max_length, FILE_IDENTITY* identity, const os::file_id* expected,
+                    bool follow_link, bool lock) {
   // The buffer needs room for its terminator.
   const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
@@ -45,27 +53,53 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
 
   CSysFile file;
-  file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
+  const std::uint32_t extra = follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
+  const narrow_buffer::size_type slash = path.find_last_of(narrow_buffer::literal(os::path_separator));
+  auto open = [&] {
+    if (folder && slash != narrow_buffer::npos)
+      file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING,
+                  extra);
+    else
+      file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, extra);
+  };
+  open();
   // Locked, the file may have been renamed over while this waited: the
-  // lock then holds the replaced file, and the name is opened afresh. A
-  // file system without the lock goes on unlocked.
+  // lock then holds the replaced file, and the name is opened afresh (its
+  // successor is what this run must read). A file system without the lock
+  // goes on unlocked.
+  // A locked read takes the file the name leads to now, opened in the
+  // listed folder and never through a link: another rplc may have renamed
+  // its result over the file the walk saw.
+  if (lock && identity) expected = nullptr;
   for (int moves = 0; lock && identity && moves < 100; ++moves) {
     if (os::lock_file(file.GetHandle()) != 0 ||
         os::is_file_at_path(file.GetHandle(), file.GetPath().c_str()))
       break;
-    file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
+    expected = nullptr;
+    open();
   }
   // The identity is taken (under the lock) before the read: a change made while reading
   // shows at the write-back.
   os::file_identity state;
   const std::uint64_t size = RequireRegularFile(
       file, 7, "CDir::ReadFile - error reading file : not a regular file", &state);
+  if (expected && expected->known &&
+      (state.volume != expected->volume || state.file_number != expected->file_number))
+    throw sysfileExp(7, message_builder("CDir::ReadFile - error reading file : not the file found")
+                            .detail("file name", file.GetPath())
+                            .detail("error desc",
+                                    "another file took its name, or a folder on its way was "
+                                    "replaced, since its folder was listed")
+                            .str());
   if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
+  // A file is read in one call when its size is known: what was read is
+  // what the identity records, so one that grew since its size was taken
+  // is reported as changed at its write-back instead of cut short. Only a
+  // file that tells no size (many system files) is read to its end.
   out.set_length(file.Read(out.data(), std::uint32_t(size)));
-  if (out.length() == size) {
-    // A file that grew since its size was taken is read to its end.
+  if (size == 0) {
     char more[4096];
     while (const std::uint32_t count = file.Read(more, sizeof more)) {
       if (out.length() + std::uint64_t(count) > max_content)

@@ -19,6 +19,9 @@ int read_standard_input(void* buffer, std::size_t size, std::size_t& count);
 // a redirected file be read into one block.
 std::uint64_t standard_input_size_hint();
 
+// True when the stream is a terminal (a console on Windows).
+bool is_terminal(std_stream stream);
+
 // Writes all size bytes to the stream, looping over short writes and
 // interruptions. A reader that closed a pipe raises SIGPIPE as usual.
 int write_standard_stream(std_stream stream, const void* data, std::size_t size);

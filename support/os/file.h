@@ -33,9 +33,16 @@ enum class file_creation {
 
 // Opens for reading and/or writing. The handle is not inherited by child
 // processes, and opening never blocks (a FIFO without a partner does not
-// hang); check the kind with file_status before using such a file.
+// hang); check the kind with file_status before using such a file. Without
+// follow_link, a symbolic link as the last component is not followed and
+// opening fails (ELOOP on POSIX); on Windows links are always followed.
 int open_file(const char* path, bool read, bool write, file_creation creation,
-              file_handle& out);
+              file_handle& out, bool follow_link = true);
+// Opens name, a plain name without a folder part, in the open folder
+// (dir.h) as open_file would open it by its path. Only for a valid folder
+// handle, which Windows never has.
+int open_file_in(int folder, const char* name, bool read, bool write, file_creation creation,
+                 file_handle& out, bool follow_link = true);
 int close_file(file_handle handle);
 
 int read_file(file_handle handle, void* dest, std::size_t count, std::size_t& done);

@@ -115,7 +115,7 @@ TEST(CommandLineTest, SlashOpensASwitchOnlyBeforeAKnownName) {
   EXPECT_EQ(dir.Read("index.html"), "port 8082\n");
   // An unknown name after "/" is a path, here one that does not exist.
   r = RunRplc({"-f:a", "-t:b", "/nosuch-rplc-file:x=y"}, "", dir.path());
-  EXPECT_EQ(r.err, "[FATAL ERROR] can't find the file(s)!\n");
+  EXPECT_EQ(r.err, "[ERROR] no such file: /nosuch-rplc-file:x=y\n");
   EXPECT_EQ(r.status, 255);
   // A folder named like a switch is reached as a path: with "./" or after "--".
   dir.Write("s/in.txt", "a");
@@ -246,11 +246,12 @@ TEST(CommandLineTest, InputsBeyondTheSizeLimitAreRefused) {
   EXPECT_EQ(r.status, 255);
 
   r = RunRplc({"big.txt", "small.txt", "-f:a", "-t:b", "-trc"}, "", dir.path());
-  EXPECT_EQ(r.err.rfind("[ERROR] failed reading file: " + dir.path() +
-                            "/big.txt\n  CDir::ReadFile - error reading file : file too large\n",
-                        0),
-            0u)
-      << r.err;
+  EXPECT_EQ(r.err, "[ERROR] failed reading file: " + dir.path() + "/big.txt\n"
+                   "  CDir::ReadFile - error reading file : file too large\n"
+                   "  file name  = " + dir.path() + "/big.txt\n"
+                   "  file size  = 2147483633\n"
+                   "  sys error  = 27\n"
+                   "  error desc = File too large\n");
   EXPECT_EQ(r.out, "\n## total replaced 1 matchs\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(dir.Read("small.txt"), "b");

@@ -15,62 +15,10 @@
 #include <vector>
 
 #include "run_binary.h"
+#include "tree_state.h"
 
 namespace rplc_test {
 namespace {
-
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-struct FILE_STATE {
-  std::string content;
-  ino_t inode;
-  std::int64_t mtime_ns;
-  bool operator==(const FILE_STATE& other) const {
-    return content == other.content && inode == other.inode && mtime_ns == other.mtime_ns;
-  }
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Every file below root by relative name, with its content, inode and
-// modification time.
-std::map<std::string, FILE_STATE> TreeState(const std::string& root) {
-  std::map<std::string, FILE_STATE> state;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    struct stat info {};
-    stat(entry.path().c_str(), &info);
-    state[std::filesystem::relative(entry.path(), root).string()] = {
-        Slurp(entry.path().string()), info.st_ino,
-        std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
-  }
-  return state;
-}
-
-// Fills a tree with files dated in the past, so that a rewrite would show
-// in their times.
-void Fill(const TempDir& dir, const Files& files) {
-  for (const auto& [name, content] : files) {
-    const std::string path = dir.Write(name, content);
-    const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
-    utimensat(AT_FDCWD, path.c_str(), past, 0);
-  }
-}
-
-std::map<std::string, std::string> Contents(const std::string& root) {
-  std::map<std::string, std::string> contents;
-  for (const auto& [name, state] : TreeState(root)) contents[name] = state.content;
-  return contents;
-}
-
-int Shell(const std::string& cwd, const std::string& command) {
-  return std::system(("cd '" + cwd + "' && " + command + " >/dev/null 2>&1").c_str());
-}
 
 std::string Numbered(int count, const std::string& feed = "\n") {
   std::string text;
@@ -170,15 +118,21 @@ TEST(DiffModeTest, StandardInputIsNamedAndNotEchoed) {
   EXPECT_EQ(RunRplc({"-f:z", "-t:Z", "/diff"}, "a\nb\n").out, "");
 }
 
-TEST(DiffModeTest, BinaryInputIsOneLine) {
+TEST(DiffModeTest, BinaryFilesWorkedAreShownByteForByte) {
   TempDir dir;
   Fill(dir, {{"x.bin", std::string("ab\0ab\n", 6)}, {"y.bin", std::string("ab\0", 3)}});
   const auto before = TreeState(dir.path());
-  const RunResult r = RunRplc({"*.bin", "-f:b", "-t:B", "-frc", "-diff"}, "", dir.path());
-  EXPECT_EQ(r.out.find("Binary file x.bin would change (2 replacements)\n\n## 2 replacements in file: "),
-            0u)
-      << r.out;
-  EXPECT_NE(r.out.find("Binary file y.bin would change (1 replacements)\n"), std::string::npos);
+  // Found by a wildcard, binary files are left alone, in the preview too.
+  RunResult r = RunRplc({"*.bin", "-f:b", "-t:B", "-frc", "-diff"}, "", dir.path());
+  EXPECT_EQ(r.out, "\n## skipped binary file: " + dir.path() + "/x.bin\n"
+                   "\n## skipped binary file: " + dir.path() + "/y.bin\n");
+  EXPECT_EQ(r.status, 0);
+  r = RunRplc({"*.bin", "-f:b", "-t:B", "-diff", "-binary"}, "", dir.path());
+  EXPECT_EQ(r.out, std::string("--- x.bin\n+++ x.bin\n@@ -1 +1 @@\n-ab\0ab\n+aB\0aB\n"
+                               "--- y.bin\n+++ y.bin\n@@ -1 +1 @@\n-ab\0\n"
+                               "\\ No newline at end of file\n+aB\0\n"
+                               "\\ No newline at end of file\n",
+                               144));
   EXPECT_TRUE(TreeState(dir.path()) == before);
   // Bytes replaced by the same bytes change nothing and show nothing.
   EXPECT_EQ(RunRplc({"x.bin", "-f:b", "-t:b", "-diff"}, "", dir.path()).out, "");

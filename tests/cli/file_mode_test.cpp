@@ -70,14 +70,14 @@ TEST(FileModeTest, MissingFolderInAPatternEndsTheRun) {
   EXPECT_EQ(dir.Read("a.txt"), "x");
 }
 
-TEST(FileModeTest, AFileNamedTwiceIsProcessedTwice) {
+TEST(FileModeTest, AFileMatchedByTwoPatternsIsWorkedOnce) {
   TempDir dir;
   dir.Write("ab.txt", "a");
-  const RunResult r = RunRplc({"*.txt", "a*.txt", "-f:a", "-t:aa", "-frc", "-trc"}, "", dir.path());
-  EXPECT_EQ(dir.Read("ab.txt"), "aaaa");
+  const RunResult r =
+      RunRplc({"*.txt", "a*.txt", "ab.txt", "-f:a", "-t:aa", "-frc", "-trc"}, "", dir.path());
+  EXPECT_EQ(dir.Read("ab.txt"), "aa");
   EXPECT_EQ(r.out, "\n## 1 replacements in file: " + dir.path() + "/ab.txt\n" +
-                       "\n## 2 replacements in file: " + dir.path() + "/ab.txt\n" +
-                       "\n## total replaced 3 matchs\n");
+                       "\n## total replaced 1 matchs\n");
 }
 
 TEST(FileModeTest, StdoutModeWritesNoFileAndNoCountLine) {
@@ -122,20 +122,29 @@ TEST(FileModeTest, RelativeFolderPatternsAndAbsolutePathsAfterDoubleDash) {
   EXPECT_EQ(dir.Read("sub/b.txt"), "w");
 }
 
-TEST(FileModeTest, UnreadableEntriesAreReportedAndSkipped) {
+TEST(FileModeTest, LinksAndSpecialFilesAreLeftToWildcardsAndReportedWhenNamed) {
   TempDir dir;
   dir.Write("a.txt", "x");
   ASSERT_EQ(symlink("nowhere", (dir.path() + "/dangling.txt").c_str()), 0);
   ASSERT_EQ(mkfifo((dir.path() + "/fifo.txt").c_str(), 0600), 0);
   RunResult r = RunRplc({"*.txt", "-f:x", "-t:y", "-trc"}, "", dir.path());
-  EXPECT_NE(r.err.find("[ERROR] failed reading file: " + dir.path() + "/dangling.txt\n"),
-            std::string::npos);
-  EXPECT_NE(r.err.find("[ERROR] failed reading file: " + dir.path() + "/fifo.txt\n"),
-            std::string::npos);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "\n## total replaced 1 matchs\n");
+  EXPECT_EQ(r.status, 0);
+  // Named exactly: a dangling link names no file, a FIFO cannot be read.
+  r = RunRplc({"dangling.txt", "-f:y", "-t:z"}, "", dir.path());
+  EXPECT_EQ(r.err, "[ERROR] no such file: dangling.txt\n");
+  EXPECT_EQ(r.status, 255);
+  r = RunRplc({"fifo.txt", "a.txt", "-f:y", "-t:z", "-trc"}, "", dir.path());
+  EXPECT_EQ(r.err, "[ERROR] failed reading file: " + dir.path() + "/fifo.txt\n"
+                   "  CDir::ReadFile - error reading file : not a regular file\n"
+                   "  file name = " + dir.path() + "/fifo.txt\n"
+                   "  file type = FIFO\n");
   EXPECT_EQ(r.out, "\n## total replaced 1 matchs\n");
   EXPECT_EQ(r.status, 255);  // after every other file was done
-  r = RunRplc({"*.txt", "-f:y", "-t:z", "-errstop"}, "", dir.path());
+  r = RunRplc({"fifo.txt", "a.txt", "-f:z", "-t:w", "-errstop"}, "", dir.path());
   EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(dir.Read("a.txt"), "z");
 }
 
 TEST(FileModeTest, AFailedWriteKeepsTheFileAndTheRunGoesOn) {
@@ -165,7 +174,7 @@ TEST(FileModeTest, PermissionsHardLinksAndSymlinksSurviveTheRewrite) {
   ASSERT_EQ(link((dir.path() + "/linked.txt").c_str(), (dir.path() + "/other").c_str()), 0);
   dir.Write("target.dat", "x");
   ASSERT_EQ(symlink("target.dat", (dir.path() + "/via.txt").c_str()), 0);
-  const RunResult r = RunRplc({"*.txt", "-f:x", "-t:yy"}, "", dir.path());
+  const RunResult r = RunRplc({"*.txt", "via.txt", "-f:x", "-t:yy"}, "", dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
   EXPECT_EQ(dir.Read("other"), "yy");

@@ -105,6 +105,8 @@ std::vector<std::string> ExpectedLines() {
       "             DEFAULT: ignore the access error and try to continue.",
       "  -diff    - preview: show every change as a unified diff, and write no file.",
       "             The diff applies with \"patch -p0\" from the current folder.",
+      "  -binary  - work binary files too (a NUL byte in the first 8192 bytes);",
+      "             DEFAULT: wildcards and -s leave them alone.",
       "",
       kRule,
       "POSIX and perl style Regular Expression:",
@@ -203,7 +205,7 @@ TEST(HelpScreenTest, EveryLineAsSpecified) {
     EXPECT_EQ(got[i], expected[i]) << "line " << i + 1;
   // Nothing after the last example.
   EXPECT_EQ(got.size(), expected.size());
-  EXPECT_EQ(got.size(), 124u);
+  EXPECT_EQ(got.size(), 126u);
 }
 
 TEST(HelpScreenTest, RulesAndClassColumns) {

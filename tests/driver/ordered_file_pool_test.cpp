@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -115,8 +117,19 @@ struct PoolRun {
   int max_in_flight = 0;
 };
 
+// How the list reaches the pool: whole before the run, or from a lister
+// that finds the names one by one (pausing now and then, as a walk does
+// between folders) and may fail after some of them.
+struct Listing {
+  bool fed = false;
+  std::size_t fails_after = std::size_t(-1);  // names listed before the lister throws
+  std::size_t names_waiting = 1024;
+  bool names_unique = false;
+  bool commit_after_listing = false;
+};
+
 PoolRun RunPool(const std::vector<std::string>& names, const std::vector<Outcome>& outcomes,
-            unsigned threads, bool stop_on_failure) {
+                unsigned threads, bool stop_on_failure, const Listing& listing = {}) {
   std::vector<narrow_buffer> list;
   for (const std::string& name : names) list.emplace_back(name.c_str());
   FakeWork work(names, outcomes);
@@ -124,10 +137,26 @@ PoolRun RunPool(const std::vector<std::string>& names, const std::vector<Outcome
   options.threads = threads;
   options.stop_on_failure = stop_on_failure;
   options.files_in_flight_per_worker = 2;
-  COrderedFilePool pool(list, options);
+  options.names_waiting = listing.names_waiting;
+  options.names_unique = listing.names_unique;
+  options.commit_after_listing = listing.commit_after_listing;
   PoolRun run;
   try {
-    run.completed = pool.Run(work);
+    if (!listing.fed) {
+      COrderedFilePool pool(list, options);
+      run.completed = pool.Run(work);
+    } else {
+      COrderedFilePool pool(options);
+      run.completed = pool.Run(work, [&](TFileFeed& feed) {
+        for (std::size_t i = 0; i < list.size(); ++i) {
+          if (i == listing.fails_after) throw std::runtime_error("listing " + std::to_string(i));
+          if (i % 7 == 3) std::this_thread::sleep_for(std::chrono::microseconds(50));
+          if (!feed.Add(list[i])) return;
+        }
+        if (listing.fails_after == list.size())
+          throw std::runtime_error("listing " + std::to_string(list.size()));
+      });
+    }
   } catch (const std::runtime_error& e) {
     run.thrown = e.what();
   }
@@ -211,6 +240,126 @@ TEST(OrderedFilePool, SameAsOneThreadRun) {
       }
     }
   }
+}
+
+// The same, with the list fed to the pool while it works, and with a
+// lister that fails part way: the failure is rethrown after every job
+// before it was emitted (and not at all when stop_on_failure ended the run
+// earlier), exactly as in a one-thread run of the same listing.
+TEST(OrderedFilePool, FedListSameAsOneThreadRun) {
+  for (const Case& c : Cases()) {
+    for (bool stop : {false, true}) {
+      for (std::size_t fails_after : {std::size_t(-1), std::size_t(0), std::size_t(1),
+                                      c.names.size() / 2, c.names.size()}) {
+        Listing listing;
+        listing.fed = true;
+        listing.fails_after = fails_after;
+        const PoolRun reference = RunPool(c.names, c.outcomes, 1, stop, listing);
+        for (unsigned threads : {2u, 3u}) {
+          for (std::size_t waiting : {std::size_t(1), std::size_t(1024)}) {
+            for (int round = 0; round < 3; ++round) {
+              listing.names_waiting = waiting;
+              // Names never repeated may skip the same-name check.
+              listing.names_unique =
+                  round == 2 && std::set<std::string>(c.names.begin(), c.names.end()).size() ==
+                                    c.names.size();
+              const PoolRun run = RunPool(c.names, c.outcomes, threads, stop, listing);
+              SCOPED_TRACE(std::string(c.what) + (stop ? " stop" : "") + " threads " +
+                           std::to_string(threads) + " fails after " +
+                           std::to_string(fails_after) + " waiting " + std::to_string(waiting));
+              EXPECT_EQ(run.transcript, reference.transcript);
+              EXPECT_EQ(run.store, reference.store);
+              EXPECT_EQ(run.completed, reference.completed);
+              EXPECT_EQ(run.thrown, reference.thrown);
+              if (stop) {
+                EXPECT_EQ(run.commits, reference.commits);
+              }
+              EXPECT_LE(run.max_in_flight, int(threads * 2));
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// The whole list is the one-thread run of the same list, fed or not; and a
+// failing lister reports after the files it listed.
+TEST(OrderedFilePool, FedListReportsTheListingFailureAfterItsFiles) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 10; ++i) names.push_back("f" + std::to_string(i));
+  const std::vector<Outcome> ok(10, Outcome::ok);
+  Listing whole;
+  whole.fed = true;
+  EXPECT_EQ(RunPool(names, ok, 2, false, whole).transcript, RunPool(names, ok, 1, false).transcript);
+  Listing failing = whole;
+  failing.fails_after = 4;
+  for (unsigned threads : {1u, 2u}) {
+    const PoolRun run = RunPool(names, ok, threads, false, failing);
+    EXPECT_EQ(run.thrown, "listing 4");
+    EXPECT_EQ(run.transcript, "0:v0#1\n1:v0#1\n2:v0#1\n3:v0#1\n");
+    EXPECT_EQ(run.store.at("f4"), 0);
+  }
+  // No name at all: nothing is worked, and the listing's failure stands.
+  failing.fails_after = 0;
+  EXPECT_EQ(RunPool(names, ok, 2, true, failing).thrown, "listing 0");
+}
+
+// Committing only after the listing: a lister that fails ends the run with
+// its failure and nothing written; one that ends well gives the one-thread
+// run's result.
+TEST(OrderedFilePool, CommitAfterListingWritesNothingWhenTheListingFails) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) names.push_back("f" + std::to_string(i));
+  const std::vector<Outcome> ok(30, Outcome::ok);
+  Listing listing;
+  listing.fed = true;
+  listing.commit_after_listing = true;
+  listing.names_waiting = 1;
+  for (unsigned threads : {1u, 2u, 3u}) {
+    for (bool stop : {false, true}) {
+      listing.fails_after = std::size_t(-1);
+      EXPECT_EQ(RunPool(names, ok, threads, stop, listing).transcript,
+                RunPool(names, ok, 1, stop).transcript);
+      listing.fails_after = 20;
+      const PoolRun run = RunPool(names, ok, threads, stop, listing);
+      EXPECT_EQ(run.thrown, "listing 20");
+      EXPECT_TRUE(run.commits.empty()) << threads;
+      EXPECT_EQ(run.transcript, "");
+    }
+  }
+}
+
+// A lister far ahead of the workers is held back: it never has more than
+// names_waiting names queued beyond those the workers took.
+TEST(OrderedFilePool, ListerIsHeldBackFarAheadOfTheWorkers) {
+  struct SlowWork : TFileWork {
+    std::atomic<std::size_t> started{0};
+    void Prepare(unsigned, std::size_t, FILE_JOB_RESULT& r) override {
+      ++started;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      r.needs_commit = false;
+    }
+    void Commit(unsigned, std::size_t, FILE_JOB_RESULT&) override {}
+    void Emit(std::size_t, FILE_JOB_RESULT&) override {}
+  } work;
+  FILE_POOL_OPTIONS options;
+  options.threads = 2;
+  options.files_in_flight_per_worker = 2;
+  options.names_waiting = 16;
+  COrderedFilePool pool(options);
+  std::size_t most_ahead = 0;
+  const narrow_buffer names[] = {narrow_buffer("a"), narrow_buffer("b"), narrow_buffer("c")};
+  EXPECT_TRUE(pool.Run(work, [&](TFileFeed& feed) {
+    for (std::size_t i = 0; i < 400; ++i) {
+      ASSERT_TRUE(feed.Add(names[i % 3]));
+      most_ahead = std::max(most_ahead, i + 1 - std::min(i + 1, work.started.load()));
+    }
+  }));
+  EXPECT_EQ(work.started.load(), 400u);
+  EXPECT_EQ(pool.GetListedCount(), 400u);
+  // Queued, plus taken by a worker and not yet started.
+  EXPECT_LE(most_ahead, 16u + 2u);
 }
 
 TEST(OrderedFilePool, StopOnFailureEndsAtTheFirstFailureInListOrder) {

@@ -18,8 +18,8 @@ namespace {
 std::string str(const narrow_buffer& b) { return std::string(b.c_str(), b.length()); }
 narrow_buffer buf(const std::string& s) { return narrow_buffer(s.data(), std::uint32_t(s.size())); }
 
-// The engine of the finds the fast path takes: without PCRE2 in the build
-// (the Windows build) every find runs on Tcl.
+// The engine of the finds the fast path takes, on POSIX and Windows alike;
+// only a build configured with RPLC_WITH_PCRE2 off runs every find on Tcl.
 #if RPLC_WITH_PCRE2
 const char* const fast_engine = "pcre2";
 #else

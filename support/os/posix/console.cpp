@@ -22,6 +22,8 @@ int read_standard_input(void* buffer, std::size_t size, std::size_t& count) {
   }
 }
 
+bool is_terminal(std_stream stream) { return ::isatty(int(stream)) == 1; }
+
 std::uint64_t standard_input_size_hint() {
   struct stat info;
   if (::fstat(STDIN_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) return 0;

@@ -1,9 +1,11 @@
 // Folder services on POSIX: getcwd, stat, mkdir, and opendir/readdir with
-// sub-folders opened by openat/fdopendir from their parent's handle.
+// sub-folders (and parents) opened by openat/fdopendir from a folder's
+// handle, never through a symbolic link.
 #include "support/os/dir.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,12 +31,34 @@ bool is_directory(const char* path) {
   return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-int path_type(const char* path, entry_type& type) {
+namespace {
+
+entry_type type_of(mode_t mode) {
+  return S_ISDIR(mode) ? entry_type::directory
+         : S_ISREG(mode) ? entry_type::file
+         : S_ISLNK(mode) ? entry_type::link
+                         : entry_type::other;
+}
+
+file_id id_of(const struct stat& status) {
+  file_id id;
+  id.volume = std::uint64_t(status.st_dev);
+  id.file_number = std::uint64_t(status.st_ino);
+  id.known = true;
+  return id;
+}
+
+}  // namespace
+
+int path_type(const char* path, entry_type& type, file_id* identity) {
   struct stat status;
   if (::stat(path, &status) != 0) return errno;
-  type = S_ISDIR(status.st_mode) ? entry_type::directory : entry_type::file;
+  type = type_of(status.st_mode);
+  if (identity) *identity = id_of(status);
   return 0;
 }
+
+bool is_no_folder_error(int error) { return error == ELOOP || error == ENOTDIR; }
 
 int make_dir(const char* path) {
   if (::mkdir(path, 0777) == 0 || errno == EEXIST) return 0;
@@ -43,28 +67,58 @@ int make_dir(const char* path) {
 
 dir_reader::~dir_reader() { close(); }
 
-int dir_reader::open(const char* path) {
-  close();
-  DIR* stream = ::opendir(path);
-  if (!stream) return errno;
-  stream_ = stream;
-  return 0;
-}
+namespace {
 
-int dir_reader::open_sub(const dir_reader& parent, const char* name) {
-  close();
-  if (!parent.stream_) return EBADF;
-  const int folder = ::openat(::dirfd(static_cast<DIR*>(parent.stream_)), name,
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (folder < 0) return errno;
+// A folder opened relative to another's handle, links not followed, as a
+// stream; null with errno set on failure.
+DIR* open_at(const void* base, const char* name) {
+  if (!base) {
+    errno = EBADF;
+    return nullptr;
+  }
+  int folder;
+  do folder = ::openat(::dirfd(static_cast<DIR*>(const_cast<void*>(base))), name,
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  while (folder < 0 && errno == EINTR);
+  if (folder < 0) return nullptr;
   DIR* stream = ::fdopendir(folder);
   if (!stream) {
     const int error = errno;
     ::close(folder);
+    errno = error;
+  }
+  return stream;
+}
+
+}  // namespace
+
+// Takes stream over and records which folder it is.
+int dir_reader::__Opened(void* stream) {
+  if (!stream) return errno;
+  stream_ = stream;
+  struct stat status;
+  if (::fstat(::dirfd(static_cast<DIR*>(stream)), &status) != 0) {
+    const int error = errno;
+    close();
     return error;
   }
-  stream_ = stream;
+  folder_ = id_of(status);
   return 0;
+}
+
+int dir_reader::open(const char* path) {
+  close();
+  return __Opened(::opendir(path));
+}
+
+int dir_reader::open_sub(const dir_reader& parent, const char* name) {
+  close();
+  return __Opened(open_at(parent.stream_, name));
+}
+
+int dir_reader::open_parent(const dir_reader& child) {
+  close();
+  return __Opened(open_at(child.stream_, ".."));
 }
 
 bool dir_reader::next(const char*& name, std::size_t& length, int& error) {
@@ -83,40 +137,58 @@ bool dir_reader::next(const char*& name, std::size_t& length, int& error) {
   return true;
 }
 
-namespace {
-// Status of a link's target: a folder is skipped, anything else (dangling
-// links too) is a file.
-entry_type link_type(int folder, const char* name) {
-  struct stat status;
-  if (::fstatat(folder, name, &status, 0) == 0 && S_ISDIR(status.st_mode))
-    return entry_type::directory_link;
-  return entry_type::file;
-}
-}  // namespace
-
 entry_type dir_reader::current_type() const {
   const dirent* entry = static_cast<const dirent*>(entry_);
   if (!entry) return entry_type::file;
-  const int folder = ::dirfd(static_cast<DIR*>(stream_));
   switch (entry->d_type) {
-    case DT_DIR:
-      return entry_type::directory;
-    case DT_LNK:
-      return link_type(folder, entry->d_name);
-    case DT_UNKNOWN:
-      break;
-    default:
-      return entry_type::file;
+    case DT_DIR: return entry_type::directory;
+    case DT_REG: return entry_type::file;
+    case DT_LNK: return entry_type::link;
+    case DT_UNKNOWN: break;
+    default: return entry_type::other;
   }
+  // A file system that records no types: one status call, links not
+  // followed.
   struct stat status;
-  if (::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-    return entry_type::file;  // gone meanwhile: reading it will say so
-  if (S_ISLNK(status.st_mode)) return link_type(folder, entry->d_name);
-  return S_ISDIR(status.st_mode) ? entry_type::directory : entry_type::file;
+  if (::fstatat(::dirfd(static_cast<DIR*>(stream_)), entry->d_name, &status,
+                AT_SYMLINK_NOFOLLOW) != 0)
+    return entry_type::other;  // gone meanwhile
+  return type_of(status.st_mode);
+}
+
+file_id dir_reader::current_id() const {
+  const dirent* entry = static_cast<const dirent*>(entry_);
+  if (!entry) return file_id();
+  file_id id = folder_;
+  id.file_number = std::uint64_t(entry->d_ino);
+  return id;
+}
+
+folder_handle dir_reader::share_folder(int& error) const {
+  error = 0;
+  if (!stream_) {
+    error = EBADF;
+    return invalid_folder_handle;
+  }
+  const int copy = ::fcntl(::dirfd(static_cast<DIR*>(stream_)), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) error = errno;
+  return copy;
+}
+
+std::size_t handle_limit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
+  return std::size_t(limit.rlim_cur);
+}
+
+int close_folder(folder_handle folder) {
+  if (folder == invalid_folder_handle) return 0;
+  return ::close(folder) == 0 || errno == EINTR ? 0 : errno;
 }
 
 int dir_reader::close() {
   entry_ = nullptr;
+  folder_ = file_id();
   if (!stream_) return 0;
   DIR* stream = static_cast<DIR*>(stream_);
   stream_ = nullptr;

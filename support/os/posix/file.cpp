@@ -1,4 +1,4 @@
-// File handles on POSIX: open/read/write/lseek/ftruncate/fsync/fstat/close.
+// File handles on POSIX: openat/read/write/lseek/ftruncate/fsync/fstat/close.
 #include "support/os/file.h"
 
 #include <fcntl.h>
@@ -10,9 +10,10 @@
 
 namespace Velk::os {
 
-int open_file(const char* path, bool read, bool write, file_creation creation,
-              file_handle& out) {
-  int flags = O_CLOEXEC | O_NONBLOCK;
+namespace {
+
+int OpenFlags(bool read, bool write, file_creation creation, bool follow_link) {
+  int flags = O_CLOEXEC | O_NONBLOCK | (follow_link ? 0 : O_NOFOLLOW);
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   switch (creation) {
     case file_creation::open_existing: break;
@@ -21,8 +22,21 @@ int open_file(const char* path, bool read, bool write, file_creation creation,
     case file_creation::create_always: flags |= O_CREAT | O_TRUNC; break;
     case file_creation::truncate_existing: flags |= O_TRUNC; break;
   }
+  return flags;
+}
+
+}  // namespace
+
+int open_file(const char* path, bool read, bool write, file_creation creation,
+              file_handle& out, bool follow_link) {
+  return open_file_in(AT_FDCWD, path, read, write, creation, out, follow_link);
+}
+
+int open_file_in(int folder, const char* name, bool read, bool write, file_creation creation,
+                 file_handle& out, bool follow_link) {
+  const int flags = OpenFlags(read, write, creation, follow_link);
   int fd;
-  do fd = ::open(path, flags, 0666);
+  do fd = ::openat(folder, name, flags, 0666);
   while (fd < 0 && errno == EINTR);
   out = fd;
   return fd < 0 ? errno : 0;

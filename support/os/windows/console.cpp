@@ -28,6 +28,8 @@ int failure_number() {
 
 }  // namespace
 
+bool is_terminal(std_stream stream) { return ::_isatty(int(stream)) != 0; }
+
 int read_standard_input(void* buffer, std::size_t size, std::size_t& count) {
   count = 0;
   const unsigned chunk = size > unsigned(INT_MAX) ? unsigned(INT_MAX) : unsigned(size);

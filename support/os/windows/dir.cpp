@@ -26,16 +26,24 @@ bool is_directory(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool is_no_folder_error(int error) {
+  return error == ERROR_CANT_ACCESS_FILE || error == ERROR_DIRECTORY;
+}
+
 int make_dir(const char* path) {
   if (::CreateDirectoryA(path, nullptr)) return 0;
   const int error = windows::last_error_number();
   return error == ERROR_ALREADY_EXISTS ? 0 : error;
 }
 
-int path_type(const char* path, entry_type& type) {
+// The identity of a file is not known from a listing or an attribute
+// query here (it needs the file opened): left unknown, so that names are
+// told apart by text instead.
+int path_type(const char* path, entry_type& type, file_id* identity) {
   const DWORD attributes = ::GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return windows::last_error_number();
   type = attributes & FILE_ATTRIBUTE_DIRECTORY ? entry_type::directory : entry_type::file;
+  if (identity) *identity = file_id();
   return 0;
 }
 
@@ -72,6 +80,20 @@ int dir_reader::open(const char* path) {
   return 0;
 }
 
+int dir_reader::__Opened(void*) { return 0; }
+
+int dir_reader::open_parent(const dir_reader& child) {
+  const FIND_STATE* state = static_cast<const FIND_STATE*>(child.stream_);
+  if (!state) return ERROR_INVALID_HANDLE;
+  std::string path = state->folder;  // ends in a separator
+  if (!path.empty()) path.pop_back();
+  const std::string::size_type last = path.find_last_of("\\/");
+  if (last == std::string::npos) return ERROR_PATH_NOT_FOUND;
+  return open(path.substr(0, last + 1).c_str());
+}
+
+file_id dir_reader::current_id() const { return file_id(); }
+
 int dir_reader::open_sub(const dir_reader& parent, const char* name) {
   const FIND_STATE* state = static_cast<const FIND_STATE*>(parent.stream_);
   if (!state) return ERROR_INVALID_HANDLE;
@@ -102,20 +124,32 @@ bool dir_reader::next(const char*& name, std::size_t& length, int& error) {
 
 entry_type dir_reader::current_type() const {
   const WIN32_FIND_DATAA* data = static_cast<const WIN32_FIND_DATAA*>(entry_);
-  if (!data || !(data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return entry_type::file;
-  // A folder that is a link (a junction or a symbolic link) is neither
-  // listed nor descended into, as on POSIX.
+  if (!data) return entry_type::file;
+  // A link (a junction or a symbolic link, to a folder or a file) is
+  // neither listed nor descended into, as on POSIX.
   if ((data->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
       (data->dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT ||
        data->dwReserved0 == IO_REPARSE_TAG_SYMLINK))
-    return entry_type::directory_link;
-  return entry_type::directory;
+    return entry_type::link;
+  if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return entry_type::directory;
+  if (data->dwFileAttributes & FILE_ATTRIBUTE_DEVICE) return entry_type::other;
+  return entry_type::file;
 }
 
 bool dir_reader::current_hidden() const {
   const WIN32_FIND_DATAA* data = static_cast<const WIN32_FIND_DATAA*>(entry_);
   return data && (data->dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
 }
+
+// A search handle cannot open files: they are opened by their paths.
+folder_handle dir_reader::share_folder(int& error) const {
+  error = ERROR_NOT_SUPPORTED;
+  return invalid_folder_handle;
+}
+
+int close_folder(folder_handle) { return 0; }
+
+std::size_t handle_limit() { return 0; }
 
 int dir_reader::close() {
   entry_ = nullptr;

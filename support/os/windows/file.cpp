@@ -21,7 +21,8 @@ constexpr std::size_t kMaxTransfer = std::size_t(1) << 30;
 }  // namespace
 
 int open_file(const char* path, bool read, bool write, file_creation creation,
-              file_handle& out) {
+              file_handle& out, bool follow_link) {
+  (void)follow_link;  // a walk never lists a link here (dir_reader::current_type)
   DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
   DWORD share = write ? FILE_SHARE_DELETE : FILE_SHARE_READ;
   DWORD disposition = OPEN_EXISTING;
@@ -36,6 +37,12 @@ int open_file(const char* path, bool read, bool write, file_creation creation,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   out = reinterpret_cast<file_handle>(handle);
   return handle == INVALID_HANDLE_VALUE ? windows::last_error_number() : 0;
+}
+
+// Windows has no folder handles to open from (dir.h): never called.
+int open_file_in(int, const char*, bool, bool, file_creation, file_handle& out, bool) {
+  out = invalid_file_handle;
+  return ERROR_NOT_SUPPORTED;
 }
 
 int close_file(file_handle handle) {
@@ -113,13 +120,8 @@ int get_file_status(file_handle handle, file_status& out) {
       out.identity.volume = info.dwVolumeSerialNumber;
       out.identity.file_number = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
       out.identity.size = out.size;
-      // FILETIME counts 100 ns; Windows keeps no separate change time of
-      // the attributes here, so both times are the last write.
-      const std::uint64_t written =
-          (std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
-          info.ftLastWriteTime.dwLowDateTime;
-      out.identity.modified_ns = std::int64_t(written) * 100;
-      out.identity.changed_ns = out.identity.modified_ns;
+      out.identity.modified_ns = windows::filetime_ns(info.ftLastWriteTime);
+      out.identity.changed_ns = windows::change_time_ns(native(handle), info);
       return 0;
     }
     case FILE_TYPE_PIPE: out.kind = file_kind::fifo; return 0;

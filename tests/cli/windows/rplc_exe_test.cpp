@@ -1,7 +1,8 @@
 // End-to-end runs of the cross-built rplc.exe under wine: standard streams
 // in text mode, regular expressions, the help screen with its Windows
 // examples, file mode with backslash and drive-letter paths, recursion,
-// Windows error texts and the exit statuses.
+// Windows error texts and the exit statuses; the write-back against hard
+// links, symbolic links, a concurrent change and Ctrl+C.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -81,7 +82,7 @@ TEST(RplcExe, HelpScreenHasTheWindowsExamplesOnWindows) {
     const RunResult r = RunRplc(args);
     // Text mode: every line ends in CR LF, byte for byte otherwise.
     EXPECT_EQ(WithoutCarriageReturns(r.out), expected);
-    EXPECT_EQ(r.out.size(), expected.size() + 124u);
+    EXPECT_EQ(r.out.size(), expected.size() + 126u);
     EXPECT_EQ(r.status, 0);
   }
   const std::string help = RunRplc({"-h"}).out;
@@ -160,26 +161,21 @@ TEST(RplcExe, ExitStatusesOnWindows) {
   EXPECT_EQ(RunRplc({"-f:a", "-t:b"}, "").status, 0);
 }
 
-std::vector<std::string> Listing(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-TEST(RplcExe, CtrlCDuringARewriteLeavesNoTemporaryFileOnWindows) {
-  // wine turns SIGINT into the console's Ctrl+C event. The temporary file
-  // exists only for a moment, so there are a few attempts; every attempt,
-  // hit or not, must leave one whole file and nothing else.
+// wine turns SIGINT into the console's Ctrl+C event. Several files are
+// worked at once, one per worker; a temporary file exists only for a
+// moment, so there are a few attempts. Every attempt, hit or not, must
+// leave each file whole (old or new) and no other file.
+TEST(RplcExe, CtrlCDuringRewritesLeavesNoTemporaryFileOnWindows) {
+  const std::vector<std::string> names = {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "f.txt"};
+  const std::string original(12u << 20, 'x');
+  const std::string replaced(original.size() * 2, 'y');
   int hits = 0;
   for (int attempt = 0; attempt < 5 && hits == 0; ++attempt) {
     TempDir dir;
-    const std::string original(48u << 20, 'x');
-    dir.Write("big.txt", original);
-    RunRplcWith({"big.txt", "-f=x", "-t=yy"}, dir.path(), [&](int pid) {
+    for (const std::string& name : names) dir.Write(name, original);
+    RunRplcWith({"*.txt", "-f=x", "-t=yy"}, dir.path(), [&](int pid) {
       for (int wait = 0; wait < 50000; ++wait) {
-        if (Listing(dir.path()).size() > 1) {
+        if (Listing(dir.path()).size() > names.size()) {
           ++hits;
           break;
         }
@@ -187,12 +183,83 @@ TEST(RplcExe, CtrlCDuringARewriteLeavesNoTemporaryFileOnWindows) {
       }
       ::kill(pid, SIGINT);
     });
-    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"big.txt"});
-    const std::string text = dir.Read("big.txt");
-    EXPECT_TRUE(text == original || text == std::string(original.size() * 2, 'y'))
-        << "size " << text.size();
+    EXPECT_EQ(Listing(dir.path()), names);
+    for (const std::string& name : names) {
+      const std::string text = dir.Read(name);
+      EXPECT_TRUE(text == original || text == replaced) << name << " size " << text.size();
+    }
   }
-  if (hits == 0) GTEST_SKIP() << "the rewrite never lasted long enough to be interrupted";
+  if (hits == 0) GTEST_SKIP() << "the rewrites never lasted long enough to be interrupted";
+}
+
+struct stat Lstat(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+TEST(RplcExe, HardLinkedFileIsRewrittenInPlaceOnWindows) {
+  TempDir dir;
+  dir.Write("a.txt", "old old");
+  ASSERT_EQ(link((dir.path() + "/a.txt").c_str(), (dir.path() + "/b.txt").c_str()), 0);
+  const ino_t inode = Lstat(dir.path() + "/a.txt").st_ino;
+  const RunResult r = RunRplc({"a.txt", "-f:old", "-t:new"}, "", dir.path());
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir.Read("a.txt"), "new new");
+  EXPECT_EQ(dir.Read("b.txt"), "new new");
+  EXPECT_EQ(Lstat(dir.path() + "/a.txt").st_ino, inode);
+  EXPECT_EQ(Lstat(dir.path() + "/b.txt").st_nlink, 2u);
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+// A symbolic link named exactly stays a link; its target, in the same
+// folder or another one, gets the new contents, and no temporary file is
+// left in either folder.
+TEST(RplcExe, SymbolicLinkNamedExactlyStaysALinkOnWindows) {
+  TempDir dir;
+  dir.Write("target.txt", "old");
+  dir.Write("sub/far.txt", "old");
+  ASSERT_EQ(symlink("target.txt", (dir.path() + "/near.lnk").c_str()), 0);
+  ASSERT_EQ(symlink("sub/far.txt", (dir.path() + "/far.lnk").c_str()), 0);
+  const RunResult r =
+      RunRplc({"near.lnk", "far.lnk", "-f:old", "-t:new", "-trc"}, "", dir.path());
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(WithoutCarriageReturns(r.out), "\n## total replaced 2 matchs\n");
+  EXPECT_TRUE(S_ISLNK(Lstat(dir.path() + "/near.lnk").st_mode));
+  EXPECT_TRUE(S_ISLNK(Lstat(dir.path() + "/far.lnk").st_mode));
+  EXPECT_EQ(dir.Read("target.txt"), "new");
+  EXPECT_EQ(dir.Read("sub/far.txt"), "new");
+  EXPECT_EQ(Listing(dir.path()),
+            (std::vector<std::string>{"far.lnk", "near.lnk", "sub", "target.txt"}));
+  EXPECT_EQ(Listing(dir.path() + "/sub"), std::vector<std::string>{"far.txt"});
+}
+
+// Another process appends to a file while rplc works on it: whatever the
+// moment, the appended line is never lost (rplc either rewrote the file
+// before it, or saw the change and left the file alone with an error).
+TEST(RplcExe, ChangeDuringTheRunIsNeverLostOnWindows) {
+  int noticed = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    TempDir dir;
+    const std::string original(24u << 20, 'x');
+    const std::string path = dir.Write("big.txt", original);
+    const RunResult r = RunRplcWith({"big.txt", "-f=x", "-t=y"}, dir.path(), [&](int) {
+      ::usleep(useconds_t(300000 + 300000 * attempt));
+      std::ofstream(path, std::ios::app | std::ios::binary) << "appended";
+    });
+    const std::string text = dir.Read("big.txt");
+    ASSERT_GE(text.size(), 8u);
+    EXPECT_EQ(text.substr(text.size() - 8), "appended") << "status " << r.status;
+    if (r.status == 255) {
+      ++noticed;
+      EXPECT_NE(r.err.find("the file changed while it was being processed"), std::string::npos)
+          << r.err;
+      EXPECT_EQ(text, original + "appended");
+    }
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"big.txt"});
+  }
+  if (noticed == 0) GTEST_SKIP() << "every append came after the rewrite";
 }
 
 }  // namespace

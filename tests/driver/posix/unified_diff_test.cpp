@@ -252,24 +252,34 @@ TEST(UnifiedDiffTest, HunkHeadersOfEmptySides) {
             "--- f.txt\n+++ f.txt\n@@ -1,2 +0,0 @@\n-x\n-y\n\\ No newline at end of file\n");
 }
 
-TEST(UnifiedDiffTest, BinaryAndRealChanges) {
-  const std::string text("a\0b", 3);
-  const narrow_buffer binary(text.data(), 3);
-  EXPECT_TRUE(IsBinaryText(binary));
-  EXPECT_FALSE(IsBinaryText(narrow_buffer("ab\n")));
-  EXPECT_FALSE(IsBinaryText(narrow_buffer()));
+TEST(UnifiedDiffTest, NulBytesAreOrdinaryBytesOfTheirLines) {
+  const std::string text("a\0b\nc\n", 6);
+  EXPECT_EQ(Diff(text, Apply(text, {{2, 1, "B"}})),
+            std::string("--- f.txt\n+++ f.txt\n@@ -1,2 +1,2 @@\n-a\0b\n+a\0B\n c\n", 49));
+}
 
-  narrow_buffer out;
-  AppendBinaryNotice(out, narrow_buffer("dir/x.bin"), 3);
-  EXPECT_STREQ(out.c_str(), "Binary file dir/x.bin would change (3 replacements)\n");
-
-  const REWRITE same = Apply(text, {{0, 1, "a"}});
-  const REWRITE changed = Apply(text, {{0, 1, "a"}, {2, 1, "c"}});
-  const auto buffer = [](const std::string& s) {
-    return narrow_buffer(s.data(), narrow_buffer::size_type(s.size()));
+// Names that "patch" and "git apply" must read back as they are, and
+// that must never start a line of their own in a diff.
+TEST(UnifiedDiffTest, NamesAreQuotedAsGitQuotesThem) {
+  struct {
+    std::string name;
+    const char* quoted;
+  } const rows[] = {
+      {"plain/a-b_c.txt", "plain/a-b_c.txt"},
+      {"a b.txt", "\"a b.txt\""},
+      {"tab\there", "\"tab\\there\""},
+      {"say \"hi\"", "\"say \\\"hi\\\"\""},
+      {"back\\slash", "\"back\\\\slash\""},
+      {"x\n+++ victim.txt\n@@ -1 +1 @@", "\"x\\n+++ victim.txt\\n@@ -1 +1 @@\""},
+      {"cr\r", "\"cr\\r\""},
+      {std::string("esc\x1b[2J", 7), "\"esc\\033[2J\""},
+      {"del\x7f", "\"del\\177\""},
+      {"caf\xc3\xa9", "\"caf\\303\\251\""},
   };
-  EXPECT_FALSE(ChangesText(binary, buffer(same.result), same.log));
-  EXPECT_TRUE(ChangesText(binary, buffer(changed.result), changed.log));
+  for (const auto& row : rows) {
+    const narrow_buffer name(row.name.data(), narrow_buffer::size_type(row.name.size()));
+    EXPECT_STREQ(QuoteDiffName(name).c_str(), row.quoted) << row.name;
+  }
 }
 
 TEST(UnifiedDiffTest, NameRelativeBelowCurrentFolder) {

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <climits>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -177,6 +180,187 @@ TEST(DirWalkTest, AFileInAFolderThatCannotBeListedCanBeNamed) {
   if (result.status == 99) GTEST_SKIP() << "cannot drop privileges";
   ASSERT_EQ(result.status, 0);
   EXPECT_EQ(result.output, tree / "locked/f.txt" + "|0");
+}
+
+}  // namespace
+}  // namespace Velk
+
+namespace Velk {
+namespace {
+
+// Files a walk finds come with their folder kept open: a file read through
+// it is the file named, found by its name within that folder (so even a
+// folder renamed meanwhile still gives it), and however many folders the
+// walk passes, no more than the limit are held at once.
+TEST(DirWalkTest, FilesComeWithTheirFolderOpenWithinTheLimit) {
+  struct KEEP_ALL : TWalkSink {
+    std::vector<WALK_ENTRY> entries;
+    void Found(WALK_ENTRY& entry) override { entries.push_back(entry); }
+    bool FolderFailed(const narrow_buffer&, const dirExp&) override { return true; }
+    bool WantsFolders() const override { return true; }
+  } sink;
+  TempTree tree;
+  const int folders = kSharedFolderLimit + 10;
+  for (int i = 0; i < folders; ++i) {
+    const std::string sub = "d" + std::to_string(i);
+    tree.dir(sub);
+    tree.file(sub + "/a.txt", "text " + std::to_string(i));
+    tree.file(sub + "/b.txt", "more");
+  }
+  ScopedCwd cwd(tree.path());
+  CDir dir(B("."), false, false);
+  dir.WalkFiles(sink, B("*.txt"), true, true);
+  ASSERT_EQ(sink.entries.size(), std::size_t(2 * folders));
+  int held = 0;
+  for (std::size_t k = 0; k < sink.entries.size(); k += 2) {
+    const WALK_ENTRY& a = sink.entries[k];
+    // Both files of a folder share its one handle, or neither has one.
+    EXPECT_EQ(a.folder, sink.entries[k + 1].folder);
+    if (a.folder) ++held;
+  }
+  EXPECT_EQ(held, kSharedFolderLimit);
+
+  const WALK_ENTRY& first = sink.entries.front();
+  ASSERT_TRUE(first.folder);
+  const std::string name = S(first.path);
+  const std::string folder = name.substr(0, name.rfind('/'));
+  narrow_buffer before, content;
+  CDir::ReadFile(first.path, before);
+  ASSERT_EQ(::rename(folder.c_str(), (folder + ".moved").c_str()), 0);
+  CDir::ReadFile(first.path, first.folder, content, 1000, nullptr, &first.identity, false);
+  EXPECT_EQ(S(content), S(before));
+  // Without its folder the name alone no longer reaches it.
+  EXPECT_THROW(CDir::ReadFile(first.path, FolderRef(), content, 1000, nullptr, nullptr, false),
+               sysfileExp);
+  ASSERT_EQ(::rename((folder + ".moved").c_str(), folder.c_str()), 0);
+}
+
+// Records what a walk hands over, and can act on the tree while it runs.
+class CRecordingSink : public TWalkSink {
+ public:
+  std::function<void(const WALK_ENTRY&)> on_found;
+  std::vector<WALK_ENTRY> found;
+  std::vector<std::string> failed;  // the folders, then each message
+
+  void Found(WALK_ENTRY& entry) override {
+    if (on_found) on_found(entry);
+    found.push_back(entry);
+  }
+  bool FolderFailed(const narrow_buffer& folder, const dirExp& error) override {
+    failed.push_back(S(folder));
+    failed.push_back(S(error.GetMessage()));
+    return true;
+  }
+};
+
+int OpenDescriptors() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+TEST(DirWalkTest, EntriesCarryTheIdentityTheirStatusGivesAndHowTheyWereFound) {
+  TempTree tree;
+  tree.file("a.txt");
+  tree.dir("sub");
+  tree.file("sub/b.txt");
+  ASSERT_EQ(link((tree / "a.txt").c_str(), (tree / "sub/hard.txt").c_str()), 0);
+  tree.link("a.txt", "alias.txt");
+  CDir dir(B(tree.path()), false, false);
+  for (const char* pattern : {"*.txt", "alias.txt", "sub/b.txt"}) {
+    SCOPED_TRACE(pattern);
+    CRecordingSink sink;
+    dir.WalkFiles(sink, B(pattern), std::string(pattern) == "*.txt", true);
+    ASSERT_FALSE(sink.found.empty());
+    for (const WALK_ENTRY& entry : sink.found) {
+      struct stat status {};
+      ASSERT_EQ(stat(entry.path.c_str(), &status), 0) << S(entry.path);
+      EXPECT_TRUE(entry.identity.known);
+      EXPECT_EQ(entry.identity.volume, std::uint64_t(status.st_dev));
+      EXPECT_EQ(entry.identity.file_number, std::uint64_t(status.st_ino));
+      EXPECT_EQ(entry.by_wildcard, std::string(pattern) == "*.txt");
+      EXPECT_EQ(S(entry.path).substr(entry.name_offset).find('/'), std::string::npos);
+    }
+  }
+  // The link is left to wildcards; the hard link is found under its name.
+  CRecordingSink sink;
+  dir.WalkFiles(sink, B("*.txt"), true, true);
+  std::vector<std::string> names;
+  for (const WALK_ENTRY& entry : sink.found) names.push_back(S(entry.path));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{tree / "a.txt", tree / "sub/b.txt",
+                                             tree / "sub/hard.txt"}));
+}
+
+// A chain far deeper than the walk may hold folders open, with a file and
+// a leaf folder at every level: the walk never holds more than its bound,
+// and comes back up through folders whose handles it had closed.
+TEST(DirWalkTest, DeepTreesAreWalkedWithABoundedNumberOfOpenFolders) {
+  constexpr int kDepth = int(kWalkOpenFolderLimit) * 4;
+  TempTree tree;
+  std::string folder;
+  for (int level = 0; level < kDepth; ++level) {
+    tree.file(folder + "f.txt");
+    tree.dir(folder + "leaf");
+    tree.file(folder + "leaf/g.txt");
+    folder += "d/";
+    tree.dir(folder);
+  }
+  CDir dir(B(tree.path()), false, false);
+  CRecordingSink sink;
+  const int before = OpenDescriptors();
+  int most = before;
+  sink.on_found = [&](const WALK_ENTRY&) { most = std::max(most, OpenDescriptors()); };
+  dir.WalkFiles(sink, B("*.txt"), true, true);
+  EXPECT_EQ(sink.found.size(), std::size_t(2 * kDepth));
+  EXPECT_TRUE(sink.failed.empty());
+  EXPECT_LE(most - before, int(kWalkOpenFolderLimit) + 2);  // + the one being counted
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A folder moved away while the walk is below it, after its handle was
+// closed: going back up leads to the folder it now is in, which is not the
+// one the walk left, so the rest of that folder is reported, not walked.
+TEST(DirWalkTest, AFolderMovedWhileItsHandleWasClosedIsReported) {
+  const int kDepth = int(kWalkOpenFolderLimit) + 4;
+  TempTree tree;
+  tree.dir("elsewhere");
+  tree.dir("top");
+  std::string folder = "top/";
+  for (int level = 0; level < kDepth; ++level) {
+    folder += "d/";
+    tree.dir(folder);
+  }
+  tree.file(folder + "deep.txt");
+  // Sub-folders of top/d beside the chain: those listed after it are left
+  // when the walk finds it moved.
+  constexpr int kSiblings = 6;
+  for (int i = 0; i < kSiblings; ++i) {
+    tree.dir("top/d/z" + std::to_string(i));
+    tree.file("top/d/z" + std::to_string(i) + "/late.txt");
+  }
+  CDir dir(B(tree.path() + "/top"), false, false);
+  CRecordingSink sink;
+  sink.on_found = [&](const WALK_ENTRY& entry) {
+    if (S(entry.path).find("deep.txt") != std::string::npos)
+      rename((tree / "top/d/d").c_str(), (tree / "elsewhere/d").c_str());
+  };
+  dir.WalkFiles(sink, B("*.txt"), true, true);
+  int late = 0;
+  for (const WALK_ENTRY& entry : sink.found)
+    late += S(entry.path).find("late.txt") != std::string::npos;
+  if (late == kSiblings) {
+    EXPECT_TRUE(sink.failed.empty()) << "nothing was left to walk";  // all listed before the chain
+    return;
+  }
+  ASSERT_EQ(sink.failed.size(), 2u);
+  EXPECT_EQ(sink.failed[0], tree / "top/d/");
+  EXPECT_NE(sink.failed[1].find("moved or replaced"), std::string::npos) << sink.failed[1];
+  EXPECT_EQ(sink.found.size(), std::size_t(late) + 1);
+  EXPECT_EQ(S(sink.found[std::size_t(late)].path).find("deep.txt") != std::string::npos, true);
 }
 
 }  // namespace

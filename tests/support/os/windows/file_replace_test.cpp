@@ -1,13 +1,19 @@
 // The Windows write-back: contents replaced in one step by a moved
-// temporary file, attributes kept, a read-only file refused untouched, no
-// temporary file left in the folder.
+// temporary file that keeps the attributes, creation time and security
+// descriptor; a file with several hard links rewritten in place, reserved
+// first; a read-only file refused untouched; a file changed since the read
+// left alone; no temporary file left in the folder.
 #include "support/os/file_replace.h"
 
 #include <gtest/gtest.h>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -158,6 +164,16 @@ TEST(FileReplace, FileChangedSinceTheReadIsLeftAlone) {
       {"removed", "it was removed", [](const std::string& path) { ::DeleteFileA(path.c_str()); }},
       {"grown", "its size changed",
        [](const std::string& path) { WriteWhole(path, "other contents, longer"); }},
+      {"rewritten", "its contents changed",
+       [](const std::string& path) {
+         ::Sleep(20);
+         WriteWhole(path, "same size!");
+       }},
+      {"attributes", "its attributes changed",
+       [](const std::string& path) {
+         ::Sleep(20);
+         ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+       }},
       {"replaced", "it was replaced by another file",
        [](const std::string& path) {
          WriteWhole(path + ".new", "same size!");
@@ -179,6 +195,114 @@ TEST(FileReplace, FileChangedSinceTheReadIsLeftAlone) {
     EXPECT_STREQ(failure.change, row.change) << row.name;
     EXPECT_EQ(ReadWhole(path), now) << row.name;
     EXPECT_LE(folder.Names().size(), 1u) << row.name;
+  }
+}
+
+std::string DaclText(const std::string& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return "<none>";
+  char* text = nullptr;
+  std::string result = "<unreadable>";
+  if (::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    result = text;
+    ::LocalFree(text);
+  }
+  ::LocalFree(descriptor);
+  return result;
+}
+
+// A DACL of its own, protected from the folder's: everyone full control,
+// the Guests group denied writing. wine keeps only what the Unix permission
+// bits can say (the deny entry is dropped, everyone's write stays), which
+// still differs from a new file's DACL.
+TEST(FileReplace, SecurityDescriptorAndCreationTimeAreKept) {
+  ScratchFolder folder;
+  std::string path = folder.Path("acl.txt");
+  WriteWhole(path, "old contents");
+  PSECURITY_DESCRIPTOR wanted = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      "D:P(D;;FW;;;BG)(A;;FA;;;WD)", SDDL_REVISION_1, &wanted, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted));
+  ASSERT_EQ(::SetNamedSecurityInfoA(&path[0], SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION |
+                                        PROTECTED_DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, dacl, nullptr),
+            DWORD(ERROR_SUCCESS));
+  ::LocalFree(wanted);
+  const std::string before = DaclText(path);
+  WriteWhole(folder.Path("new.txt"), "");
+  ASSERT_NE(DaclText(folder.Path("new.txt")), before);
+  ::DeleteFileA(folder.Path("new.txt").c_str());
+  // A creation time of the past, where the file system can set one (wine
+  // cannot: Linux sets a file's birth time only when it creates it).
+  FILETIME created{};
+  created.dwHighDateTime = 0x01D00000;  // a day in 2014
+  {
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::SetFileTime(file, &created, nullptr, nullptr);
+    ::CloseHandle(file);
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+  const bool creation_time_set = data.ftCreationTime.dwHighDateTime == created.dwHighDateTime;
+  const ULONGLONG index = FileIndex(path);
+
+  replace_failure failure;
+  ASSERT_TRUE(Replace(path, "new", failure)) << failure.step << " " << failure.error;
+  EXPECT_EQ(ReadWhole(path), "new");
+  EXPECT_NE(FileIndex(path), index) << "rewritten in place instead of replaced in one step";
+  EXPECT_EQ(DaclText(path), before);
+  ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+  if (creation_time_set) EXPECT_EQ(data.ftCreationTime.dwHighDateTime, created.dwHighDateTime);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"acl.txt"});
+}
+
+// Set by the probe: the size the other name of the file showed at each
+// moment of an in-place rewrite (the rewrite shares the file with nobody,
+// so only its size can be seen from outside).
+std::string g_other_name;
+std::vector<ULONGLONG> g_seen;
+
+ULONGLONG SizeByName(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
+  return (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Several hard links: a moved file would leave the other names with the old
+// contents, so the file is rewritten in place, its new size reserved before
+// the first byte changes, and cut only at the end.
+TEST(FileReplace, FileWithSeveralLinksIsRewrittenInPlaceReservedFirst) {
+  for (const std::string& text : {std::string("a longer text than before"), std::string("s")}) {
+    ScratchFolder folder;
+    const std::string path = folder.Path("one.txt");
+    g_other_name = folder.Path("two.txt");
+    WriteWhole(path, "old contents");
+    ASSERT_TRUE(::CreateHardLinkA(g_other_name.c_str(), path.c_str(), nullptr));
+    const ULONGLONG index = FileIndex(path);
+    g_seen.clear();
+    set_replace_probe([](replace_moment moment) {
+      if (moment != replace_moment::before_check) g_seen.push_back(SizeByName(g_other_name));
+    });
+    replace_failure failure;
+    const bool replaced = Replace(path, text, failure);
+    set_replace_probe(nullptr);
+    ASSERT_TRUE(replaced) << failure.step << " " << failure.error;
+    EXPECT_EQ(ReadWhole(path), text);
+    EXPECT_EQ(ReadWhole(g_other_name), text);
+    EXPECT_EQ(FileIndex(path), index);
+    EXPECT_EQ(FileIndex(g_other_name), index);
+    // Reserved and written: as long as the longer text, never cut short.
+    const ULONGLONG longer = std::max(std::strlen("old contents"), text.size());
+    EXPECT_EQ(g_seen, (std::vector<ULONGLONG>{longer, longer}));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"one.txt", "two.txt"}));
   }
 }
 
