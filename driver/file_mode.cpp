@@ -215,8 +215,9 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
 bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
                      narrow_buffer& messages) const {
   try {
+    // A file to be rewritten stays locked until its write-back.
     CDir::ReadFile(file.name, file.folder, content, MAX_TEXT_LENGTH, &identity, &file.identity,
-                   !file.by_listing);
+                   !file.by_listing, !settings_.stdout_mode && !settings_.diff_mode);
     return true;
   } catch (const byExp& error) {
     messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
@@ -232,7 +233,7 @@ bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENT
 }
 
 bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
-                          const FILE_IDENTITY& identity, std::uint64_t n,
+                          FILE_IDENTITY& identity, std::uint64_t n,
                           narrow_buffer& messages) const {
   // A file without a replacement is never opened for writing.
   if (n == 0) return true;

@@ -63,7 +63,9 @@ class CFileMode {
   // takes, with the error line and its reason (each ending in a line feed)
   // appended to messages. A file found by listing is read only if it is
   // still the file the listing showed, and a symbolic link that took its
-  // name is not followed.
+  // name is not followed. When the run rewrites files, the file stays
+  // locked against other rplc runs until identity's file is closed
+  // (WriteBack closes it).
   bool Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
             narrow_buffer& messages) const;
 
@@ -71,8 +73,8 @@ class CFileMode {
   // replacements; false when the write failed (or the file changed since),
   // with the error lines appended to messages. The count is then neither
   // reported nor added to the total.
-  bool WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
-                 const FILE_IDENTITY& identity, std::uint64_t n, narrow_buffer& messages) const;
+  bool WriteBack(const LISTED_FILE& file, const narrow_buffer& content, FILE_IDENTITY& identity,
+                 std::uint64_t n, narrow_buffer& messages) const;
 
   // Appends the report of file's failure by an exception, which ended its
   // work (out of memory, say), to messages: "[ERROR] failed processing

@@ -45,6 +45,15 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
   result.needs_commit = false;
+  // A file that is not written back is let go (and its lock with it) as
+  // soon as its work ends.
+  struct release_unless_committed {
+    WORKER& own;
+    const FILE_JOB_RESULT& result;
+    ~release_unless_committed() {
+      if (!result.needs_commit) own.identity = FILE_IDENTITY();
+    }
+  } release{own, result};
   if (quit_) return;
   if (!files_.Read(result.file, own.content, own.identity, result.messages)) {
     result.failed = true;

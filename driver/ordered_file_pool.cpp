@@ -526,6 +526,14 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
       }
     }
     if (abandoned(i)) break;
+    // With stop_on_failure a job is worked only in its turn, once every
+    // earlier job ended without failure: a file to be rewritten is locked
+    // from its read to its write, and a job that waited for its turn while
+    // holding one could deadlock with another run waiting the other way.
+    if (in_order) {
+      s.WorkerWait(hold, [&] { return abandoned(i) || s.ended_well == i; });
+      if (abandoned(i)) break;
+    }
     hold.unlock();
 
     ResetResult(result);
@@ -537,14 +545,6 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
     if (commit && options_.commit_after_listing) {
       hold.lock();
       s.WorkerWait(hold, [&] { return s.stopping || s.list_ended; });
-      hold.unlock();
-    }
-    if (commit && in_order) {
-      // Commits happen in list order, each once every earlier job ended
-      // without failure.
-      hold.lock();
-      s.WorkerWait(hold, [&] { return abandoned(i) || s.ended_well == i; });
-      if (abandoned(i)) break;  // never written, never emitted
       hold.unlock();
     }
     // An ended run writes nothing more.

@@ -13,10 +13,12 @@
 // with stop_on_failure, the run ends there) and Emit sees it in list order.
 //
 // Ordering rules:
-// - With stop_on_failure, a job commits only after every earlier job has
-//   ended without failure (commits happen one at a time in list order), and
-//   the first failure in list order ends the run: no later job commits and
-//   no later job is emitted. A job with nothing to commit does not wait.
+// - With stop_on_failure, a job is worked (prepared and committed) only
+//   after every earlier job has ended without failure, one at a time in
+//   list order, and the first failure in list order ends the run: no later
+//   job commits and no later job is emitted. (A file is locked from its
+//   read to its write, and a job must not wait for its turn holding a lock
+//   that another run waits for.)
 // - A name that stands twice in the list is worked twice, and the later job
 //   starts (reads) only after the earlier one has committed.
 // - At most files_in_flight_per_worker jobs per worker are taken beyond the

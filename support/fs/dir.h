@@ -106,16 +106,22 @@ class CDir {
   // known expected identity (from the walk that found path), a file that
   // is not that one is refused: another took its name, or a folder on the
   // way was swapped for a link. Without follow_link, a symbolic link that
-  // took the name is refused too.
+  // took the name is refused too. With lock (and identity), the file is
+  // locked before it is read until the identity's file is closed
+  // (WriteFile closes it): a second rplc that rewrites the same file waits,
+  // then reads this one's result (the file that was renamed over the name
+  // meanwhile, whatever the walk saw). Writers that take no lock are not
+  // held back.
   static void ReadFile(const narrow_buffer& path, narrow_buffer& out,
                        std::uint32_t max_length = narrow_buffer::max_size - 1,
                        FILE_IDENTITY* identity = nullptr,
-                       const os::file_id* expected = nullptr, bool follow_link = true);
+                       const os::file_id* expected = nullptr, bool follow_link = true,
+                       bool lock = false);
   // The same for a file a walk found in folder (WALK_ENTRY): opened
   // relative to the folder when there is one.
   static void ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
                        std::uint32_t max_length, FILE_IDENTITY* identity,
-                       const os::file_id* expected, bool follow_link);
+                       const os::file_id* expected, bool follow_link, bool lock = false);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.
@@ -123,8 +129,9 @@ class CDir {
   // replaced (a symbolic link is not followed again), only if it is still
   // as it was read: a file changed, removed or replaced meanwhile is left
   // alone and the write throws. Without it, a missing file is created.
+  // The identity's file is closed when it returns, releasing its lock.
   static void WriteFile(const narrow_buffer& path, const narrow_buffer& data,
-                        bool flush, bool append, const FILE_IDENTITY* identity = nullptr);
+                        bool flush, bool append, FILE_IDENTITY* identity = nullptr);
 
  private:
   bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;

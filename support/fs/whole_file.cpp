@@ -43,13 +43,14 @@ void ThrowUnlessReplaced(os::replace_result result, const narrow_buffer& full_pa
 }  // namespace
 
 void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t max_length,
-                    FILE_IDENTITY* identity, const os::file_id* expected, bool follow_link) {
-  ReadFile(path, FolderRef(), out, max_length, identity, expected, follow_link);
+                    FILE_IDENTITY* identity, const os::file_id* expected, bool follow_link,
+                    bool lock) {
+  ReadFile(path, FolderRef(), out, max_length, identity, expected, follow_link, lock);
 }
 
 void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
                     std::uint32_t max_length, FILE_IDENTITY* identity, const os::file_id* expected,
-                    bool follow_link) {
+                    bool follow_link, bool lock) {
   // The buffer needs room for its terminator.
   const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
   out.clear();
@@ -59,11 +60,30 @@ void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_b
   CSysFile file;
   const std::uint32_t extra = follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
   const narrow_buffer::size_type slash = path.find_last_of(narrow_buffer::literal(os::path_separator));
-  if (folder && slash != narrow_buffer::npos)
-    file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING, extra);
-  else
-    file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, extra);
-  // The identity is taken before the read: a change made while reading
+  auto open = [&] {
+    if (folder && slash != narrow_buffer::npos)
+      file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING,
+                  extra);
+    else
+      file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, extra);
+  };
+  open();
+  // Locked, the file may have been renamed over while this waited: the
+  // lock then holds the replaced file, and the name is opened afresh (its
+  // successor is what this run must read). A file system without the lock
+  // goes on unlocked.
+  // A locked read takes the file the name leads to now, opened in the
+  // listed folder and never through a link: another rplc may have renamed
+  // its result over the file the walk saw.
+  if (lock && identity) expected = nullptr;
+  for (int moves = 0; lock && identity && moves < 100; ++moves) {
+    if (os::lock_file(file.GetHandle()) != 0 ||
+        os::is_file_at_path(file.GetHandle(), file.GetPath().c_str()))
+      break;
+    expected = nullptr;
+    open();
+  }
+  // The identity is taken (under the lock) before the read: a change made while reading
   // shows at the write-back.
   os::file_identity state;
   const std::uint64_t size = RequireRegularFile(
@@ -102,7 +122,7 @@ void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_b
 }
 
 void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool flush,
-                     bool append, const FILE_IDENTITY* identity) {
+                     bool append, FILE_IDENTITY* identity) {
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::WriteFile - write what ?"));
 
   narrow_buffer full_path = path;
@@ -130,13 +150,16 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
   if (os::replace_needs_closed_file()) {
     // Where an open file cannot be replaced (Windows), the handle of the
     // read is let go first; the identity is checked on a fresh handle.
-    const_cast<CSysFile&>(identity->file).Close();
+    identity->file.Close();
     read_handle = os::invalid_file_handle;
   }
   os::replace_failure failure;
-  ThrowUnlessReplaced(os::replace_file_contents(read_handle, identity->state, full_path.c_str(),
-                                                data.c_str(), data.length(), flush, failure),
-                      full_path, failure);
+  const os::replace_result result =
+      os::replace_file_contents(read_handle, identity->state, full_path.c_str(), data.c_str(),
+                                data.length(), flush, failure);
+  // The file is replaced or left alone: its lock goes.
+  identity->file.Close();
+  ThrowUnlessReplaced(result, full_path, failure);
 }
 
 namespace {

@@ -63,6 +63,15 @@ struct file_status {
 };
 int get_file_status(file_handle handle, file_status& out);
 
+// Waits for the exclusive lock of the file open as handle, which every
+// rplc that rewrites the file takes too (an advisory lock of the open file
+// description, flock on POSIX; nothing on Windows, where the sharing mode
+// keeps writers out). Closing the handle releases it. Returns 0 when
+// locked, the OS error number where the file system has no such lock.
+int lock_file(file_handle handle);
+// Whether path (links followed) still leads to the file open as handle.
+bool is_file_at_path(file_handle handle, const char* path);
+
 // Error numbers the portable code needs to tell apart.
 int broken_pipe_error();   // a pipe without a reader
 int file_too_big_error();  // a file larger than the caller can take

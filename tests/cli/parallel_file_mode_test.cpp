@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "run_binary.h"
+#include "tests/support/fs/temp_tree.h"
 
 namespace rplc_test {
 namespace {
@@ -156,23 +157,13 @@ TEST(ParallelFileModeTest, ErrstopChangesNothingAfterTheFirstFailure) {
     EXPECT_EQ(dir.Read("f" + std::to_string(100 + i) + ".txt"), "x") << i;
 }
 
-// The temporary files of a write-back that process pid has open in folder
-// dir: named ones (".NAME.rplc-...") and unnamed ones, which the system
-// shows as removed ("(deleted)"), so that file systems with and without
+// The temporary files of a write-back in folder dir while process pid
+// runs: named ones (".NAME.rplc-...") and unnamed ones, which the process
+// holds open as removed files, so that file systems with and without
 // unnamed files are watched alike.
-int OpenTemporaryFiles(int pid, const std::string& dir) {
-  int count = 0;
-  std::error_code error;
-  for (const auto& entry :
-       fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-    const std::string target = fs::read_symlink(entry.path(), error).string();
-    if (error || target.rfind(dir + "/", 0) != 0) continue;
-    const std::string name = target.substr(dir.size() + 1);
-    const std::string deleted = " (deleted)";
-    if (name[0] == '.' || (name.size() > deleted.size() &&
-                           name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0))
-      ++count;
-  }
+int TemporaryFiles(int pid, const std::string& dir) {
+  int count = Velk::test::UnnamedFilesHeld(pid, dir);
+  for (const std::string& name : Listing(dir)) count += name[0] == '.';
   return count;
 }
 
@@ -189,7 +180,7 @@ TEST(ParallelFileModeTest, SecondInterruptRemovesEveryLiveTemporaryFile) {
     bool two_live = false;
     const RunResult r = RunRplcWith({"*.txt", "-f=x", "-t=yy"}, dir.path(), [&](int pid) {
       for (int wait = 0; wait < 200000 && !two_live; ++wait) {
-        two_live = OpenTemporaryFiles(pid, dir.path()) >= 2;
+        two_live = TemporaryFiles(pid, dir.path()) >= 2;
         if (!two_live) ::usleep(50);
       }
       // SIGINT first: the run winds down; SIGTERM then ends it at once.
@@ -310,6 +301,36 @@ TEST(ParallelFileModeTest, ClosedOutputNeverTearsARewrite) {
       const std::string text = dir.Read(name);
       EXPECT_TRUE(text == old_text || text == new_text) << name;
     }
+  }
+}
+
+// Two runs over the same files at once never lose each other's change:
+// each file is locked from its read to its write, so the second run waits
+// and reads the first one's result. Some files have a second link, which
+// makes them rewritten in place.
+TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
+  {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 3000; ++i) {
+      const std::string name = "f" + std::to_string(10000 + i) + ".txt";
+      dir.Write(name, "one two\n");
+      if (i % 3 == 0) {
+        ASSERT_EQ(::link((dir.path() + "/" + name).c_str(),
+                         (dir.path() + "/" + name + ".link").c_str()), 0);
+      }
+      names.push_back(name);
+    }
+    RunResult second;
+    const RunResult first = RunRplcWith({"*.txt", "-f:one", "-t:1"}, dir.path(), [&](int) {
+      second = RunRplc({"*.txt", "-f:two", "-t:2"}, "", dir.path());
+    });
+    EXPECT_EQ(first.status, 0) << first.err.substr(0, 500);
+    EXPECT_EQ(second.status, 0) << second.err.substr(0, 500);
+    EXPECT_EQ(first.err + second.err, "");
+    int lost = 0;
+    for (const std::string& name : names) lost += dir.Read(name) != "1 2\n";
+    EXPECT_EQ(lost, 0);
   }
 }
 

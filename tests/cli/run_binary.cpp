@@ -125,8 +125,11 @@ RunResult Run(const std::vector<std::string>& wrapper, const std::vector<std::st
   if (while_running && child > 0)
     while_running(wrapper.empty() ? int(child) : RplcChildOf(int(child)));
   int wait_status = 0;
-  waitpid(child, &wait_status, 0);
+  struct rusage usage {};
+  wait4(child, &wait_status, 0, &usage);
   RunResult result;
+  result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   result.stdin_read = in < 0 ? -1 : long(lseek(in, 0, SEEK_CUR));
   if (in >= 0) close(in);
   if (stdout_path.empty()) result.out = Slurp(out_path);

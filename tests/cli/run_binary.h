@@ -14,6 +14,9 @@ struct RunResult {
   std::string err;
   int status = -1;  // exit status; 128 + signal number when killed
   long stdin_read = -1;  // bytes of standard input the child consumed
+  // Processor time the child used (user and system): unlike wall time it
+  // does not grow with the load of the machine, so tests may bound it.
+  double cpu_seconds = 0;
 };
 
 // stdout_path, when given, receives standard output instead (for example

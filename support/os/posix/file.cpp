@@ -2,6 +2,7 @@
 #include "support/os/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,18 @@ int get_file_status(file_handle handle, file_status& out) {
   out.identity.modified_ns = std::int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
   out.identity.changed_ns = std::int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
   return 0;
+}
+
+int lock_file(file_handle handle) {
+  while (::flock(handle, LOCK_EX) != 0)
+    if (errno != EINTR) return errno;
+  return 0;
+}
+
+bool is_file_at_path(file_handle handle, const char* path) {
+  struct stat open, named;
+  return ::fstat(handle, &open) == 0 && ::stat(path, &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 int broken_pipe_error() { return EPIPE; }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstddef>
 
 #include "support/os/posix/fault_codes.h"
@@ -61,9 +62,11 @@ alignas(16) char alternate_stack[alternate_stack_size];
 
 std::atomic<fault_handler> installed_handler{nullptr};
 
-// The lowest address of the main thread's stack, taken when the handler is installed (during
-// static initialisation, on the main thread); zero when unknown.
-std::uintptr_t stack_low = 0;
+// The lowest address of the calling thread's stack: the main thread's is
+// taken when the handler is installed (during static initialisation, on
+// the main thread), another thread's by its thread_fault_stack; zero when
+// unknown.
+thread_local std::uintptr_t stack_low = 0;
 
 // A stack overflow faults below the lowest address the stack may grow to;
 // a large frame can skip up to the kernel's guard gap (1 MiB by default).
@@ -104,7 +107,7 @@ void on_fault(int signal_number, siginfo_t* info, void* context) {
   _exit(-1);
 }
 
-void note_main_stack() noexcept {
+void note_own_stack() noexcept {
   pthread_attr_t attributes;
   if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
   void* base = nullptr;
@@ -118,7 +121,7 @@ void note_main_stack() noexcept {
 
 bool install_fault_handler(fault_handler handler) noexcept {
   installed_handler.store(handler);
-  note_main_stack();
+  note_own_stack();
 
   stack_t stack{};
   stack.ss_sp = alternate_stack;
@@ -135,6 +138,27 @@ bool install_fault_handler(fault_handler handler) noexcept {
   for (int signal_number : fault_signals)
     if (sigaction(signal_number, &action, nullptr) != 0) return false;
   return true;
+}
+
+thread_fault_stack::thread_fault_stack() noexcept {
+  note_own_stack();
+  stack_ = std::malloc(alternate_stack_size);
+  if (!stack_) return;
+  stack_t stack{};
+  stack.ss_sp = stack_;
+  stack.ss_size = alternate_stack_size;
+  if (sigaltstack(&stack, nullptr) != 0) {
+    std::free(stack_);
+    stack_ = nullptr;
+  }
+}
+
+thread_fault_stack::~thread_fault_stack() {
+  if (!stack_) return;
+  stack_t off{};
+  off.ss_flags = SS_DISABLE;
+  sigaltstack(&off, nullptr);
+  std::free(stack_);
 }
 
 }  // namespace Velk::os

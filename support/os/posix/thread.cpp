@@ -9,6 +9,7 @@
 // stack, which runs destructors.
 #include "support/os/thread.h"
 
+
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -21,6 +22,7 @@
 #include <new>
 
 #include "support/os/posix/monitor.h"
+#include "support/os/signals.h"
 
 namespace Velk::os {
 
@@ -91,6 +93,7 @@ struct end_signal {
 void* trampoline(void* p) {
   thread* t = static_cast<thread*>(p);
   end_signal signal{t};
+  const thread_fault_stack faults;  // a stack overflow here is reported too
   {
     locked hold(t->m);
     t->tid = current_thread_id();

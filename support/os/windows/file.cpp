@@ -133,6 +133,10 @@ int get_file_status(file_handle handle, file_status& out) {
   }
 }
 
+int lock_file(file_handle) { return 0; }
+
+bool is_file_at_path(file_handle, const char*) { return true; }
+
 int broken_pipe_error() { return ERROR_BROKEN_PIPE; }
 int file_too_big_error() { return ERROR_FILE_TOO_LARGE; }
 

@@ -52,4 +52,18 @@ bool install_fault_handler(fault_handler handler) noexcept {
   return true;
 }
 
+// The unhandled-exception filter runs on the faulting thread; each thread
+// needs only its own reserve for the report.
+thread_fault_stack::thread_fault_stack() noexcept {
+  using guarantee_fn = BOOL(WINAPI*)(PULONG);
+  if (HMODULE kernel = ::GetModuleHandleA("kernel32"))
+    if (auto guarantee = reinterpret_cast<guarantee_fn>(
+            reinterpret_cast<void*>(::GetProcAddress(kernel, "SetThreadStackGuarantee")))) {
+      ULONG size = 64 * 1024;
+      guarantee(&size);
+    }
+}
+
+thread_fault_stack::~thread_fault_stack() = default;
+
 }  // namespace Velk::os

@@ -99,7 +99,7 @@ TEST(Thread, TryStopResumesASuspendedThreadAndSetsTheRequest) {
   }));
   t->Create();
   EXPECT_FALSE(t->TryStop());  // state 1: resumed, still alive
-  EXPECT_TRUE(t->Wait(5000));
+  EXPECT_TRUE(t->Wait(-1));
   EXPECT_EQ(t->GetExitCode(), 3u);
   EXPECT_EQ(t->GetState(), TThread::state_finished);
   EXPECT_TRUE(t->TryStop());  // state 4
@@ -275,7 +275,7 @@ TEST(Thread, AutoDeleteThreadDeletesItself) {
   auto* t = new SelfDeleting(gone);
   t->Create(true);
   t->Resume();
-  EXPECT_TRUE(gone.Wait(5000));
+  EXPECT_TRUE(gone.Wait(-1));
 }
 
 TEST(SystemInfo, ProcessorCountIsPositive) {

@@ -103,20 +103,23 @@ inline std::vector<std::string> Names(const std::string& folder) {
 
 // Whether process pid holds an unnamed (or removed) file of folder open:
 // the temporary file of a write-back before it gets a name.
-inline bool HoldsUnnamedFile(int pid, const std::string& folder) {
+inline int UnnamedFilesHeld(int pid, const std::string& folder) {
   const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-  bool found = false;
+  int found = 0;
   if (DIR* dir = ::opendir(fds.c_str())) {
     while (const dirent* entry = ::readdir(dir)) {
       char target[4096];
       const ssize_t n = ::readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target);
       const std::string text(target, n > 0 ? std::size_t(n) : 0);
       if (text.rfind(folder + "/", 0) == 0 && text.find(" (deleted)") != std::string::npos)
-        found = true;
+        ++found;
     }
     ::closedir(dir);
   }
   return found;
+}
+inline bool HoldsUnnamedFile(int pid, const std::string& folder) {
+  return UnnamedFilesHeld(pid, folder) > 0;
 }
 
 struct ChildResult {

@@ -16,6 +16,7 @@
 
 #include "support/core/fault_description.h"
 #include "support/core/logger.h"
+#include "support/core/thread.h"
 #include "tests/support/core/child_process.h"
 #include "tests/support/core/sanitizers.h"
 
@@ -38,6 +39,19 @@ __attribute__((noinline)) int Recurse(int depth) {
 
 void Segfault() { *bad_pointer = 1; }
 void OverflowStack() { std::printf("%d", Recurse(0)); }
+
+// A library thread whose stack overflows: the handler runs on that
+// thread's own alternate stack.
+class CRecursingThread : public TThread {
+ public:
+  std::uint32_t Run() override { return std::uint32_t(Recurse(0)); }
+};
+void OverflowWorkerStack() {
+  CRecursingThread worker;
+  worker.Create();
+  worker.Resume();
+  worker.Wait(-1);
+}
 void FailAllocation() {
   volatile std::size_t huge = std::numeric_limits<std::size_t>::max() / 4;
   try {
@@ -85,6 +99,7 @@ TEST(ErrorHandlersTest, FailuresEndSilentlyWithStatus255) {
   } cases[] = {
       {"access violation", Segfault},
       {"stack overflow", OverflowStack},
+      {"stack overflow on a library thread", OverflowWorkerStack},
       {"allocation failure inside new", FailAllocation},
       {"terminate", Terminate},
       {"breakpoint trap", Trap},
@@ -125,6 +140,9 @@ TEST(ErrorHandlersTest, AnInstalledLoggerReceivesTheTexts) {
        fault_head + ExceptionCodeText(0xC0000005u) + "\n  exp. code  = 0xC0000005\n  pc address = ",
        "\n  parameters = 0x10|FF"},
       {"stack overflow", OverflowStack,
+       fault_head + ExceptionCodeText(0xC00000FDu) + "\n  exp. code  = 0xC00000FD\n  pc address = ",
+       "|FF"},
+      {"stack overflow on a library thread", OverflowWorkerStack,
        fault_head + ExceptionCodeText(0xC00000FDu) + "\n  exp. code  = 0xC00000FD\n  pc address = ",
        "|FF"},
       {"breakpoint trap", Trap,
