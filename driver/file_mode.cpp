@@ -141,6 +141,14 @@ class CFileMode::CCollector : public TWalkSink {
 
 CFileMode::CFileMode(const RUN_SETTINGS& settings) : settings_(settings) {}
 
+bool CFileMode::NamesAFileBesideOtherPatterns(const CArgList& args) {
+  const std::uint32_t patterns = args.GetPatternCount();
+  if (patterns < 2) return false;
+  for (std::uint32_t j = 0; j < patterns; ++j)
+    if (!HasWildcard(args.GetPattern(j))) return true;
+  return false;
+}
+
 CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed) {
   // Only a rewrite of files leaves temporary files behind to clean up.
   if (!settings_.stdout_mode && !settings_.diff_mode) InstallWriteBackSignalHandlers();

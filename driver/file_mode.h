@@ -52,6 +52,12 @@ class CFileMode {
   // file before the process ends, SIGXFSZ and SIGPIPE are ignored.
   collect_result List(const CArgList& args, TFileFeed& feed);
 
+  // True when a pattern without wildcards stands beside other patterns. Its
+  // file may be a link to one that a later pattern lists, and a rewrite
+  // gives that file a new identity: so nothing may be written before the
+  // listing ends, when every identity seen is the one from before the run.
+  static bool NamesAFileBesideOtherPatterns(const CArgList& args);
+
   // A folder of the walk could not be searched: the run fails at its end.
   bool AnyFolderFailed() const { return folder_failed_; }
 

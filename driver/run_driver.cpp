@@ -174,8 +174,10 @@ int Run(int argc, const char* const* argv) {
     // The file mode lists each file once.
     options.names_unique = true;
     // Under "-errstop" a folder that cannot be searched ends the run before
-    // any file is written, as when the list was complete before the work.
-    options.commit_after_listing = settings.stop_on_error;
+    // any file is written, as when the list was complete before the work;
+    // a name given beside other patterns waits for the listing too.
+    options.commit_after_listing =
+        settings.stop_on_error || CFileMode::NamesAFileBesideOtherPatterns(args);
     CChangeReview review(terminal, settings.colored);
     CFileWork work(settings, files, matcher, options.threads,
                    settings.review ? &review : nullptr);

@@ -78,6 +78,28 @@ TEST(RealTreeTest, EachFileIsWorkedOnceWhateverNamesReachIt) {
   }
 }
 
+// A link named exactly, before a wildcard that lists its target: the target
+// is rewritten as a new file (a new inode) while the walk goes on, so the
+// listing must not be able to see it as another file.
+TEST(RealTreeTest, ALinkNamedBeforeAWildcardLeavesItsTargetToTheLink) {
+  const std::vector<std::string> rows[] = {
+      {"alias.h", "*.h"}, {"alias.h", "r*.h"}, {"linked/real.h", "*.h"}};
+  for (const auto& names : rows) {
+    SCOPED_TRACE(names[0] + " " + names.back());
+    TempDir dir;
+    dir.Write("real.h", "v1\n");
+    Link(dir, "real.h", "alias.h");
+    Link(dir, ".", "linked");
+    const RunResult r =
+        RunRplc(With(names, {"-r:v([0-9])", "-t:v\\1.0", "-frc", "-trc"}), "", dir.path());
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "\n## 1 replacements in file: " + dir.path() + "/" + names[0] +
+                         "\n\n## total replaced 1 matchs\n");
+    EXPECT_EQ(dir.Read("real.h"), "v1.0\n");
+  }
+}
+
 TEST(RealTreeTest, BinaryFilesAreLeftToWildcardsUnlessAskedFor) {
   const std::string binary("PK\3\4\0\0old\n", 10);
   const std::string late = std::string(8192, 'x') + std::string("\0old\n", 5);
