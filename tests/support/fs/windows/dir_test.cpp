@@ -7,6 +7,9 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// <windows.h> maps GetMessage to GetMessageA, which would rename the
+// exceptions' method at the call sites below.
+#undef GetMessage
 
 #include <algorithm>
 #include <string>
