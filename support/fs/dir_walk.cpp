@@ -72,6 +72,7 @@ struct SEARCH {
   std::uint64_t found = 0;
   narrow_buffer last;  // the last name reported
   TWalkFilter* filter = nullptr;  // consulted by a recursive search
+  std::vector<WALK_ENTRY> pending;  // a folder's files, read but not yet reported
 };
 
 bool Skips(const SEARCH& search, const narrow_buffer& path, bool is_folder) {
@@ -175,6 +176,17 @@ void ListFolder(SEARCH& search, LEVEL& level) {
   // The folder is shared with the files found in it, from the first one on.
   FolderRef shared;
   bool share = search.want_files && search.sink.WantsFolders();
+  // The whole folder is read before its files go to the sink, with other
+  // runs' renames in it held back meanwhile: a name renamed over during the
+  // reading could be missed. The sink may work a file at once, renaming in
+  // this very folder, so it is never called under the lock.
+  std::vector<WALK_ENTRY>& found = search.pending;
+  found.clear();
+  struct listing_held {
+    os::dir_reader& reader;
+    ~listing_held() { reader.end_listing(); }
+  } held{level.reader};
+  level.reader.begin_listing();
   while (level.reader.next(name, length, error)) {
     const bool dots = IsDots(name, length);
     if (dots && (search.want_files || !search.includeDots)) continue;
@@ -196,7 +208,7 @@ void ListFolder(SEARCH& search, LEVEL& level) {
         shared = ShareFolder(level.reader);
       }
       entry.folder = shared;
-      Report(search, entry);
+      found.push_back(std::move(entry));
       continue;
     }
     if (type != os::entry_type::directory) continue;  // links and the like
@@ -209,6 +221,9 @@ void ListFolder(SEARCH& search, LEVEL& level) {
       level.subs.push_back({std::move(sub), search.recursive && !dots});
     }
   }
+  held.reader.end_listing();
+  for (WALK_ENTRY& entry : found) Report(search, entry);
+  found.clear();
   if (error != 0) Fail(search, level.path, ListFailed(search, level.path, error, false));
 }
 
@@ -387,7 +402,7 @@ std::uint64_t CDir::WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recur
     if (__SplitPattern(pattern, sub))
       return sub.WalkFiles(sink, pattern, recursive, includeHidden, filter);
   }
-  SEARCH search{sink, pattern, true, recursive, includeHidden, false, 0, narrow_buffer()};
+  SEARCH search{sink, pattern, true, recursive, includeHidden, false, 0, narrow_buffer(), nullptr, {}};
   search.filter = recursive ? filter : nullptr;
   Walk(search, path_);
   return search.found;
@@ -413,7 +428,7 @@ std::uint32_t CDir::GetAllSubDirs(FileList& list, narrow_buffer pattern,
                                includeDots, ignoreErrors);
   }
   CListSink sink(list, ignoreErrors);
-  SEARCH search{sink, pattern, false, recursive, includeHidden, includeDots, 0, narrow_buffer()};
+  SEARCH search{sink, pattern, false, recursive, includeHidden, includeDots, 0, narrow_buffer(), nullptr, {}};
   Walk(search, path_);
   return std::uint32_t(list.size());
 }

@@ -102,6 +102,11 @@ class dir_reader {
   // Whether the entry last returned by next is hidden: a name starting with
   // "." (other than "." and "..") on POSIX, the hidden attribute on Windows.
   bool current_hidden() const;
+  // Keeps other rplc runs from renaming files in the open folder until
+  // end_listing, so that a listing read meanwhile misses no name. Taken
+  // with a bounded wait; a no-op where renames cannot hide a name.
+  void begin_listing();
+  void end_listing();
   // A handle of its own on the folder open here, which outlives the
   // reader; invalid (with the error) when the system has none to give.
   folder_handle share_folder(int& error) const;
@@ -115,6 +120,7 @@ class dir_reader {
   void* stream_ = nullptr;
   const void* entry_ = nullptr;
   file_id folder_;
+  bool listing_locked_ = false;
 };
 
 }  // namespace Velk::os

@@ -45,6 +45,8 @@ RunResult RunRplcUnder(const std::vector<std::string>& wrapper,
 class TempDir {
  public:
   TempDir();
+  // Made in base instead of the system's temporary folder.
+  explicit TempDir(const std::string& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -3,6 +3,8 @@
 // handle, never through a symbolic link.
 #include "support/os/dir.h"
 
+#include "support/os/posix/folder_lock.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -164,6 +166,17 @@ file_id dir_reader::current_id() const {
   return id;
 }
 
+void dir_reader::begin_listing() {
+  if (stream_ && !listing_locked_)
+    listing_locked_ = lock_folder(::dirfd(static_cast<DIR*>(stream_)), true);
+}
+
+void dir_reader::end_listing() {
+  if (!listing_locked_) return;
+  listing_locked_ = false;
+  unlock_folder(::dirfd(static_cast<DIR*>(stream_)));
+}
+
 folder_handle dir_reader::share_folder(int& error) const {
   error = 0;
   if (!stream_) {
@@ -189,6 +202,7 @@ int close_folder(folder_handle folder) {
 int dir_reader::close() {
   entry_ = nullptr;
   folder_ = file_id();
+  listing_locked_ = false;  // the lock goes with the handle
   if (!stream_) return 0;
   DIR* stream = static_cast<DIR*>(stream_);
   stream_ = nullptr;

@@ -5,6 +5,8 @@
 // signals held back.
 #include "support/os/file_replace.h"
 
+#include "support/os/posix/folder_lock.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
@@ -345,6 +347,25 @@ int copy_attributes(int from, int to, mode_t mode) {
 
 enum class outcome { replaced, failed, changed, use_in_place };
 
+// Holds the folder's lock shared while a temporary file takes a file's
+// name, so that another run's listing of the folder never misses that
+// name. A folder that cannot be read or locked is renamed in unlocked.
+class folder_rename_hold {
+ public:
+  explicit folder_rename_hold(int folder)
+      : fd_(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) lock_folder(fd_, false);
+  }
+  ~folder_rename_hold() {
+    if (fd_ >= 0) ::close(fd_);  // the lock goes with its handle
+  }
+  folder_rename_hold(const folder_rename_hold&) = delete;
+  folder_rename_hold& operator=(const folder_rename_hold&) = delete;
+
+ private:
+  int fd_;
+};
+
 class temp_file {
  public:
   explicit temp_file(int folder) : folder_(folder) {}
@@ -485,6 +506,7 @@ outcome replace_by_rename(int folder, const std::string& name, int original,
 
   probe(replace_moment::before_check);
   {
+    const folder_rename_hold renaming(folder);
     signals_held held;
     if (!still_as_read(folder, name, read, failure))
       return failure.error ? outcome::failed : outcome::changed;
@@ -834,6 +856,7 @@ struct streamed_replacement::STATE {
       return outcome::failed;
     }
     probe(replace_moment::before_check);
+    const folder_rename_hold renaming(folder);
     signals_held held;
     if (!still_as_read(folder, name, read, failure))
       return failure.error ? outcome::failed : outcome::changed;

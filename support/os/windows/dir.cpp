@@ -142,6 +142,10 @@ bool dir_reader::current_hidden() const {
 }
 
 // A search handle cannot open files: they are opened by their paths.
+// No lock here is shared with another run's renames: listings go unlocked.
+void dir_reader::begin_listing() {}
+void dir_reader::end_listing() {}
+
 folder_handle dir_reader::share_folder(int& error) const {
   error = ERROR_NOT_SUPPORTED;
   return invalid_folder_handle;
