@@ -1,7 +1,8 @@
-// The four literal loops. The scans are the buffer's own find (memmem) and
-// ifind (memchr for either case of the first byte).
+// The four literal loops. Each prepares one byte_finder for the find text
+// (support/core/byte_search.h) and searches with it once per match.
 #include "engine/inplace_rewriter.h"
 #include "engine/replace_all.h"
+#include "support/core/byte_search.h"
 
 namespace Velk {
 namespace {
@@ -9,22 +10,22 @@ namespace {
 using size_type = narrow_buffer::size_type;
 constexpr size_type npos = narrow_buffer::npos;
 
-size_type find_exact(const narrow_buffer& text, const narrow_buffer& find, size_type pos) {
-  return text.find(find, pos);
+// The first match in text[pos, length); npos when none.
+size_type find_from(const byte_finder& finder, const char* text, size_type length,
+                    size_type pos) {
+  const char* hit = finder.find(text + pos, length - pos);
+  return hit ? size_type(hit - text) : npos;
 }
-size_type find_folded(const narrow_buffer& text, const narrow_buffer& find, size_type pos) {
-  return text.ifind(find, pos);
-}
-using search_fn = size_type (*)(const narrow_buffer&, const narrow_buffer&, size_type);
 
 // Replaces every match left to right. The search resumes behind each
 // inserted replacement, so only the original text is ever searched: the
 // rewrite runs as one front-to-back pass inside the text's own block.
-std::uint64_t replace_in_place(search_fn search, narrow_buffer& text,
-                               const narrow_buffer& find, const narrow_buffer& replacement,
-                               std::uint32_t start, bool replace_all, ReplacementLog* log) {
+std::uint64_t replace_in_place(bool folded, narrow_buffer& text, const narrow_buffer& find,
+                               const narrow_buffer& replacement, std::uint32_t start,
+                               bool replace_all, ReplacementLog* log) {
   if (start >= text.length() || find.empty()) return 0;
-  size_type pos = search(text, find, start);
+  const byte_finder finder(find.c_str(), find.length(), folded);
+  size_type pos = find_from(finder, text.c_str(), text.length(), start);
   if (pos == npos) return 0;
   if (!replace_all) {
     text.replace(pos, find.length(), replacement);
@@ -41,16 +42,14 @@ std::uint64_t replace_in_place(search_fn search, narrow_buffer& text,
     if (log) log->push_back({pos, find.length(), rewriter.output_length(), replacement.length()});
     rewriter.write(replacement.c_str(), replacement.length());
     ++count;
-    narrow_buffer unread;
-    unread.attach(rewriter.unread(), rewriter.unread_length());
-    const size_type next = search(unread, find, 0);
+    const size_type next = find_from(finder, rewriter.unread(), rewriter.unread_length(), 0);
     pos = next == npos ? npos : rewriter.consumed() + next;
   }
   rewriter.finish();
   return count;
 }
 
-std::uint64_t replace_expanding(search_fn search, const narrow_buffer& text,
+std::uint64_t replace_expanding(bool folded, const narrow_buffer& text,
                                 narrow_buffer& output, const narrow_buffer& find,
                                 const narrow_buffer& replacement, std::uint32_t start,
                                 ReplacementLog* log) {
@@ -64,9 +63,11 @@ std::uint64_t replace_expanding(search_fn search, const narrow_buffer& text,
   const std::size_t want =
       std::size_t(estimate_output_size(text.length(), find.length(), replacement.length())) + 1;
   output.reserve_exact(std::min<std::size_t>(want, narrow_buffer::max_size));
+  const byte_finder finder(find.c_str(), find.length(), folded);
   std::uint64_t count = 0;
   size_type copied = 0;
-  for (size_type m = search(text, find, start); m != npos; m = search(text, find, copied)) {
+  for (size_type m = find_from(finder, text.c_str(), text.length(), start); m != npos;
+       m = find_from(finder, text.c_str(), text.length(), copied)) {
     output.append(text.c_str() + copied, m - copied);
     if (log) log->push_back({m, find.length(), output.length(), replacement.length()});
     output.append(replacement);
@@ -89,24 +90,24 @@ std::uint32_t estimate_output_size(std::uint32_t n, std::uint32_t f, std::uint32
 std::uint64_t replace_literal(narrow_buffer& text, const narrow_buffer& find,
                               const narrow_buffer& replacement, std::uint32_t start,
                               bool replace_all, ReplacementLog* log) {
-  return replace_in_place(find_exact, text, find, replacement, start, replace_all, log);
+  return replace_in_place(false, text, find, replacement, start, replace_all, log);
 }
 std::uint64_t ireplace_literal(narrow_buffer& text, const narrow_buffer& find,
                                const narrow_buffer& replacement, std::uint32_t start,
                                bool replace_all, ReplacementLog* log) {
-  return replace_in_place(find_folded, text, find, replacement, start, replace_all, log);
+  return replace_in_place(true, text, find, replacement, start, replace_all, log);
 }
 std::uint64_t replace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                      const narrow_buffer& find,
                                      const narrow_buffer& replacement, std::uint32_t start,
                                      ReplacementLog* log) {
-  return replace_expanding(find_exact, text, output, find, replacement, start, log);
+  return replace_expanding(false, text, output, find, replacement, start, log);
 }
 std::uint64_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& output,
                                       const narrow_buffer& find,
                                       const narrow_buffer& replacement, std::uint32_t start,
                                       ReplacementLog* log) {
-  return replace_expanding(find_folded, text, output, find, replacement, start, log);
+  return replace_expanding(true, text, output, find, replacement, start, log);
 }
 
 }  // namespace Velk

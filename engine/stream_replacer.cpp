@@ -34,7 +34,11 @@ bool stream_replacer::can_stream(FindMethod method, const Matcher& matcher) {
 
 stream_replacer::stream_replacer(FindMethod method, const narrow_buffer& find,
                                  narrow_buffer replacement, const Matcher& matcher)
-    : method_(method), find_(find), replacement_(std::move(replacement)), matcher_(matcher) {
+    : method_(method),
+      find_(find),
+      finder_(find_.c_str(), find_.length(), method == FindMethod::LiteralNoCase),
+      replacement_(std::move(replacement)),
+      matcher_(matcher) {
   if (method_ == FindMethod::Regex) {
     translate_escapes(replacement_, '\\', control_escape_table(), false, true);
     span_need_ = template_span_need(replacement_);
@@ -53,14 +57,10 @@ std::size_t stream_replacer::feed(const char* window, std::size_t length, bool a
 std::size_t stream_replacer::feed_literal(const char* window, std::size_t length, bool at_end,
                                           narrow_buffer& out) {
   const std::size_t find_length = find_.length();
-  const bool exact = method_ == FindMethod::Literal;
   std::size_t copied = 0;
   if (find_length != 0) {
     for (;;) {
-      const char* hay = window + copied;
-      const std::size_t rest = length - copied;
-      const char* match = exact ? find_bytes(hay, rest, find_.c_str(), find_length)
-                                : find_bytes_folded(hay, rest, find_.c_str(), find_length);
+      const char* match = finder_.find(window + copied, length - copied);
       if (!match) break;
       const std::size_t at = std::size_t(match - window);
       out.append(window + copied, std::uint32_t(at - copied));

@@ -23,6 +23,7 @@
 #include "engine/find_method.h"
 #include "engine/match_span.h"
 #include "support/core/basic_buffer.h"
+#include "support/core/byte_search.h"
 
 namespace Velk {
 
@@ -37,6 +38,9 @@ class stream_replacer {
   // template (control escapes are translated here, once).
   stream_replacer(FindMethod method, const narrow_buffer& find, narrow_buffer replacement,
                   const Matcher& matcher);
+  // finder_ points into find_.
+  stream_replacer(const stream_replacer&) = delete;
+  stream_replacer& operator=(const stream_replacer&) = delete;
 
   // window[0, length) as described above; length must stay below 4 GiB.
   std::size_t feed(const char* window, std::size_t length, bool at_end, narrow_buffer& out);
@@ -52,6 +56,7 @@ class stream_replacer {
 
   FindMethod method_;
   narrow_buffer find_;
+  byte_finder finder_;
   narrow_buffer replacement_;
   Matcher matcher_;
   std::uint32_t span_need_ = 1;

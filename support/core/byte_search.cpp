@@ -6,6 +6,11 @@
 #include "support/core/ascii.h"
 #include "support/core/two_way_search.h"
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <emmintrin.h>
+#define VELK_SSE2_FILTER 1
+#endif
+
 namespace Velk {
 namespace {
 
@@ -27,12 +32,19 @@ struct byte_ranks {
 };
 constexpr byte_ranks kRanks{};
 
-std::size_t rarest_offset(const char* needle, std::size_t count, bool folded) {
-  std::size_t best = 0;
+unsigned char key(char ch, bool folded) {
+  return folded ? ascii::to_lower(ch) : static_cast<unsigned char>(ch);
+}
+
+// The offset of the rarest byte of needle[0, count), skipping offset `not_at`
+// and bytes equal to `not_value` (when given); count when none is left.
+std::size_t rarest_offset(const char* needle, std::size_t count, bool folded,
+                          std::size_t not_at = SIZE_MAX, int not_value = -1) {
+  std::size_t best = count;
   unsigned best_rank = 256;
   for (std::size_t i = 0; i < count; ++i) {
-    unsigned char ch = static_cast<unsigned char>(needle[i]);
-    if (folded) ch = ascii::to_lower(char(ch));
+    const unsigned char ch = key(needle[i], folded);
+    if (i == not_at || int(ch) == not_value) continue;
     if (kRanks.rank[ch] < best_rank) {
       best_rank = kRanks.rank[ch];
       best = i;
@@ -41,18 +53,43 @@ std::size_t rarest_offset(const char* needle, std::size_t count, bool folded) {
   return best;
 }
 
-// Length of the common prefix of a[0, n) and b[0, n), eight bytes at a time.
+// Length of the common prefix of a[0, n) and b[0, n), a word at a time:
+// the first differing byte of two little-endian words is the lowest set
+// byte of their difference. A tail shorter than a word is compared as the
+// word that ends at n (its bytes before the tail are known to agree).
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+template <class Word>
+bool word_differs(const char* a, const char* b, std::size_t at, std::size_t& same) {
+  Word x, y;
+  std::memcpy(&x, a + at, sizeof x);
+  std::memcpy(&y, b + at, sizeof y);
+  if (x == y) return false;
+  same = at + std::size_t(__builtin_ctzll(std::uint64_t(x ^ y))) / 8;
+  return true;
+}
+
+std::size_t common_prefix(const char* a, const char* b, std::size_t n) {
+  std::size_t same = n;
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+      if (word_differs<std::uint64_t>(a, b, i, same)) return same;
+    if (i < n) word_differs<std::uint64_t>(a, b, n - 8, same);
+  } else if (n >= 4) {
+    if (!word_differs<std::uint32_t>(a, b, 0, same)) word_differs<std::uint32_t>(a, b, n - 4, same);
+  } else {
+    for (std::size_t i = 0; i < n; ++i)
+      if (a[i] != b[i]) return i;
+  }
+  return same;
+}
+#else
 std::size_t common_prefix(const char* a, const char* b, std::size_t n) {
   std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    if (x != y) break;
-  }
   while (i < n && a[i] == b[i]) ++i;
   return i;
 }
+#endif
 
 std::size_t common_prefix_folded(const char* a, const char* b, std::size_t n) {
   std::size_t i = 0;
@@ -60,66 +97,173 @@ std::size_t common_prefix_folded(const char* a, const char* b, std::size_t n) {
   return i;
 }
 
-// The candidate scan is fast on ordinary text but may compare up to the
-// needle's length at every candidate. Once its comparisons exceed two per
+// The candidate scans are fast on ordinary text but may compare up to the
+// needle's length at every candidate. Once their comparisons exceed two per
 // byte passed (plus one needle's worth), the two-way search takes over, so
 // that a whole search stays linear in the text. Only a rejection after at
 // least kCostly matching bytes checks the budget: cheaper ones cost at most
 // that much per candidate position, which keeps the common case lean.
 constexpr std::size_t kCostly = 4;
-bool over_budget(std::size_t compared, std::size_t passed, std::size_t count) {
-  return compared > 2 * passed + count;
+
+// Verifies the candidates of one search, left to right.
+class verifier {
+ public:
+  verifier(const char* hay, std::size_t len, const char* needle, std::size_t count,
+           bool folded, search_work* work)
+      : hay_(hay), len_(len), needle_(needle), count_(count), folded_(folded), work_(work) {}
+  ~verifier() {
+    if (work_) work_->compared += compared_;
+  }
+
+  // Whether the candidate at hay + at settles the search: then result is
+  // the match there or, once verifying costs too much, the two-way search's
+  // answer for the rest of the text.
+  bool settles(std::size_t at, const char*& result) {
+    const char* candidate = hay_ + at;
+    const std::size_t same = folded_ ? common_prefix_folded(candidate, needle_, count_)
+                                     : common_prefix(candidate, needle_, count_);
+    if (same == count_) {
+      compared_ += count_;
+      result = candidate;
+      return true;
+    }
+    compared_ += same + 1;
+    if (same >= kCostly && compared_ > 2 * at + count_) {
+      result = two_way_find(candidate + 1, len_ - at - 1, needle_, count_, folded_, work_);
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  const char* hay_;
+  std::size_t len_;
+  const char* needle_;
+  std::size_t count_;
+  bool folded_;
+  search_work* work_;
+  std::size_t compared_ = 0;
+};
+
+#ifdef VELK_SSE2_FILTER
+#ifdef __SSE2__
+bool have_sse2() { return true; }
+#else
+bool have_sse2() {
+  static const bool yes = __builtin_cpu_supports("sse2");
+  return yes;
 }
+#endif
+
+struct sse2_filter {
+  __m128i rare_value, rare_fold, second_value, second_fold;
+  std::size_t rare_at, second_at;
+};
+
+// The candidates among the 16 positions at block whose two filter bytes pass,
+// one bit each. The loads read block[at, at + 16) for both offsets, which
+// the callers keep inside the text.
+__attribute__((target("sse2"))) inline unsigned filter_block(const sse2_filter& f,
+                                                             const char* block) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + f.rare_at));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + f.second_at));
+  const __m128i hit_a = _mm_cmpeq_epi8(_mm_or_si128(a, f.rare_fold), f.rare_value);
+  const __m128i hit_b = _mm_cmpeq_epi8(_mm_or_si128(b, f.second_fold), f.second_value);
+  return unsigned(_mm_movemask_epi8(_mm_and_si128(hit_a, hit_b)));
+}
+
+// Candidate positions are [0, positions), positions >= 16: full blocks of
+// 16, then one last block that ends at the last position and overlaps the
+// one before it (its positions already looked at are masked off). A block
+// at p reads at most up to p + 15 + count - 1, the last byte of the text.
+__attribute__((target("sse2"))) const char* scan_sse2(
+    unsigned char rare_value, unsigned char rare_fold, std::size_t rare_at,
+    unsigned char second_value, unsigned char second_fold, std::size_t second_at,
+    const char* hay, std::size_t positions, verifier& check) {
+  sse2_filter f;
+  f.rare_value = _mm_set1_epi8(char(rare_value));
+  f.rare_fold = _mm_set1_epi8(char(rare_fold));
+  f.second_value = _mm_set1_epi8(char(second_value));
+  f.second_fold = _mm_set1_epi8(char(second_fold));
+  f.rare_at = rare_at;
+  f.second_at = second_at;
+  const char* result = nullptr;
+  std::size_t p = 0;
+  for (;;) {
+    unsigned mask;
+    if (p + 16 <= positions) {
+      mask = filter_block(f, hay + p);
+    } else if (p < positions) {
+      const std::size_t last = positions - 16;
+      mask = filter_block(f, hay + last) & (~0u << (p - last));
+      p = last;
+    } else {
+      return nullptr;
+    }
+    while (mask != 0) {
+      if (check.settles(p + std::size_t(__builtin_ctz(mask)), result)) return result;
+      mask &= mask - 1;
+    }
+    p += 16;
+  }
+}
+#endif
 
 }  // namespace
 
-const char* find_bytes(const char* hay, std::size_t len, const char* needle,
-                       std::size_t count, search_work* work) noexcept {
-  if (count > len) return nullptr;
-  if (count == 1) return static_cast<const char*>(std::memchr(hay, needle[0], len));
-  const std::size_t k = rarest_offset(needle, count, false);
-  const int rare = static_cast<unsigned char>(needle[k]);
-  // Candidates for the rare byte lie in [hay + k, hay + len - count + k].
-  const char* next = hay + k;
-  const char* const stop = hay + (len - count) + k + 1;
-  std::size_t compared = 0;
-  const char* found = nullptr;
-  while (next < stop) {
-    const char* hit = static_cast<const char*>(std::memchr(next, rare, std::size_t(stop - next)));
-    if (!hit) break;
-    const char* candidate = hit - k;
-    const std::size_t same = common_prefix(candidate, needle, count);
-    if (same == count) {
-      compared += count;
-      found = candidate;
-      break;
-    }
-    compared += same + 1;
-    next = hit + 1;
-    if (same >= kCostly && over_budget(compared, std::size_t(candidate - hay), count)) {
-      const char* rest = candidate + 1;
-      found = two_way_find(rest, len - std::size_t(rest - hay), needle, count, false, work);
-      break;
-    }
-  }
-  if (work) work->compared += compared;
-  return found;
+byte_finder::byte_finder(const char* needle, std::size_t count, bool folded) noexcept
+    : needle_(needle), count_(count), folded_(folded) {
+  if (count == 0) return;
+  const auto filter = [&](std::size_t at) {
+    filter_byte f;
+    f.at = at;
+    f.value = key(needle[at], folded);
+    f.fold = folded && ascii::to_upper(needle[at]) != f.value ? 0x20 : 0;
+    return f;
+  };
+  rare_ = filter(rarest_offset(needle, count, folded));
+  // The second filter byte: the rarest of another value, else another
+  // offset of the same (the last, or the first), else the rare byte again.
+  std::size_t second = rarest_offset(needle, count, folded, rare_.at, rare_.value);
+  if (second == count) second = rare_.at != count - 1 ? count - 1 : 0;
+  second_ = filter(second);
 }
 
-const char* find_bytes_folded(const char* hay, std::size_t len, const char* needle,
-                              std::size_t count, search_work* work) noexcept {
-  if (count > len) return nullptr;
-  const std::size_t k = rarest_offset(needle, count, true);
-  const int lower = ascii::to_lower(needle[k]);
-  const int upper = ascii::to_upper(needle[k]);
-  const char* const stop = hay + (len - count) + k + 1;
-  // The next occurrence of each case, rescanned only once passed, so that a
-  // case that never occurs costs one scan in all.
+const char* byte_finder::find(const char* hay, std::size_t len, search_work* work) const noexcept {
+  if (count_ > len) return nullptr;
+  if (count_ == 0) return hay;
+  if (count_ == 1 && !folded_) return static_cast<const char*>(std::memchr(hay, needle_[0], len));
+  const std::size_t positions = len - count_ + 1;
+#ifdef VELK_SSE2_FILTER
+  if (have_sse2()) {
+    verifier check(hay, len, needle_, count_, folded_, work);
+    if (positions >= 16)
+      return scan_sse2(rare_.value, rare_.fold, rare_.at, second_.value, second_.fold,
+                       second_.at, hay, positions, check);
+    const char* result = nullptr;
+    for (std::size_t p = 0; p < positions; ++p)
+      if (rare_.passes(hay + p) && second_.passes(hay + p) && check.settles(p, result))
+        return result;
+    return nullptr;
+  }
+#endif
+  return scan_with_memchr(hay, len, work);
+}
+
+// memchr for each case of the rare byte; the next occurrence of each is
+// rescanned only once passed, so that a case that never occurs costs one
+// scan in all.
+const char* byte_finder::scan_with_memchr(const char* hay, std::size_t len,
+                                          search_work* work) const {
+  verifier check(hay, len, needle_, count_, folded_, work);
+  const std::size_t k = rare_.at;
+  const int lower = rare_.value;
+  const int upper = rare_.fold ? ascii::to_upper(char(lower)) : lower;
+  const char* const stop = hay + (len - count_) + k + 1;
   const char* next_lower = hay + k;
   const char* next_upper = lower == upper ? stop : hay + k;
   const char* from = hay + k;
-  std::size_t compared = 0;
-  const char* found = nullptr;
+  const char* result = nullptr;
   for (;;) {
     if (next_lower != stop && next_lower < from) next_lower = from;
     if (next_upper != stop && next_upper < from) next_upper = from;
@@ -132,24 +276,20 @@ const char* find_bytes_folded(const char* hay, std::size_t len, const char* need
       next_upper = hit ? static_cast<const char*>(hit) : stop;
     }
     const char* hit = next_lower < next_upper ? next_lower : next_upper;
-    if (hit == stop) break;
-    const char* candidate = hit - k;
-    const std::size_t same = common_prefix_folded(candidate, needle, count);
-    if (same == count) {
-      compared += count;
-      found = candidate;
-      break;
-    }
-    compared += same + 1;
+    if (hit == stop) return nullptr;
+    if (check.settles(std::size_t(hit - k - hay), result)) return result;
     from = hit + 1;
-    if (same >= kCostly && over_budget(compared, std::size_t(candidate - hay), count)) {
-      const char* rest = candidate + 1;
-      found = two_way_find(rest, len - std::size_t(rest - hay), needle, count, true, work);
-      break;
-    }
   }
-  if (work) work->compared += compared;
-  return found;
+}
+
+const char* find_bytes(const char* hay, std::size_t len, const char* needle,
+                       std::size_t count, search_work* work) noexcept {
+  return byte_finder(needle, count, false).find(hay, len, work);
+}
+
+const char* find_bytes_folded(const char* hay, std::size_t len, const char* needle,
+                              std::size_t count, search_work* work) noexcept {
+  return byte_finder(needle, count, true).find(hay, len, work);
 }
 
 }  // namespace Velk

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,6 +41,58 @@ TEST(ByteSearchTest, AgreesWithAPlainScanOnRandomTexts) {
         const char* got = folded ? find_bytes_folded(hay.data(), hay.size(), needle.data(), needle.size())
                                  : find_bytes(hay.data(), hay.size(), needle.data(), needle.size());
         ASSERT_EQ(got, want) << "hay=" << hay << " needle=" << needle << " folded=" << folded;
+      }
+    }
+  }
+}
+
+// A text in a heap block of exactly its size, so that AddressSanitizer
+// reports any read past its end (a std::string has room behind its bytes).
+struct exact_block {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size;
+  explicit exact_block(const std::string& text)
+      : bytes(new char[text.size() == 0 ? 1 : text.size()]), size(text.size()) {
+    std::memcpy(bytes.get(), text.data(), text.size());
+  }
+};
+
+// The block filter looks at 16 candidates at a time: every alignment of the
+// match (and of the text), matches that end exactly at the text's end, and
+// texts shorter than a block, with the needle's bytes scattered as decoys.
+TEST(ByteSearchTest, AgreesWithAPlainScanAtEveryAlignmentAndEnd) {
+  std::mt19937 random(7);
+  const std::string needles[] = {"a", "Q", "ab", "session", "ledger shard 7", "xXx",
+                                 "\xE9t\xC9", "aaaa", std::string(40, 'z') + "Z"};
+  const std::string fill = "abcdefgh ssn\n";
+  for (const std::string& needle : needles) {
+    for (std::size_t len = 0; len < 70; ++len) {
+      for (int round = 0; round < 12; ++round) {
+        std::string text;
+        for (std::size_t i = 0; i < len; ++i)
+          text.push_back(random() % 3 ? fill[random() % fill.size()]
+                                      : needle[random() % needle.size()]);
+        // Plant the needle (or, every third round, leave none) at a random
+        // place, the text's end included.
+        if (round % 3 && needle.size() <= len) {
+          const std::size_t at = round % 3 == 2 ? len - needle.size()
+                                                : random() % (len - needle.size() + 1);
+          for (std::size_t i = 0; i < needle.size(); ++i)
+            text[at + i] = random() % 2 ? char(ascii::to_upper(needle[i])) : needle[i];
+        }
+        for (bool folded : {false, true}) {
+          for (std::size_t skip = 0; skip < std::min<std::size_t>(len + 1, 3); ++skip) {
+            const exact_block block(text);
+            const byte_finder finder(needle.data(), needle.size(), folded);
+            const char* got = finder.find(block.bytes.get() + skip, len - skip);
+            const std::string rest = text.substr(skip);
+            const char* plain = naive(rest, needle, folded);
+            ASSERT_EQ(got ? got - (block.bytes.get() + skip) : -1,
+                      plain ? plain - rest.data() : -1)
+                << "text=" << text << " skip=" << skip << " needle=" << needle
+                << " folded=" << folded;
+          }
+        }
       }
     }
   }
