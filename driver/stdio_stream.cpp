@@ -11,6 +11,7 @@ class CStandardInput : public TByteSource {
   std::size_t Read(char* dest, std::size_t room) override {
     return ReadStandardInputSome(dest, room);
   }
+  bool ReadsAhead() const override { return true; }
 };
 
 class CStandardOutput : public TStreamSink {

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "driver/read_ahead.h"
 #include "engine/text_limit.h"
+#include "support/core/exceptions.h"
 
 namespace Velk {
 namespace {
@@ -14,25 +17,49 @@ namespace {
 // is reserved once at this multiple and grows by the buffer's policy.
 constexpr std::size_t kOutputReserveFactor = 2;
 
-}  // namespace
+[[noreturn]] void ThrowLineTooLong() {
+  throw std::length_error("a line is longer than the longest text the engine takes");
+}
 
-std::uint64_t PumpStream(stream_replacer& replacer, TByteSource& source, TStreamSink& sink,
-                         std::size_t chunk) {
-  if (chunk == 0) chunk = 1;
+// Feeds windows to the replacer and hands each result to the sink.
+class CFeeder {
+ public:
+  CFeeder(stream_replacer& replacer, TStreamSink& sink, std::size_t chunk)
+      : replacer_(replacer), sink_(sink) {
+    out_.reserve_exact(chunk * kOutputReserveFactor + 1);
+  }
+
+  // Returns the bytes of window[0, length) consumed.
+  std::size_t Feed(const char* window, std::size_t length, bool at_end) {
+    const std::uint64_t before = replacer_.count();
+    const std::size_t consumed = replacer_.feed(window, length, at_end, out_);
+    if (consumed != 0 || !out_.empty()) {
+      sink_.Piece(out_, input_start_, consumed, replacer_.count() != before);
+      out_.clear();
+    }
+    input_start_ += consumed;
+    return consumed;
+  }
+  std::uint64_t input_read() const { return input_start_; }
+
+ private:
+  stream_replacer& replacer_;
+  TStreamSink& sink_;
+  narrow_buffer out_;
+  std::uint64_t input_start_ = 0;  // input offset of the next window
+};
+
+std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) {
   std::vector<char> window(chunk);
   std::size_t held = 0;  // kept bytes at the window's start
   bool at_end = false;
-  std::uint64_t input_start = 0;  // input offset of window[0]
-  narrow_buffer out;
-  out.reserve_exact(chunk * kOutputReserveFactor + 1);
   for (;;) {
     if (!at_end) {
       // Read one chunk behind the kept bytes, or as much again as is kept
       // when that is more (a long line): the window doubles then, so a long
       // line costs linear time.
       const std::size_t want = held + std::max(chunk, held);
-      if (want > MAX_TEXT_LENGTH)
-        throw std::length_error("a line is longer than the longest text the engine takes");
+      if (want > MAX_TEXT_LENGTH) ThrowLineTooLong();
       if (window.size() < want) window.resize(want);
       while (held < want) {
         const std::size_t got = source.Read(window.data() + held, want - held);
@@ -43,19 +70,60 @@ std::uint64_t PumpStream(stream_replacer& replacer, TByteSource& source, TStream
         held += got;
       }
     }
-    const std::uint64_t before = replacer.count();
-    const std::size_t consumed = replacer.feed(window.data(), held, at_end, out);
-    if (consumed != 0 || !out.empty()) {
-      sink.Piece(out, input_start, consumed, replacer.count() != before);
-      out.clear();
-    }
+    const std::size_t consumed = feeder.Feed(window.data(), held, at_end);
     held -= consumed;
     if (held != 0 && consumed != 0)
       std::memmove(window.data(), window.data() + consumed, held);
-    input_start += consumed;
     if (at_end && held == 0) break;
   }
-  return input_start;
+  return feeder.input_read();
+}
+
+// The same with the source read ahead (read_ahead.h). The kept bytes go in
+// front of the next chunk, in its buffer's room, when they fit; a longer
+// kept line gathers the chunks in a window of its own until it has doubled,
+// as above.
+std::uint64_t PumpReadingAhead(CFeeder& feeder, CReadAhead& reader, std::size_t room) {
+  std::vector<char> kept;
+  std::size_t feed_at = 0;  // a long kept line is fed once it holds this much
+  for (;;) {
+    const CReadAhead::CHUNK next = reader.Next();
+    if (kept.size() <= room) {
+      char* window = next.data - kept.size();
+      if (!kept.empty()) std::memcpy(window, kept.data(), kept.size());
+      const std::size_t length = kept.size() + next.length;
+      const std::size_t consumed = feeder.Feed(window, length, next.last);
+      kept.assign(window + consumed, window + length);
+    } else {
+      if (kept.size() + next.length > MAX_TEXT_LENGTH) ThrowLineTooLong();
+      kept.insert(kept.end(), next.data, next.data + next.length);
+      if (kept.size() >= feed_at || next.last) {
+        const std::size_t consumed = feeder.Feed(kept.data(), kept.size(), next.last);
+        kept.erase(kept.begin(), kept.begin() + std::ptrdiff_t(consumed));
+      }
+    }
+    feed_at = 2 * kept.size();
+    if (next.last) break;
+  }
+  return feeder.input_read();
+}
+
+}  // namespace
+
+std::uint64_t PumpStream(stream_replacer& replacer, TByteSource& source, TStreamSink& sink,
+                         std::size_t chunk) {
+  if (chunk == 0) chunk = 1;
+  CFeeder feeder(replacer, sink, chunk);
+  if (source.ReadsAhead()) {
+    std::unique_ptr<CReadAhead> reader;
+    try {
+      reader.reset(new CReadAhead(source, chunk, chunk));
+    } catch (const threadExp&) {
+      // No thread to spare: read on this one.
+    }
+    if (reader) return PumpReadingAhead(feeder, *reader, chunk);
+  }
+  return PumpHere(feeder, source, chunk);
 }
 
 }  // namespace Velk

@@ -25,6 +25,10 @@ class TByteSource {
   // Reads up to room bytes into dest; 0 only at the end of the input.
   // Throws on failure.
   virtual std::size_t Read(char* dest, std::size_t room) = 0;
+  // Whether the pump may read ahead on a thread of its own (read_ahead.h),
+  // so that reading overlaps the search; Read is then called from that
+  // thread only.
+  virtual bool ReadsAhead() const { return false; }
 };
 
 class TStreamSink {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "driver/replace_step.h"
@@ -11,20 +13,24 @@
 namespace Velk {
 namespace {
 
-// Hands out the text in reads of at most max_read bytes, as a pipe may.
+// Hands out the text in reads of at most max_read bytes, as a pipe may;
+// read ahead on the pump's reader thread when asked to.
 class CTextSource : public TByteSource {
  public:
-  CTextSource(const std::string& text, std::size_t max_read) : text_(text), max_read_(max_read) {}
+  CTextSource(const std::string& text, std::size_t max_read, bool ahead = false)
+      : text_(text), max_read_(max_read), ahead_(ahead) {}
   std::size_t Read(char* dest, std::size_t room) override {
     const std::size_t n = std::min({room, max_read_, text_.size() - at_});
     text_.copy(dest, n, at_);
     at_ += n;
     return n;
   }
+  bool ReadsAhead() const override { return ahead_; }
 
  private:
   const std::string& text_;
   std::size_t max_read_;
+  bool ahead_;
   std::size_t at_ = 0;
 };
 
@@ -75,9 +81,9 @@ OUTCOME Whole(RUN_SETTINGS settings, const Matcher& matcher, const std::string& 
 }
 
 OUTCOME Streamed(const RUN_SETTINGS& settings, const Matcher& matcher, const std::string& input,
-                 std::size_t chunk, std::size_t max_read) {
+                 std::size_t chunk, std::size_t max_read, bool ahead = false) {
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CTextSource source(input, max_read);
+  CTextSource source(input, max_read, ahead);
   CTextSink sink;
   EXPECT_EQ(PumpStream(replacer, source, sink, chunk), input.size());
   EXPECT_EQ(sink.input_seen, input.size());
@@ -85,7 +91,7 @@ OUTCOME Streamed(const RUN_SETTINGS& settings, const Matcher& matcher, const std
 }
 
 // Every case at chunk sizes from one byte up, with reads as short as one
-// byte: matches straddling a chunk's edge, a find text longer than a chunk,
+// byte, read on the calling thread and read ahead: matches straddling a chunk's edge, a find text longer than a chunk,
 // lines longer than a chunk, "^" and "$" at chunk edges, empty matches, CR
 // LF. The streamed result is the whole-text result of both memory modes.
 TEST(StreamPump, ChunkEdgesGiveTheWholeTextResult) {
@@ -131,12 +137,13 @@ TEST(StreamPump, ChunkEdgesGiveTheWholeTextResult) {
       EXPECT_EQ(whole.text, row.output) << row.find << " expand " << expand;
       EXPECT_EQ(whole.count, row.count) << row.find << " expand " << expand;
     }
-    for (std::size_t chunk : {1, 2, 3, 5, 7, 64})
-      for (std::size_t max_read : {std::size_t(1), std::size_t(4), chunk}) {
-        const OUTCOME streamed = Streamed(settings, matcher, row.input, chunk, max_read);
-        EXPECT_EQ(streamed.text, row.output) << row.find << " chunk " << chunk;
-        EXPECT_EQ(streamed.count, row.count) << row.find << " chunk " << chunk;
-      }
+    for (bool ahead : {false, true})
+      for (std::size_t chunk : {1, 2, 3, 5, 7, 64})
+        for (std::size_t max_read : {std::size_t(1), std::size_t(4), chunk}) {
+          const OUTCOME streamed = Streamed(settings, matcher, row.input, chunk, max_read, ahead);
+          EXPECT_EQ(streamed.text, row.output) << row.find << " chunk " << chunk << " ahead " << ahead;
+          EXPECT_EQ(streamed.count, row.count) << row.find << " chunk " << chunk << " ahead " << ahead;
+        }
   }
 }
 
@@ -208,8 +215,9 @@ TEST(StreamPump, StreamedAgreesWithWholeTextOnRandomInputs) {
       const std::size_t max_read = 1 + random() % 12;
       const OUTCOME expanding = Whole(settings, matcher, input, true);
       const OUTCOME in_place = Whole(settings, matcher, input, false);
-      const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read);
-      ASSERT_EQ(streamed.text, expanding.text) << find.find << " chunk " << chunk;
+      const bool ahead = round % 2;
+      const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read, ahead);
+      ASSERT_EQ(streamed.text, expanding.text) << find.find << " chunk " << chunk << " ahead " << ahead;
       ASSERT_EQ(streamed.count, expanding.count) << find.find << " chunk " << chunk;
       ASSERT_EQ(in_place.text, expanding.text) << find.find;
     }
@@ -235,6 +243,68 @@ TEST(StreamPump, PiecesTellWhereTheFirstChangeIs) {
   PumpStream(none, plain_source, plain_sink, 16);
   EXPECT_EQ(plain_sink.changed_pieces, 0);
   EXPECT_EQ(plain_sink.result, plain);
+}
+
+// Lines that outgrow the room in front of a chunk, and then short ones
+// again: the read-ahead pump moves from windows in its chunks' buffers to a
+// window of its own and back, with the whole-text result.
+TEST(StreamPump, LongLinesReadAheadGiveTheWholeTextResult) {
+  const RUN_SETTINGS settings = Settings(FindMethod::Regex, "b+$", "<\\0>");
+  const Matcher matcher = Compile(settings);
+  std::string input;
+  for (std::size_t length : {3, 40, 1, 200, 0, 9, 700, 2})
+    input += std::string(length, 'a') + "bb" + (length % 2 ? "\n" : "\r\n");
+  input += std::string(300, 'b');
+  const OUTCOME whole = Whole(settings, matcher, input, true);
+  for (std::size_t chunk : {4, 16, 64})
+    for (std::size_t max_read : {std::size_t(3), chunk}) {
+      const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read, true);
+      EXPECT_EQ(streamed.text, whole.text) << "chunk " << chunk << " max_read " << max_read;
+      EXPECT_EQ(streamed.count, whole.count) << "chunk " << chunk;
+    }
+}
+
+// A read that fails ends the run with its error, after the pieces of what
+// was read before it; a sink that fails stops the reader.
+TEST(StreamPump, FailuresOnEitherSideEndTheRun) {
+  class CFailingSource : public TByteSource {
+   public:
+    std::size_t Read(char* dest, std::size_t room) override {
+      if (reads_++ == 3) throw std::runtime_error("read failed");
+      std::memset(dest, 'x', room);
+      return room;
+    }
+    bool ReadsAhead() const override { return ahead; }
+    bool ahead = false;
+    int reads_ = 0;
+  };
+  class CFailingSink : public TStreamSink {
+   public:
+    void Piece(const narrow_buffer& out, std::uint64_t, std::size_t, bool) override {
+      if (fail) throw std::runtime_error("write failed");
+      written += out.length();
+    }
+    bool fail = false;
+    std::size_t written = 0;
+  };
+  const RUN_SETTINGS settings = Settings(FindMethod::Literal, "xy", "z");
+  for (bool ahead : {false, true}) {
+    stream_replacer replacer(settings.method, settings.find_text, settings.replacement, Matcher());
+    CFailingSource source;
+    source.ahead = ahead;
+    CFailingSink sink;
+    EXPECT_THROW(PumpStream(replacer, source, sink, 8), std::runtime_error) << ahead;
+    // Three chunks read; all but the byte that may begin a match written.
+    EXPECT_EQ(sink.written, 23u) << ahead;
+
+    stream_replacer again(settings.method, settings.find_text, settings.replacement, Matcher());
+    CFailingSource endless;
+    endless.ahead = ahead;
+    endless.reads_ = -1000000;
+    CFailingSink failing;
+    failing.fail = true;
+    EXPECT_THROW(PumpStream(again, endless, failing, 8), std::runtime_error) << ahead;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,137 @@
+#include "driver/read_ahead.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <vector>
+
+#include "support/core/thread.h"
+
+namespace Velk {
+namespace {
+
+// How long the destructor waits for a reader that is still in a read; one
+// that takes longer is left to end by itself when its read returns.
+constexpr std::chrono::milliseconds kStopWait(500);
+
+}  // namespace
+
+// What the reader and its user share; the reader keeps it alive as long as
+// it runs, so that a reader left in a read never writes freed memory.
+struct CReadAhead::SHARED {
+  struct SLOT {
+    std::vector<char> bytes;  // room, then the chunk
+    std::size_t length = 0;
+    bool last = false;
+    bool full = false;  // filled and not yet given back
+    std::exception_ptr error;
+  };
+  std::mutex mutex;
+  std::condition_variable wake;
+  SLOT slots[2];
+  bool stop = false;   // the user is gone: read no more
+  bool ended = false;  // the reader's Run is over
+};
+
+// Deletes itself when Run returns.
+class CReadAhead::CReader : public TThread {
+ public:
+  CReader(std::shared_ptr<SHARED> shared, TByteSource& source, std::size_t chunk,
+          std::size_t room)
+      : shared_(std::move(shared)), source_(source), chunk_(chunk), room_(room) {}
+
+  std::uint32_t Run() override {
+    SHARED& s = *shared_;
+    for (unsigned k = 0;; k ^= 1) {
+      SHARED::SLOT& slot = s.slots[k];
+      {
+        std::unique_lock<std::mutex> hold(s.mutex);
+        s.wake.wait(hold, [&] { return !slot.full || s.stop; });
+        if (s.stop) break;
+      }
+      filling_ = k;
+      // A whole chunk unless the input ends: the window is then as large as
+      // a run without the reader would make it.
+      char* data = slot.bytes.data() + room_;
+      std::size_t length = 0;
+      bool last = false;
+      while (length < chunk_) {
+        const std::size_t got = source_.Read(data + length, chunk_ - length);
+        if (got == 0) {
+          last = true;
+          break;
+        }
+        length += got;
+      }
+      Publish(length, last, nullptr);
+      if (last) break;
+    }
+    End();
+    return 0;
+  }
+
+  // A failed read ends the input: Next throws it in the chunk's place.
+  bool OnException() override {
+    Publish(0, true, std::current_exception());
+    End();
+    return true;
+  }
+
+ private:
+  void Publish(std::size_t length, bool last, std::exception_ptr error) {
+    {
+      std::lock_guard<std::mutex> hold(shared_->mutex);
+      SHARED::SLOT& slot = shared_->slots[filling_];
+      slot.length = length;
+      slot.last = last;
+      slot.error = std::move(error);
+      slot.full = true;
+    }
+    shared_->wake.notify_all();
+  }
+  void End() {
+    {
+      std::lock_guard<std::mutex> hold(shared_->mutex);
+      shared_->ended = true;
+    }
+    shared_->wake.notify_all();
+  }
+
+  std::shared_ptr<SHARED> shared_;
+  TByteSource& source_;
+  std::size_t chunk_;
+  std::size_t room_;
+  unsigned filling_ = 0;
+};
+
+CReadAhead::CReadAhead(TByteSource& source, std::size_t chunk, std::size_t room)
+    : shared_(std::make_shared<SHARED>()), room_(room) {
+  for (SHARED::SLOT& slot : shared_->slots) slot.bytes.resize(room + chunk);
+  std::unique_ptr<CReader> reader(new CReader(shared_, source, chunk, room));
+  reader->Create(true);
+  reader.release()->Resume();
+}
+
+CReadAhead::~CReadAhead() {
+  std::unique_lock<std::mutex> hold(shared_->mutex);
+  shared_->stop = true;
+  shared_->wake.notify_all();
+  shared_->wake.wait_for(hold, kStopWait, [&] { return shared_->ended; });
+}
+
+CReadAhead::CHUNK CReadAhead::Next() {
+  std::unique_lock<std::mutex> hold(shared_->mutex);
+  if (handed_out_) {
+    shared_->slots[next_ ^ 1].full = false;
+    shared_->wake.notify_all();
+  }
+  SHARED::SLOT& slot = shared_->slots[next_];
+  shared_->wake.wait(hold, [&] { return slot.full; });
+  if (slot.error) std::rethrow_exception(slot.error);
+  next_ ^= 1;
+  handed_out_ = true;
+  return {slot.bytes.data() + room_, slot.length, slot.last};
+}
+
+}  // namespace Velk
