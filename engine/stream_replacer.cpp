@@ -1,6 +1,7 @@
 #include "engine/stream_replacer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/expand_template.h"
 #include "engine/match_walker.h"
@@ -51,20 +52,60 @@ std::size_t stream_replacer::feed(const char* window, std::size_t length, bool a
   return feed_literal(window, length, at_end, out);
 }
 
+namespace {
+
+// Appends to a buffer through a plain pointer: room is made only when a
+// piece would not fit, so the buffer's own checks are paid per growth, not
+// per match. The buffer is private and terminated again at the end.
+class append_cursor {
+ public:
+  append_cursor(narrow_buffer& out, std::size_t expected) : out_(out) {
+    out_.reserve_grow(out_.length() + expected + 1);
+    Take();
+    used_ = out_.length();
+  }
+  ~append_cursor() {
+    out_.set_length(narrow_buffer::size_type(used_));
+    base_[used_] = '\0';
+  }
+  void put(const char* bytes, std::size_t count) {
+    if (used_ + count + 1 > room_) {
+      out_.set_length(narrow_buffer::size_type(used_));
+      out_.reserve_grow(used_ + count + 1);
+      Take();
+    }
+    std::memcpy(base_ + used_, bytes, count);
+    used_ += count;
+  }
+
+ private:
+  void Take() {
+    base_ = out_.data();
+    room_ = out_.capacity();
+  }
+  narrow_buffer& out_;
+  char* base_ = nullptr;
+  std::size_t room_ = 0;
+  std::size_t used_ = 0;
+};
+
+}  // namespace
+
 // A match that begins before length - (find length - 1) lies in the window
 // whole, so every match found there is the whole text's; one that begins
 // later may run on into the next piece, and those bytes are kept back.
 std::size_t stream_replacer::feed_literal(const char* window, std::size_t length, bool at_end,
                                           narrow_buffer& out) {
   const std::size_t find_length = find_.length();
+  append_cursor cursor(out, length);
   std::size_t copied = 0;
   if (find_length != 0) {
     for (;;) {
       const char* match = finder_.find(window + copied, length - copied);
       if (!match) break;
       const std::size_t at = std::size_t(match - window);
-      out.append(window + copied, std::uint32_t(at - copied));
-      out.append(replacement_);
+      cursor.put(window + copied, at - copied);
+      cursor.put(replacement_.c_str(), replacement_.length());
       copied = at + find_length;
       ++count_;
     }
@@ -72,7 +113,7 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
   std::size_t consumed = length;
   if (!at_end && find_length != 0)
     consumed = std::max(copied, length >= find_length ? length - (find_length - 1) : 0);
-  out.append(window + copied, std::uint32_t(consumed - copied));
+  cursor.put(window + copied, consumed - copied);
   return consumed;
 }
 

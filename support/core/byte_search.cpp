@@ -172,26 +172,31 @@ __attribute__((target("sse2"))) inline unsigned filter_block(const sse2_filter& 
   return unsigned(_mm_movemask_epi8(_mm_and_si128(hit_a, hit_b)));
 }
 
-// Candidate positions are [0, positions), positions >= 16: full blocks of
-// 16, then one last block that ends at the last position and overlaps the
-// one before it (its positions already looked at are masked off). A block
-// at p reads at most up to p + 15 + count - 1, the last byte of the text.
-__attribute__((target("sse2"))) const char* scan_sse2(
-    unsigned char rare_value, unsigned char rare_fold, std::size_t rare_at,
-    unsigned char second_value, unsigned char second_fold, std::size_t second_at,
-    const char* hay, std::size_t positions, verifier& check) {
+// Candidate positions are [0, positions), positions >= 16: pairs of blocks
+// of 16, then single blocks, then one last block that ends at the last
+// position and overlaps the one before it (its positions already looked at
+// are masked off). A block at p reads at most up to p + 15 + count - 1, the
+// last byte of the text.
+__attribute__((target("sse2"))) const char* scan_sse2(const unsigned char (*lanes)[16],
+                                                      std::size_t rare_at,
+                                                      std::size_t second_at, const char* hay,
+                                                      std::size_t positions, verifier& check) {
   sse2_filter f;
-  f.rare_value = _mm_set1_epi8(char(rare_value));
-  f.rare_fold = _mm_set1_epi8(char(rare_fold));
-  f.second_value = _mm_set1_epi8(char(second_value));
-  f.second_fold = _mm_set1_epi8(char(second_fold));
+  f.rare_value = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[0]));
+  f.rare_fold = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[1]));
+  f.second_value = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[2]));
+  f.second_fold = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[3]));
   f.rare_at = rare_at;
   f.second_at = second_at;
   const char* result = nullptr;
   std::size_t p = 0;
   for (;;) {
-    unsigned mask;
-    if (p + 16 <= positions) {
+    std::uint32_t mask;
+    std::size_t step = 16;
+    if (p + 32 <= positions) {
+      mask = filter_block(f, hay + p) | filter_block(f, hay + p + 16) << 16;
+      step = 32;
+    } else if (p + 16 <= positions) {
       mask = filter_block(f, hay + p);
     } else if (p < positions) {
       const std::size_t last = positions - 16;
@@ -204,7 +209,7 @@ __attribute__((target("sse2"))) const char* scan_sse2(
       if (check.settles(p + std::size_t(__builtin_ctz(mask)), result)) return result;
       mask &= mask - 1;
     }
-    p += 16;
+    p += step;
   }
 }
 #endif
@@ -227,6 +232,8 @@ byte_finder::byte_finder(const char* needle, std::size_t count, bool folded) noe
   std::size_t second = rarest_offset(needle, count, folded, rare_.at, rare_.value);
   if (second == count) second = rare_.at != count - 1 ? count - 1 : 0;
   second_ = filter(second);
+  const unsigned char bytes[4] = {rare_.value, rare_.fold, second_.value, second_.fold};
+  for (int i = 0; i < 4; ++i) std::memset(lanes_[i], bytes[i], sizeof lanes_[i]);
 }
 
 const char* byte_finder::find(const char* hay, std::size_t len, search_work* work) const noexcept {
@@ -238,8 +245,7 @@ const char* byte_finder::find(const char* hay, std::size_t len, search_work* wor
   if (have_sse2()) {
     verifier check(hay, len, needle_, count_, folded_, work);
     if (positions >= 16)
-      return scan_sse2(rare_.value, rare_.fold, rare_.at, second_.value, second_.fold,
-                       second_.at, hay, positions, check);
+      return scan_sse2(lanes_, rare_.at, second_.at, hay, positions, check);
     const char* result = nullptr;
     for (std::size_t p = 0; p < positions; ++p)
       if (rare_.passes(hay + p) && second_.passes(hay + p) && check.settles(p, result))

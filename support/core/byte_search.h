@@ -48,6 +48,9 @@ class byte_finder {
   bool folded_;
   filter_byte rare_;    // the rarest byte
   filter_byte second_;  // the next rarest of another value (or offset)
+  // rare_.value, rare_.fold, second_.value, second_.fold, each repeated
+  // for the block filter's compares.
+  alignas(16) unsigned char lanes_[4][16] = {};
 };
 
 // First occurrence of needle[0, count) in hay[0, len); null when none.
