@@ -15,6 +15,12 @@ namespace {
 // that takes longer is left to end by itself when its read returns.
 constexpr std::chrono::milliseconds kStopWait(500);
 
+// Chunk buffers in turn. A reader that has filled them all sleeps until
+// half are given back, and its user sleeps only when the reader is behind,
+// so that the two threads wake each other a few times per eight chunks,
+// not twice per chunk.
+constexpr unsigned kSlots = 4;
+
 }  // namespace
 
 // What the reader and its user share; the reader keeps it alive as long as
@@ -28,8 +34,12 @@ struct CReadAhead::SHARED {
     std::exception_ptr error;
   };
   std::mutex mutex;
-  std::condition_variable wake;
-  SLOT slots[2];
+  std::condition_variable reader_wake;
+  std::condition_variable user_wake;
+  SLOT slots[kSlots];
+  unsigned free_slots = kSlots;
+  bool reader_waits = false;
+  bool user_waits = false;
   bool stop = false;   // the user is gone: read no more
   bool ended = false;  // the reader's Run is over
 };
@@ -43,11 +53,15 @@ class CReadAhead::CReader : public TThread {
 
   std::uint32_t Run() override {
     SHARED& s = *shared_;
-    for (unsigned k = 0;; k ^= 1) {
+    for (unsigned k = 0;; k = (k + 1) % kSlots) {
       SHARED::SLOT& slot = s.slots[k];
       {
         std::unique_lock<std::mutex> hold(s.mutex);
-        s.wake.wait(hold, [&] { return !slot.full || s.stop; });
+        if (slot.full) {
+          s.reader_waits = true;
+          s.reader_wake.wait(hold, [&] { return s.free_slots >= kSlots / 2 || s.stop; });
+          s.reader_waits = false;
+        }
         if (s.stop) break;
       }
       filling_ = k;
@@ -80,22 +94,19 @@ class CReadAhead::CReader : public TThread {
 
  private:
   void Publish(std::size_t length, bool last, std::exception_ptr error) {
-    {
-      std::lock_guard<std::mutex> hold(shared_->mutex);
-      SHARED::SLOT& slot = shared_->slots[filling_];
-      slot.length = length;
-      slot.last = last;
-      slot.error = std::move(error);
-      slot.full = true;
-    }
-    shared_->wake.notify_all();
+    std::lock_guard<std::mutex> hold(shared_->mutex);
+    SHARED::SLOT& slot = shared_->slots[filling_];
+    slot.length = length;
+    slot.last = last;
+    slot.error = std::move(error);
+    slot.full = true;
+    --shared_->free_slots;
+    if (shared_->user_waits) shared_->user_wake.notify_one();
   }
   void End() {
-    {
-      std::lock_guard<std::mutex> hold(shared_->mutex);
-      shared_->ended = true;
-    }
-    shared_->wake.notify_all();
+    std::lock_guard<std::mutex> hold(shared_->mutex);
+    shared_->ended = true;
+    shared_->user_wake.notify_one();
   }
 
   std::shared_ptr<SHARED> shared_;
@@ -116,20 +127,27 @@ CReadAhead::CReadAhead(TByteSource& source, std::size_t chunk, std::size_t room)
 CReadAhead::~CReadAhead() {
   std::unique_lock<std::mutex> hold(shared_->mutex);
   shared_->stop = true;
-  shared_->wake.notify_all();
-  shared_->wake.wait_for(hold, kStopWait, [&] { return shared_->ended; });
+  shared_->reader_wake.notify_one();
+  shared_->user_waits = true;
+  shared_->user_wake.wait_for(hold, kStopWait, [&] { return shared_->ended; });
 }
 
 CReadAhead::CHUNK CReadAhead::Next() {
-  std::unique_lock<std::mutex> hold(shared_->mutex);
+  SHARED& s = *shared_;
+  std::unique_lock<std::mutex> hold(s.mutex);
   if (handed_out_) {
-    shared_->slots[next_ ^ 1].full = false;
-    shared_->wake.notify_all();
+    s.slots[(next_ + kSlots - 1) % kSlots].full = false;
+    ++s.free_slots;
+    if (s.reader_waits && s.free_slots >= kSlots / 2) s.reader_wake.notify_one();
   }
-  SHARED::SLOT& slot = shared_->slots[next_];
-  shared_->wake.wait(hold, [&] { return slot.full; });
+  SHARED::SLOT& slot = s.slots[next_];
+  if (!slot.full) {
+    s.user_waits = true;
+    s.user_wake.wait(hold, [&] { return slot.full; });
+    s.user_waits = false;
+  }
   if (slot.error) std::rethrow_exception(slot.error);
-  next_ ^= 1;
+  next_ = (next_ + 1) % kSlots;
   handed_out_ = true;
   return {slot.bytes.data() + room_, slot.length, slot.last};
 }

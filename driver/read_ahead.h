@@ -1,7 +1,7 @@
 // CReadAhead: reads a byte source on a thread of its own, one chunk ahead of
 // its user, so that the system's copy of the next chunk overlaps the search
-// of this one. Two buffers are taken in turn: while the user works one, the
-// reader fills the other.
+// of this one. A few buffers are taken in turn: while the user works one,
+// the reader fills the others.
 //
 // Each buffer has `room` writable bytes in front of its data, where the user
 // may put the bytes it kept from the chunk before, to search both as one

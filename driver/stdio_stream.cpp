@@ -2,16 +2,21 @@
 
 #include "driver/std_streams.h"
 #include "driver/stream_pump.h"
+#include "support/core/system_info.h"
 
 namespace Velk {
 namespace {
 
 class CStandardInput : public TByteSource {
  public:
+  explicit CStandardInput(bool ahead) : ahead_(ahead) {}
   std::size_t Read(char* dest, std::size_t room) override {
     return ReadStandardInputSome(dest, room);
   }
-  bool ReadsAhead() const override { return true; }
+  bool ReadsAhead() const override { return ahead_; }
+
+ private:
+  bool ahead_;
 };
 
 class CStandardOutput : public TStreamSink {
@@ -25,9 +30,11 @@ class CStandardOutput : public TStreamSink {
 
 std::uint64_t StreamStandardInput(const RUN_SETTINGS& settings, const Matcher& matcher) {
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CStandardInput input;
+  // Reading ahead pays only with a second processor to read on.
+  const bool ahead = GetProcessorCount() > 1;
+  CStandardInput input(ahead);
   CStandardOutput output;
-  PumpStream(replacer, input, output);
+  PumpStream(replacer, input, output, ahead ? STREAM_CHUNK_READ_AHEAD : STREAM_CHUNK);
   return replacer.count();
 }
 

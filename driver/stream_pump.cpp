@@ -17,6 +17,10 @@ namespace {
 // is reserved once at this multiple and grows by the buffer's policy.
 constexpr std::size_t kOutputReserveFactor = 2;
 
+// Room for kept bytes in front of each chunk read ahead: enough for a find
+// text or a line; a longer kept line takes the slower way below.
+constexpr std::size_t kReadAheadRoom = 64 * 1024;
+
 [[noreturn]] void ThrowLineTooLong() {
   throw std::length_error("a line is longer than the longest text the engine takes");
 }
@@ -117,11 +121,11 @@ std::uint64_t PumpStream(stream_replacer& replacer, TByteSource& source, TStream
   if (source.ReadsAhead()) {
     std::unique_ptr<CReadAhead> reader;
     try {
-      reader.reset(new CReadAhead(source, chunk, chunk));
+      reader.reset(new CReadAhead(source, chunk, std::min(chunk, kReadAheadRoom)));
     } catch (const threadExp&) {
       // No thread to spare: read on this one.
     }
-    if (reader) return PumpReadingAhead(feeder, *reader, chunk);
+    if (reader) return PumpReadingAhead(feeder, *reader, std::min(chunk, kReadAheadRoom));
   }
   return PumpHere(feeder, source, chunk);
 }

@@ -18,6 +18,9 @@ namespace Velk {
 // search start cost nothing against the bytes moved, small enough to stay
 // in the processor's caches.
 constexpr std::size_t STREAM_CHUNK = 256 * 1024;
+// The chunk of an input read ahead (TByteSource::ReadsAhead): larger, so
+// that the reader and the search hand chunks to each other less often.
+constexpr std::size_t STREAM_CHUNK_READ_AHEAD = 1024 * 1024;
 
 class TByteSource {
  public:
