@@ -170,11 +170,11 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
 }
 
 bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
-                     narrow_buffer& messages) const {
+                     narrow_buffer& messages, bool locked) const {
+  const bool rewrites = !settings_.stdout_mode && !settings_.diff_mode;
   try {
-    // A file to be rewritten stays locked until its write-back.
-    CDir::ReadFile(file.name, file.folder, content, MAX_TEXT_LENGTH, &identity, &file.identity,
-                   !file.by_listing, !settings_.stdout_mode && !settings_.diff_mode);
+    CDir::ReadFile(file.name, file.folder, content, MAX_TEXT_LENGTH, &identity,
+                   rewrites ? nullptr : &file.identity, !file.by_listing, locked);
     return true;
   } catch (const byExp& error) {
     messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
