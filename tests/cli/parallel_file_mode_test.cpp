@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -357,6 +359,21 @@ TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
       EXPECT_EQ(lost, 0);
     }
   }
+}
+
+// A folder that another process keeps locked is still listed and its
+// files rewritten: the run waits for the lock a bounded time, then goes on
+// without it.
+TEST(ParallelFileModeTest, AFolderLockedByAnotherProcessIsWorkedAnyway) {
+  TempDir dir;
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) dir.Write(name, "old\n");
+  const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+  const RunResult r = RunRplc({"*.txt", "-f:old", "-t:new", "-frc"}, "", dir.path());
+  ::close(folder);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(dir.Read(name), "new\n") << name;
 }
 
 }  // namespace
