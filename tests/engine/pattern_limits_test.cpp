@@ -118,6 +118,49 @@ TEST(PatternLimitsTest, CompileMatcherRefusesWithTheReason) {
   EXPECT_STREQ(reason.c_str(), kTooLong);
 }
 
+// The two limits a long pattern meets, each with its own reason: the
+// length, counted here, and the engine's automaton of about 15,000 states,
+// which it alone counts (one per plain character, so 15,001 of them still
+// compile). Bracket expressions are one state each whatever their length.
+TEST(PatternLimitsTest, LongPatternsMeetTheLimitTheReasonNames) {
+  const char kTooLarge[] =
+      "pattern is too large for the engine: more than its limit of about 15000 states (about "
+      "one per character or bracket expression, counted repetitions multiplied out)";
+  struct {
+    std::string pattern;
+    bool ignore_case;
+    const char* reason;  // null: compiles
+  } rows[] = {
+      {Repeat("w", 15001), false, nullptr},
+      {Repeat("w", 15001), true, nullptr},
+      {Repeat("w", 15002), false, kTooLarge},
+      {Repeat("ab", 7501), true, kTooLarge},
+      {Repeat("w", 16384), false, kTooLarge},
+      {Repeat("w", 16385), false, kTooLong},
+      {Repeat("[ab]", 4096), false, nullptr},  // 16,384 characters
+      {Repeat("[ab]", 4096) + "c", false, kTooLong},
+      {"***:" + Repeat("[ab]", 4095), false, nullptr},
+      {"***:" + Repeat("[ab]", 4095) + "c", false, kTooLong},
+      // Short, but the repetition copies its group 250 times.
+      {"(" + Repeat("a", 55) + "){250}", false, nullptr},
+      {"(" + Repeat("a", 78) + "){250}", false, kTooLarge},
+  };
+  for (const auto& row : rows) {
+    narrow_buffer reason("untouched");
+    const Matcher m = compile_matcher(
+        narrow_buffer(row.pattern.data(), std::uint32_t(row.pattern.size())), row.ignore_case,
+        true, true, true, &reason);
+    const std::string label = row.pattern.substr(0, 12) + " x" + std::to_string(row.pattern.size());
+    if (!row.reason) {
+      EXPECT_FALSE(m.empty()) << label << ": " << reason.c_str();
+      EXPECT_TRUE(reason.empty()) << label;
+    } else {
+      EXPECT_TRUE(m.empty()) << label;
+      EXPECT_STREQ(reason.c_str(), row.reason) << label;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace Velk
 
