@@ -5,7 +5,6 @@
 #include "driver/diff_preview.h"
 #include "driver/replace_step.h"
 #include "driver/std_streams.h"
-#include "engine/compile_matcher.h"
 #include "engine/regex_engine.h"
 #include "support/core/binary_block.h"
 #include "support/core/thread_exit_hooks.h"
@@ -32,8 +31,7 @@ void CFileWork::WorkerStarts(unsigned worker) {
   // The engine keeps state per thread; a library thread releases it when it
   // ends, after WorkerEnds has released the thread's expression.
   RegisterThreadExitHook(thread_exit_regex_engine, &release_regex_thread_state);
-  own.matcher = compile_matcher(settings_.find_text, settings_.ignore_case,
-                                !settings_.ignore_newline, true, true);
+  own.matcher = CompileFind(settings_);
 }
 
 void CFileWork::WorkerEnds(unsigned worker) noexcept {

@@ -11,6 +11,10 @@
 
 namespace Velk {
 
+// The run's regular expression, compiled as its find switch asks; empty
+// when the engine rejects it, reason (when given) then saying why.
+Matcher CompileFind(const RUN_SETTINGS& settings, narrow_buffer* reason = nullptr);
+
 // Replaces every match in content and returns the count. An expanding loop
 // builds the result in scratch and the two buffers then exchange contents,
 // so the result is in content and scratch keeps the old storage for the

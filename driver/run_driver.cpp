@@ -16,7 +16,6 @@
 #include "driver/stdio_stream.h"
 #include "driver/switch_table.h"
 #include "driver/unified_diff.h"
-#include "engine/compile_matcher.h"
 #include "engine/stream_replacer.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
@@ -111,8 +110,7 @@ int Run(int argc, const char* const* argv) {
   narrow_buffer matcher_error;
   if (settings.method == FindMethod::Regex) {
     narrow_buffer reason;
-    matcher = compile_matcher(settings.find_text, settings.ignore_case,
-                              !settings.ignore_newline, true, true, &reason);
+    matcher = CompileFind(settings, &reason);
     if (matcher.empty()) {
       // The run goes on and replaces nothing, so a pipe still passes its
       // input through; the status tells the caller the pattern was bad.

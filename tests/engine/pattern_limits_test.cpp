@@ -97,8 +97,7 @@ TEST(PatternLimitsTest, CompileMatcherRefusesWithTheReason) {
     const double begin = ThreadCpuSeconds();
     narrow_buffer reason;
     const Matcher m =
-        compile_matcher(narrow_buffer(pattern.data(), std::uint32_t(pattern.size())), false,
-                        true, true, true, &reason);
+        compile_matcher(narrow_buffer(pattern.data(), std::uint32_t(pattern.size())), {}, &reason);
     EXPECT_TRUE(m.empty()) << pattern.substr(0, 40);
     EXPECT_FALSE(reason.empty()) << pattern.substr(0, 40);
     // Processor time, which the machine's load does not stretch.
@@ -113,8 +112,7 @@ TEST(PatternLimitsTest, CompileMatcherRefusesWithTheReason) {
   // Escape translation happens first: 1,366 "\w" are 16,392 characters.
   narrow_buffer reason;
   const std::string classes = Repeat("\\w", 1366);
-  EXPECT_TRUE(compile_matcher(narrow_buffer(classes.c_str()), false, true, true, true, &reason)
-                  .empty());
+  EXPECT_TRUE(compile_matcher(narrow_buffer(classes.c_str()), {}, &reason).empty());
   EXPECT_STREQ(reason.c_str(), kTooLong);
 }
 
@@ -147,9 +145,9 @@ TEST(PatternLimitsTest, LongPatternsMeetTheLimitTheReasonNames) {
   };
   for (const auto& row : rows) {
     narrow_buffer reason("untouched");
-    const Matcher m = compile_matcher(
-        narrow_buffer(row.pattern.data(), std::uint32_t(row.pattern.size())), row.ignore_case,
-        true, true, true, &reason);
+    const Matcher m =
+        compile_matcher(narrow_buffer(row.pattern.data(), std::uint32_t(row.pattern.size())),
+                        {.ignore_case = row.ignore_case}, &reason);
     const std::string label = row.pattern.substr(0, 12) + " x" + std::to_string(row.pattern.size());
     if (!row.reason) {
       EXPECT_FALSE(m.empty()) << label << ": " << reason.c_str();
@@ -176,25 +174,23 @@ TEST(PatternLimitsTest, LiteralDirectorWithGlobCharactersIsSafe) {
     for (int n = 1; n <= 400; n += (n < 220 ? 1 : 37)) {
       const std::string literal = std::string(std::size_t(n), special) + "x";
       const std::string pattern = "***=" + literal;
-      const Matcher m = compile_matcher(narrow_buffer(pattern.c_str()), false, true, true, true);
+      const Matcher m = compile_matcher(narrow_buffer(pattern.c_str()), {});
       ASSERT_FALSE(m.empty()) << special << " x " << n;
       EXPECT_FALSE(m.newline_sensitive());
       const std::string text = "ab" + literal + "cd";
       SpanList spans;
-      ASSERT_TRUE(find_next(narrow_buffer(text.c_str()), spans, m, 0, 0, false, false, false))
-          << special << " x " << n;
+      ASSERT_TRUE(find_next(narrow_buffer(text.c_str()), spans, m, 0)) << special << " x " << n;
       EXPECT_EQ(spans[0].start, 2u);
       EXPECT_EQ(spans[0].length, std::uint32_t(literal.size()));
       const std::string shorter = "ab" + literal.substr(1) + "cd";
-      EXPECT_FALSE(
-          find_next(narrow_buffer(shorter.c_str()), spans, m, 0, 0, false, false, false));
+      EXPECT_FALSE(find_next(narrow_buffer(shorter.c_str()), spans, m, 0));
     }
   }
   // Still a literal: no operator inside works.
-  const Matcher m = compile_matcher(narrow_buffer("***=a.(b)*"), true, true, true, true);
+  const Matcher m = compile_matcher(narrow_buffer("***=a.(b)*"), {.ignore_case = true});
   SpanList spans;
-  EXPECT_FALSE(find_next(narrow_buffer("axb"), spans, m, 0, 0, false, false, false));
-  ASSERT_TRUE(find_next(narrow_buffer("zA.(B)*"), spans, m, 0, 0, false, false, false));
+  EXPECT_FALSE(find_next(narrow_buffer("axb"), spans, m, 0));
+  ASSERT_TRUE(find_next(narrow_buffer("zA.(B)*"), spans, m, 0));
   EXPECT_EQ(spans[0].start, 1u);
   EXPECT_EQ(m.group_count(), 0u);
 }
