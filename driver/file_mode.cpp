@@ -233,9 +233,10 @@ bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENT
                                  "\n"));
     return false;
   } catch (...) {
-    messages.append("[ERROR] failed reading file: ");
-    messages.append(ShownName(file.name, true));
-    messages.push_back('\n');
+    // Out of memory for a large file, say: the reason in the driver's words.
+    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
+                                 ShownName(file.name, true) + "\n  " +
+                                 DescribeException(std::current_exception()) + "\n"));
     return false;
   }
 }

@@ -68,24 +68,17 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   }
   if (review_) {
     // The questions come in Commit, on the calling thread, before anything
-    // is written; the in-place loops need the input kept, as for a preview.
-    own.log.clear();
-    if (!settings_.expand) own.original = own.content;
-    result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
+    // is written.
+    result.count =
+        ReplaceKeepingInput(settings_, own.matcher, own.content, own.scratch, own.original, own.log);
     result.needs_commit = result.count != 0;
+    if (!result.needs_commit) own.original = narrow_buffer();
     return;
   }
   if (settings_.diff_mode) {
-    // A preview writes nothing: its diff travels to Emit as the result. The
-    // expanding loops leave the input in scratch; the in-place loops edit a
-    // private copy of the shared storage, so original keeps it.
-    own.log.clear();
-    if (!settings_.expand) own.original = own.content;
-    result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
-    AppendPreview(result.content, files_.GetDiffName(result.file),
-                  settings_.expand ? own.scratch : own.original, own.content, own.log,
-                  result.count, settings_.colored);
-    own.original = narrow_buffer();
+    // A preview writes nothing: its diff travels to Emit as the result.
+    result.count = ReplaceAndPreview(settings_, own.matcher, files_.GetDiffName(result.file),
+                                     own.content, own.scratch, own.log, result.content);
     return;
   }
   result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch);
@@ -107,8 +100,8 @@ void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
 
 void CFileWork::__ReviewAndWrite(WORKER& own, FILE_JOB_RESULT& result) {
   const REVIEW_OUTCOME outcome =
-      review_->ReviewFile(files_.GetDiffName(result.file), settings_.expand ? own.scratch : own.original,
-                          own.content, own.log, own.accepted);
+      review_->ReviewFile(files_.GetDiffName(result.file), own.original, own.content, own.log,
+                          own.accepted);
   own.original = narrow_buffer();
   if (outcome.quit) quit_ = true;
   // An interrupt at a question writes nothing more, this file included.

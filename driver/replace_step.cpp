@@ -46,4 +46,17 @@ std::uint64_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
   return count;
 }
 
+std::uint64_t ReplaceKeepingInput(const RUN_SETTINGS& settings, const Matcher& matcher,
+                                  narrow_buffer& content, narrow_buffer& scratch,
+                                  narrow_buffer& original, ReplacementLog& log) {
+  log.clear();
+  // The in-place loops edit a private copy of the shared storage, so
+  // original keeps the input; the expanding loops leave it in scratch when
+  // they replaced something.
+  if (!settings.expand) original = content;
+  const std::uint64_t count = ReplaceAll(settings, matcher, content, scratch, &log);
+  if (settings.expand) original = count ? scratch : content;
+  return count;
+}
+
 }  // namespace Velk

@@ -25,4 +25,13 @@ std::uint64_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
                          narrow_buffer& content, narrow_buffer& scratch,
                          ReplacementLog* log = nullptr);
 
+// ReplaceAll for a preview or a review, which need the input next to the
+// result: log receives one record per replacement (after being cleared)
+// and original the input as read. original shares storage with scratch or
+// with the text read; release it before the next input, so that scratch
+// is reused and the next text is not copied.
+std::uint64_t ReplaceKeepingInput(const RUN_SETTINGS& settings, const Matcher& matcher,
+                                  narrow_buffer& content, narrow_buffer& scratch,
+                                  narrow_buffer& original, ReplacementLog& log);
+
 }  // namespace Velk

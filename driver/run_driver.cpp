@@ -141,16 +141,10 @@ int Run(int argc, const char* const* argv) {
     }
     // Empty input is skipped: nothing is written, not even a line feed.
     if (!content.empty() && settings.diff_mode) {
-      // The preview needs the input next to the result: the expanding loops
-      // leave it in scratch; the in-place loops edit a private copy of the
-      // shared storage, so original keeps it.
-      const narrow_buffer original = settings.expand ? narrow_buffer() : content;
       ReplacementLog log;
-      total = ReplaceAll(settings, matcher, content, scratch, &log);
       narrow_buffer preview;
-      AppendPreview(preview, narrow_buffer::literal(kStandardInputDiffName),
-                    settings.expand ? scratch : original, content, log, total,
-                    settings.colored);
+      total = ReplaceAndPreview(settings, matcher, narrow_buffer::literal(kStandardInputDiffName),
+                                content, scratch, log, preview);
       if (!preview.empty()) WriteStandardOutput(preview);
     } else if (!content.empty()) {
       total = ReplaceAll(settings, matcher, content, scratch);

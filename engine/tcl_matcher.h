@@ -43,8 +43,6 @@ class CTclMatcher final : public TRegexMatcher {
                     std::uint32_t wanted, MatchSpan* spans) const override;
   const char* engine_name() const noexcept override { return "tcl"; }
 
-  // Whether resumed searches run through the left-context variant.
-  bool reads_left_context() const noexcept { return with_context_ != nullptr; }
 
  private:
   CTclMatcher(regex_handle* compiled, regex_handle* with_context, bool line_feed_starts_line,
