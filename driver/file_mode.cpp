@@ -13,15 +13,12 @@
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 #include "support/fs/ignore_rules.h"
+#include "support/fs/wildcard.h"
 #include "support/fs/write_back.h"
 
 namespace Velk {
 
 namespace {
-
-bool HasWildcard(const narrow_buffer& pattern) {
-  return pattern.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
-}
 
 // A pattern that the argument list would have taken for a known switch
 // had it come before "--".
