@@ -71,11 +71,12 @@ class CFileMode {
   // takes, with the error line and its reason (each ending in a line feed)
   // appended to messages. A file found by listing is read only if it is
   // still the file the listing showed, and a symbolic link that took its
-  // name is not followed. When the run rewrites files, the file stays
-  // locked against other rplc runs until identity's file is closed
-  // (WriteBack closes it).
+  // name is not followed. A run that rewrites files reads the file the
+  // name leads to now (another rplc may have renamed its result over the
+  // file listed); read locked, the file stays locked against other rplc
+  // runs until identity's file is closed (WriteBack closes it).
   bool Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
-            narrow_buffer& messages) const;
+            narrow_buffer& messages, bool locked) const;
 
   // Rewrites file, as read into identity, with content after n
   // replacements; false when the write failed (or the file changed since),
