@@ -28,8 +28,8 @@ class CTclMatcher final : public TRegexMatcher {
   // Compiles pattern (escape translation already done) with the compile
   // flags. line_feed_starts_line says whether a line feed before a search
   // start makes the start a line beginning (the newline sensitivity the
-  // pattern asks for). Returns null when the engine rejects the pattern;
-  // reason (when given) then receives why.
+  // pattern asks for). Returns null when the engine rejects the pattern,
+  // or its left-context variant; reason (when given) then receives why.
   template <class T>
   static std::unique_ptr<CTclMatcher> compile(const basic_buffer<T>& pattern,
                                               std::uint32_t flags, bool line_feed_starts_line,

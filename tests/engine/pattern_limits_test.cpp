@@ -159,6 +159,44 @@ TEST(PatternLimitsTest, LongPatternsMeetTheLimitTheReasonNames) {
   }
 }
 
+// An expression that reads the character before a match (\m \M \y \Y \A)
+// is searched through a variant with one group more in front; where only
+// the variant passes a bound the pattern is refused, since a search cut
+// off at its start would find "\ma" again right after "a".
+TEST(PatternLimitsTest, ReadingTheCharacterBeforeTakesOneGroupMore) {
+  const std::string once =
+      " once searched from the character before its start (\\m \\M \\y \\Y \\A take a "
+      "group and a few states more)";
+  const std::string too_large =
+      "pattern is too large for the engine: more than its limit of about 15000 states (about "
+      "one per character or bracket expression, counted repetitions multiplied out)";
+  struct {
+    std::string pattern;
+    std::string reason;  // empty: compiles
+  } rows[] = {
+      {"***:" + Repeat("(", 99) + "\\ma" + Repeat(")", 99), ""},
+      {"***:" + Repeat("(", 100) + "\\ma" + Repeat(")", 100), kTooDeep + once},
+      {"***:" + Repeat("(", 100) + "a" + Repeat(")", 100), ""},
+      {"***:\\y" + Repeat("(a)", 254), ""},
+      {"***:\\y" + Repeat("(a)", 255), kTooComplex + once},
+      {"***:\\m" + Repeat("w", 14994), ""},
+      {"***:\\m" + Repeat("w", 14995), too_large + once},
+  };
+  for (const auto& row : rows) {
+    narrow_buffer reason("untouched");
+    const Matcher m = compile_matcher(
+        narrow_buffer(row.pattern.data(), std::uint32_t(row.pattern.size())), {}, &reason);
+    const std::string label = row.pattern.substr(0, 12) + " x" + std::to_string(row.pattern.size());
+    EXPECT_EQ(m.empty(), !row.reason.empty()) << label;
+    EXPECT_EQ(std::string(reason.c_str(), reason.length()), row.reason) << label;
+  }
+  // Within the bounds the variant finds the match once.
+  const Matcher m = compile_matcher(narrow_buffer("***:\\ma"), {});
+  SpanList spans;
+  EXPECT_TRUE(find_next(narrow_buffer("aa"), spans, m, 0));
+  EXPECT_FALSE(find_next(narrow_buffer("aa"), spans, m, 1, {.derive_bol = true}));
+}
+
 }  // namespace
 }  // namespace Velk
 
