@@ -63,8 +63,8 @@ bool refused_for_size(Tcl_Interp* interp) {
   Tcl_Obj* code = nullptr;
   Tcl_Obj* kind = nullptr;
   const bool size = Tcl_DictObjGet(nullptr, options, key, &code) == TCL_OK && code &&
-              Tcl_ListObjIndex(nullptr, code, 1, &kind) == TCL_OK && kind &&
-              std::strcmp(Tcl_GetString(kind), "REG_ESPACE") == 0;
+                    Tcl_ListObjIndex(nullptr, code, 1, &kind) == TCL_OK && kind &&
+                    std::strcmp(Tcl_GetString(kind), "REG_ESPACE") == 0;
   Tcl_DecrRefCount(key);
   Tcl_DecrRefCount(options);
   return size;
