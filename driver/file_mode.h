@@ -24,6 +24,7 @@
 #include "driver/ordered_file_pool.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
+#include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 
 namespace Velk {
@@ -64,16 +65,28 @@ class CFileMode {
   // Reports file as a binary file left alone, when asked for ("-frc").
   void ReportBinarySkipped(const LISTED_FILE& file) const;
 
-  // Reads file whole into content and records in identity which file that
-  // was; false when the file cannot be read or is longer than the engine
-  // takes, with the error line and its reason (each ending in a line feed)
-  // appended to messages. A file found by listing is read only if it is
-  // still the file the listing showed, and a symbolic link that took its
-  // name is not followed. When the run rewrites files, the file stays
-  // locked against other rplc runs until identity's file is closed
-  // (WriteBack closes it).
-  bool Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
+  // Opens file for reading into identity, which then records which file
+  // it is; size: the size the file tells. False when the file cannot be
+  // opened or is not to be read, with the error line and its reason (each
+  // ending in a line feed) appended to messages. A file found by listing
+  // is opened only if it is still the file the listing showed, and a
+  // symbolic link that took its name is not followed. When the run
+  // rewrites files, the file stays locked against other rplc runs until
+  // identity's file is closed (WriteBack closes it).
+  bool Open(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t& size,
             narrow_buffer& messages) const;
+  // Reads the file that Open opened whole into content; false when it
+  // cannot be read or is longer than the engine takes, with messages as
+  // for Open.
+  bool Read(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t size,
+            narrow_buffer& content, narrow_buffer& messages) const;
+
+  // The error lines of a failure to read file (an exception from its read,
+  // a chunk at a time or whole) or to write it.
+  void AppendReadFailure(const LISTED_FILE& file, const std::exception_ptr& error,
+                         narrow_buffer& messages) const;
+  void AppendWriteFailure(const LISTED_FILE& file, const byExp& error,
+                          narrow_buffer& messages) const;
 
   // Rewrites file, as read into identity, with content after n
   // replacements; false when the write failed (or the file changed since),

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "driver/diff_preview.h"
+#include "driver/file_stream.h"
 #include "driver/replace_step.h"
 #include "driver/std_streams.h"
 #include "engine/compile_matcher.h"
@@ -20,6 +21,8 @@ CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
       matcher_(matcher),
       caller_(std::this_thread::get_id()),
       review_(review),
+      streams_(StreamsFiles(settings, matcher)),
+      interrupted_([this] { return Interrupted(); }),
       workers_(workers ? workers : 1) {}
 
 void CFileWork::WorkerStarts(unsigned worker) {
@@ -55,7 +58,19 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
     }
   } release{own, result};
   if (quit_) return;
-  if (!files_.Read(result.file, own.content, own.identity, result.messages)) {
+  std::uint64_t size = 0;
+  if (!files_.Open(result.file, own.identity, size, result.messages)) {
+    result.failed = true;
+    return;
+  }
+  // A file larger than a chunk is streamed; a smaller one is read and
+  // written whole, which costs the same memory and fewer steps.
+  if (streams_ && size > STREAM_CHUNK) {
+    own.stream.Attach(own.identity);
+    PrepareStreamedFile(settings_, own.matcher, files_, own.stream, result, interrupted_);
+    return;
+  }
+  if (!files_.Read(result.file, own.identity, size, own.content, result.messages)) {
     result.failed = true;
     return;
   }
@@ -100,6 +115,10 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
 void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   if (review_) {
     __ReviewAndWrite(workers_[worker], result);
+    return;
+  }
+  if (workers_[worker].stream.Rewriting()) {
+    CommitStreamedFile(files_, workers_[worker].stream, result);
     return;
   }
   if (!files_.WriteBack(result.file, workers_[worker].content, workers_[worker].identity,

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "driver/run_settings.h"
 #include "engine/find_method.h"
 #include "engine/replacement_log.h"
+#include "support/fs/streamed_file.h"
 
 namespace Velk {
 
@@ -54,6 +56,7 @@ class CFileWork : public TFileWork {
     narrow_buffer original;  // an in-place preview's input
     ReplacementLog log;      // a preview's or a review's replacements
     narrow_buffer accepted;  // a review's text to write
+    CStreamedFile stream;    // a file streamed, until its write-back
   };
 
   void __ReviewAndWrite(WORKER& own, FILE_JOB_RESULT& result);
@@ -63,6 +66,8 @@ class CFileWork : public TFileWork {
   const Matcher& matcher_;
   const std::thread::id caller_;
   CChangeReview* review_;
+  const bool streams_;  // files larger than a chunk are streamed
+  const std::function<bool()> interrupted_;
   std::atomic<bool> quit_{false};  // the review ended: no later file is read
   std::vector<WORKER> workers_;
   std::uint64_t total_ = 0;
