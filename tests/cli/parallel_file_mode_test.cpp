@@ -201,73 +201,85 @@ TEST(ParallelFileModeTest, SecondInterruptRemovesEveryLiveTemporaryFile) {
   EXPECT_GT(hits, 0) << "never caught two temporary files at once in 8 runs";
 }
 
-// An interrupt during a run over thousands of files: the files being
-// written finish, the count lines name exactly the files that changed,
-// the message counts the others, and the process ends by the signal.
+// An interrupt during a run over thousands of small files, or over files
+// larger than a chunk, which are streamed: the files being written finish,
+// the count lines name exactly the files that changed, the message counts
+// the others, no temporary file is left, and the process ends by the signal.
 TEST(ParallelFileModeTest, InterruptReportsExactlyTheFilesWritten) {
-  constexpr int kFiles = 3000;
-  const std::string old_text = [] {
-    std::string t;
-    for (int i = 0; i < 100; ++i) t += "old line\n";
-    return t;
-  }();
-  std::string new_text = old_text;
-  for (std::size_t at = new_text.find("old"); at != std::string::npos;
-       at = new_text.find("old", at))
-    new_text.replace(at, 3, "new");
-  int interrupted = 0;
-  for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
-    TempDir dir;
-    std::vector<std::string> names;
-    for (int i = 0; i < kFiles; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "f%04d.txt", i);
-      names.push_back(name);
-      dir.Write(name, old_text);
-    }
-    const RunResult r = RunRplcWith({"*.txt", "-f:old", "-t:new", "-frc", "-trc"}, dir.path(),
-                                    [&](int pid) {
-      // As soon as any file was rewritten (or the run ended).
-      for (int wait = 0; wait < 400000; ++wait) {
-        bool changed = false;
-        for (int i = 0; i < kFiles && !changed; i += 97) changed = dir.Read(names[i])[0] == 'n';
-        if (changed || ::kill(pid, 0) != 0) break;
-        ::usleep(20);
+  const struct {
+    int files;
+    int lines;  // "old line" lines per file
+  } rows[] = {{3000, 100}, {40, 80000}};
+  for (const auto& row : rows) {
+    const int kFiles = row.files;
+    const std::string old_text = [&] {
+      std::string t;
+      for (int i = 0; i < row.lines; ++i) t += "old line\n";
+      return t;
+    }();
+    std::string new_text = old_text;
+    for (std::size_t at = new_text.find("old"); at != std::string::npos;
+         at = new_text.find("old", at))
+      new_text.replace(at, 3, "new");
+    int interrupted = 0;
+    for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
+      TempDir dir;
+      std::vector<std::string> names;
+      for (int i = 0; i < kFiles; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f%04d.txt", i);
+        names.push_back(name);
+        dir.Write(name, old_text);
       }
-      ::kill(pid, SIGINT);
-    });
-    std::vector<std::string> changed;
-    for (const std::string& name : names) {
-      const std::string text = dir.Read(name);
-      EXPECT_TRUE(text == old_text || text == new_text) << name;
-      if (text == new_text) changed.push_back(dir.path() + "/" + name);
+      const RunResult r = RunRplcWith({"*.txt", "-f:old", "-t:new", "-frc", "-trc"}, dir.path(),
+                                      [&](int pid) {
+        // As soon as any file was rewritten (or the run ended).
+        const int step = kFiles > 97 ? 97 : 1;
+        for (int wait = 0; wait < 400000; ++wait) {
+          bool changed = false;
+          for (int i = 0; i < kFiles && !changed; i += step)
+            changed = dir.Read(names[i])[0] == 'n';
+          if (changed || ::kill(pid, 0) != 0) break;
+          ::usleep(20);
+        }
+        ::kill(pid, SIGINT);
+      });
+      std::vector<std::string> changed;
+      for (const std::string& name : names) {
+        const std::string text = dir.Read(name);
+        EXPECT_TRUE(text == old_text || text == new_text) << name;
+        if (text == new_text) changed.push_back(dir.path() + "/" + name);
+      }
+      EXPECT_EQ(Listing(dir.path()), names);
+      std::vector<std::string> reported;
+      const std::string head = "\n## " + std::to_string(row.lines) + " replacements in file: ";
+      std::size_t at = 0;
+      for (std::size_t next; (next = r.out.find(head, at)) == at;) {
+        const std::size_t end = r.out.find('\n', next + head.size());
+        ASSERT_NE(end, std::string::npos);
+        reported.push_back(r.out.substr(next + head.size(), end - next - head.size()));
+        at = end + 1;
+      }
+      const std::string total =
+          changed.empty() ? "" : "\n## total replaced " +
+                                     std::to_string(std::uint64_t(row.lines) * changed.size()) +
+                                     " matchs\n";
+      EXPECT_EQ(r.out.substr(at), total);
+      std::sort(reported.begin(), reported.end());
+      EXPECT_EQ(reported, changed);
+      if (r.status == 0) {
+        EXPECT_EQ(changed.size(), std::size_t(kFiles));
+        EXPECT_EQ(r.err, "");
+        continue;
+      }
+      EXPECT_EQ(r.status, 128 + SIGINT);
+      EXPECT_EQ(r.err, "[ERROR] interrupted: " + std::to_string(kFiles - changed.size()) +
+                           " files not processed\n");
+      if (changed.size() < std::size_t(kFiles)) ++interrupted;
     }
-    std::vector<std::string> reported;
-    const std::string head = "\n## 100 replacements in file: ";
-    std::size_t at = 0;
-    for (std::size_t next; (next = r.out.find(head, at)) == at;) {
-      const std::size_t end = r.out.find('\n', next + head.size());
-      ASSERT_NE(end, std::string::npos);
-      reported.push_back(r.out.substr(next + head.size(), end - next - head.size()));
-      at = end + 1;
-    }
-    const std::string total =
-        changed.empty() ? "" : "\n## total replaced " + std::to_string(100 * changed.size()) +
-                                   " matchs\n";
-    EXPECT_EQ(r.out.substr(at), total);
-    std::sort(reported.begin(), reported.end());
-    EXPECT_EQ(reported, changed);
-    if (r.status == 0) {
-      EXPECT_EQ(changed.size(), std::size_t(kFiles));
-      EXPECT_EQ(r.err, "");
-      continue;
-    }
-    EXPECT_EQ(r.status, 128 + SIGINT);
-    EXPECT_EQ(r.err, "[ERROR] interrupted: " + std::to_string(kFiles - changed.size()) +
-                         " files not processed\n");
-    if (changed.size() < std::size_t(kFiles)) ++interrupted;
+    EXPECT_GT(interrupted, 0) << "every run ended before the interrupt, " << row.files
+                              << " files";
   }
-  EXPECT_GT(interrupted, 0) << "every run ended before the interrupt";
 }
 
 // A closed standard output ends the run with an error, never in the middle
