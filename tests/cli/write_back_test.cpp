@@ -54,6 +54,16 @@ bool Await(F&& ready) {
   return false;
 }
 
+// The report of a file whose contents another process changed meanwhile.
+std::string ContentsChangedReport(const std::string& file) {
+  return "[ERROR] can't write to file: " + file + "\n"
+         "  CDir::WriteFile - error replace file contents\n"
+         "  file name   = " + file + "\n"
+         "  failed step = check that the file is the one that was read\n"
+         "  error desc  = the file changed while it was being processed: "
+         "its contents were changed\n";
+}
+
 // A file with a second hard link is rewritten in place. The signal comes
 // while the file is half rewritten: grown but not yet written, or written
 // but not yet cut. It must wait until the file is whole and cut, then end
@@ -115,12 +125,7 @@ TEST(WriteBackTest, AFileChangedDuringTheRunIsReportedAndLeftAlone) {
         appended = true;
       });
   ASSERT_TRUE(appended);
-  EXPECT_EQ(r.err, "[ERROR] can't write to file: " + dir.path() + "/a.txt\n"
-                   "  CDir::WriteFile - error replace file contents\n"
-                   "  file name   = " + dir.path() + "/a.txt\n"
-                   "  failed step = check that the file is the one that was read\n"
-                   "  error desc  = the file changed while it was being processed: "
-                   "its contents were changed\n");
+  EXPECT_EQ(r.err, ContentsChangedReport(dir.path() + "/a.txt"));
   EXPECT_EQ(dir.Read("a.txt"), "old text\nappended by another process\n");
   EXPECT_EQ(dir.Read("b.txt"), "new text\n");
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
@@ -150,12 +155,7 @@ TEST(WriteBackTest, AFileWrittenToWhileItIsStreamedIsLeftAlone) {
       });
   ASSERT_TRUE(written);
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "[ERROR] can't write to file: " + dir.path() + "/a.txt\n"
-                   "  CDir::WriteFile - error replace file contents\n"
-                   "  file name   = " + dir.path() + "/a.txt\n"
-                   "  failed step = check that the file is the one that was read\n"
-                   "  error desc  = the file changed while it was being processed: "
-                   "its contents were changed\n");
+  EXPECT_EQ(r.err, ContentsChangedReport(dir.path() + "/a.txt"));
   EXPECT_TRUE(dir.Read("a.txt") == start + "old" + rest.substr(0, rest.size() - 5) + "OTHER");
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt"}));
 }
