@@ -12,6 +12,7 @@
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/file_id_set.h"
 #include "support/fs/ignore_rules.h"
 #include "support/fs/write_back.h"
 
@@ -32,58 +33,6 @@ bool LooksLikeSwitch(const narrow_buffer& pattern) {
   if (separator != narrow_buffer::npos) name = name.substr(0, separator);
   return IsKnownSwitch(name);
 }
-
-// The file identities met so far: open addressing in one flat table, so a
-// tree of many files costs no allocation per file.
-class CIdentitySet {
- public:
-  // True when id was not in the set yet.
-  bool Insert(const os::file_id& id) {
-    if ((count_ + 1) * 2 > slots_.size()) __Grow();
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
-      SLOT& slot = slots_[i];
-      if (!slot.used) {
-        slot = {id.volume, id.file_number, true};
-        ++count_;
-        return true;
-      }
-      if (slot.volume == id.volume && slot.number == id.file_number) return false;
-    }
-  }
-
- private:
-  struct SLOT {
-    std::uint64_t volume = 0;
-    std::uint64_t number = 0;
-    bool used = false;
-  };
-
-  static std::size_t Hash(const os::file_id& id) {
-    std::uint64_t x = id.file_number ^ (id.volume * 0x9E3779B97F4A7C15u);
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9u;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBu;
-    return std::size_t(x ^ (x >> 31));
-  }
-
-  void __Grow() {
-    std::vector<SLOT> old(slots_.empty() ? 1024 : slots_.size() * 2);
-    old.swap(slots_);
-    count_ = 0;
-    for (const SLOT& slot : old)
-      if (slot.used) {
-        os::file_id id;
-        id.volume = slot.volume;
-        id.file_number = slot.number;
-        Insert(id);
-      }
-  }
-
-  std::vector<SLOT> slots_;
-  std::size_t count_ = 0;
-};
 
 }  // namespace
 
@@ -135,7 +84,7 @@ class CFileMode::CCollector : public TWalkSink {
   TFileFeed* feed_;
   bool several_patterns_;
   bool any_ = false;
-  CIdentitySet ids_;
+  CFileIdSet ids_;
   std::unordered_set<std::string> names_;
 };
 
@@ -221,11 +170,11 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
 }
 
 bool CFileMode::Open(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t& size,
-                     narrow_buffer& messages) const {
+                     narrow_buffer& messages, bool locked) const {
+  const bool rewrites = !settings_.stdout_mode && !settings_.diff_mode;
   try {
-    // A file to be rewritten stays locked until its write-back.
-    size = CDir::OpenToRead(file.name, file.folder, identity, &file.identity, !file.by_listing,
-                            !settings_.stdout_mode && !settings_.diff_mode);
+    size = CDir::OpenToRead(file.name, file.folder, identity, rewrites ? nullptr : &file.identity,
+                            !file.by_listing, locked);
     return true;
   } catch (...) {
     identity = FILE_IDENTITY();
@@ -234,8 +183,8 @@ bool CFileMode::Open(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint
   }
 }
 
-bool CFileMode::Read(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t size,
-                     narrow_buffer& content, narrow_buffer& messages) const {
+bool CFileMode::ReadOpened(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t size,
+                           narrow_buffer& content, narrow_buffer& messages) const {
   try {
     CDir::ReadOpened(identity, size, content, MAX_TEXT_LENGTH);
     return true;
@@ -244,6 +193,13 @@ bool CFileMode::Read(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint
     AppendReadFailure(file, std::current_exception(), messages);
     return false;
   }
+}
+
+bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
+                     narrow_buffer& messages, bool locked) const {
+  std::uint64_t size = 0;
+  return Open(file, identity, size, messages, locked) &&
+         ReadOpened(file, identity, size, content, messages);
 }
 
 void CFileMode::AppendReadFailure(const LISTED_FILE& file, const std::exception_ptr& error,

@@ -65,21 +65,24 @@ class CFileMode {
   // Reports file as a binary file left alone, when asked for ("-frc").
   void ReportBinarySkipped(const LISTED_FILE& file) const;
 
-  // Opens file for reading into identity, which then records which file
-  // it is; size: the size the file tells. False when the file cannot be
-  // opened or is not to be read, with the error line and its reason (each
-  // ending in a line feed) appended to messages. A file found by listing
-  // is opened only if it is still the file the listing showed, and a
-  // symbolic link that took its name is not followed. When the run
-  // rewrites files, the file stays locked against other rplc runs until
-  // identity's file is closed (WriteBack closes it).
+  // Reads file whole into content and records in identity which file that
+  // was; false when the file cannot be read or is longer than the engine
+  // takes, with the error line and its reason (each ending in a line feed)
+  // appended to messages. A file found by listing is read only if it is
+  // still the file the listing showed, and a symbolic link that took its
+  // name is not followed. A run that rewrites files reads the file the
+  // name leads to now (another rplc may have renamed its result over the
+  // file listed); read locked, the file stays locked against other rplc
+  // runs until identity's file is closed (WriteBack closes it).
+  bool Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
+            narrow_buffer& messages, bool locked) const;
+  // The two halves of Read, for a caller that decides by the file's size
+  // how to read it: Open opens file as Read does (size: the size the file
+  // tells), ReadOpened then reads it whole into content.
   bool Open(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t& size,
-            narrow_buffer& messages) const;
-  // Reads the file that Open opened whole into content; false when it
-  // cannot be read or is longer than the engine takes, with messages as
-  // for Open.
-  bool Read(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t size,
-            narrow_buffer& content, narrow_buffer& messages) const;
+            narrow_buffer& messages, bool locked) const;
+  bool ReadOpened(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t size,
+                  narrow_buffer& content, narrow_buffer& messages) const;
 
   // The error lines of a failure to read file (an exception from its read,
   // a chunk at a time or whole) or to write it.

@@ -58,22 +58,51 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
     }
   } release{own, result};
   if (quit_) return;
+  // Most files hold no match and are never written, so a file is read
+  // unlocked first. One that is to be rewritten is read again under its
+  // lock, which other rplc runs take too: if it still holds what was read,
+  // the result stands; if not (another run rewrote it in between), it is
+  // worked again from what the locked read found.
   std::uint64_t size = 0;
-  if (!files_.Open(result.file, own.identity, size, result.messages)) {
+  if (!files_.Open(result.file, own.identity, size, result.messages, false)) {
     result.failed = true;
     return;
   }
-  // A file larger than a chunk is streamed; a smaller one is read and
-  // written whole, which costs the same memory and fewer steps.
+  // A file larger than a chunk is streamed, and so read once: it is opened
+  // again under its lock before its first byte is read. A smaller one is
+  // read whole, which costs the same memory and fewer steps.
   if (streams_ && size > STREAM_CHUNK) {
+    if (!files_.Open(result.file, own.identity, size, result.messages, true)) {
+      result.failed = true;
+      return;
+    }
     own.stream.Attach(own.identity);
     PrepareStreamedFile(settings_, own.matcher, files_, own.stream, result, interrupted_);
     return;
   }
-  if (!files_.Read(result.file, own.identity, size, own.content, result.messages)) {
+  if (!files_.ReadOpened(result.file, own.identity, size, own.content, result.messages)) {
     result.failed = true;
     return;
   }
+  __Work(own, result);
+  if (!result.needs_commit) return;
+  if (!files_.Read(result.file, own.fresh, own.identity, result.messages, true)) {
+    result.needs_commit = false;
+    result.failed = true;
+    return;
+  }
+  // The text that was read: kept by the expanding loops, copied for a
+  // review of the in-place ones; the plain in-place loops keep nothing.
+  const narrow_buffer* read =
+      settings_.expand ? &own.scratch : review_ ? &own.original : nullptr;
+  if (read && *read == own.fresh) return;
+  own.content.swap(own.fresh);
+  __Work(own, result);
+}
+
+void CFileWork::__Work(WORKER& own, FILE_JOB_RESULT& result) {
+  result.needs_commit = false;
+  result.count = 0;
   // An empty file is skipped: no replacement, no output.
   if (own.content.empty()) return;
   // A binary file that a listing found is left alone, unless asked for.

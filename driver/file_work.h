@@ -53,12 +53,16 @@ class CFileWork : public TFileWork {
     narrow_buffer content;
     FILE_IDENTITY identity;  // of the file in content, for its write-back
     narrow_buffer scratch;
+    narrow_buffer fresh;     // the file read again, under its lock
     narrow_buffer original;  // an in-place preview's input
     ReplacementLog log;      // a preview's or a review's replacements
     narrow_buffer accepted;  // a review's text to write
     CStreamedFile stream;    // a file streamed, until its write-back
   };
 
+  // Replaces in own.content what the run asks for, as a rewrite, a
+  // preview, a review or a result for standard output.
+  void __Work(WORKER& own, FILE_JOB_RESULT& result);
   void __ReviewAndWrite(WORKER& own, FILE_JOB_RESULT& result);
 
   const RUN_SETTINGS& settings_;

@@ -159,12 +159,13 @@ std::uint64_t CSysFile::GetSize() {
 }
 
 bool CSysFile::IsRegularFile(const char*& kind, std::uint64_t* size,
-                             os::file_identity* identity) {
+                             os::file_identity* identity, bool* unlinked) {
   os::file_status status;
   if (const int error = os::get_file_status(GetHandle(), status))
     ThrowFileError(17, "CSysFile::GetSize - error getting file size", error);
   if (size) *size = status.size;
   if (identity) *identity = status.identity;
+  if (unlinked) *unlinked = status.links == 0;
   switch (status.kind) {
     case os::file_kind::regular: kind = "regular file"; return true;
     case os::file_kind::directory: kind = "directory"; break;

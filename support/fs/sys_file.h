@@ -76,10 +76,11 @@ class CSysFile {
   void Flush();
   std::uint64_t GetSize();
   // Whether the open file is a regular file (not a folder, FIFO, device or
-  // socket), and a short name of what it is otherwise; optionally its size
-  // and its identity.
+  // socket), and a short name of what it is otherwise; optionally its size,
+  // its identity and whether it lost its last name (removed, or renamed
+  // over) while open here.
   bool IsRegularFile(const char*& kind, std::uint64_t* size = nullptr,
-                     os::file_identity* identity = nullptr);
+                     os::file_identity* identity = nullptr, bool* unlinked = nullptr);
 
   // Lets go of the file now instead of at destruction: the last holder
   // closes the handle, and a failure to close throws.

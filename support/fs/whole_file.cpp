@@ -25,10 +25,11 @@ namespace {
 // Refuses folders, FIFOs, devices and sockets: reading one could block for
 // ever or never end, and replacing one makes no sense. Returns the size.
 std::uint64_t RequireRegularFile(CSysFile& file, std::int32_t code, const char* head,
-                                 os::file_identity* identity = nullptr) {
+                                 os::file_identity* identity = nullptr,
+                                 bool* unlinked = nullptr) {
   const char* kind = "";
   std::uint64_t size = 0;
-  if (!file.IsRegularFile(kind, &size, identity))
+  if (!file.IsRegularFile(kind, &size, identity, unlinked))
     throw sysfileExp(code, message_builder(head)
                                .detail("file name", file.GetPath())
                                .detail("file type", kind)
@@ -64,25 +65,26 @@ std::uint64_t CDir::OpenToRead(const narrow_buffer& path, const FolderRef& folde
       file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, extra);
   };
   open();
-  // Locked, the file may have been renamed over while this waited: the
+  // A locked read takes the file the name leads to now, opened in the
+  // listed folder and never through a link: another rplc may have renamed
+  // its result over the file the walk saw. Locked, the file may have been
+  // renamed over while this waited, which leaves it without a name: the
   // lock then holds the replaced file, and the name is opened afresh (its
   // successor is what this run must read). A file system without the lock
   // goes on unlocked.
-  // A locked read takes the file the name leads to now, opened in the
-  // listed folder and never through a link: another rplc may have renamed
-  // its result over the file the walk saw.
   if (lock) expected = nullptr;
-  for (int moves = 0; lock && moves < 100; ++moves) {
-    if (os::lock_file(file.GetHandle()) != 0 ||
-        os::is_file_at_path(file.GetHandle(), file.GetPath().c_str()))
-      break;
-    open();
-  }
   // The identity is taken (under the lock) before the read: a change made
   // while reading shows at the write-back.
-  const std::uint64_t size = RequireRegularFile(
-      file, 7, "CDir::ReadFile - error reading file : not a regular file", &opened.state);
-  const os::file_identity& state = opened.state;
+  os::file_identity& state = opened.state;
+  std::uint64_t size = 0;
+  for (int moves = 0;; ++moves) {
+    const bool locked = lock && os::lock_file(file.GetHandle()) == 0;
+    bool unlinked = false;
+    size = RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file",
+                              &state, &unlinked);
+    if (!locked || !unlinked || moves == 100) break;
+    open();
+  }
   if (expected && expected->known &&
       (state.volume != expected->volume || state.file_number != expected->file_number))
     throw sysfileExp(7, message_builder("CDir::ReadFile - error reading file : not the file found")

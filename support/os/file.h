@@ -60,6 +60,9 @@ struct file_status {
   file_kind kind;
   std::uint64_t size;
   file_identity identity;
+  // Names the file has: 0 once it was removed or another file was renamed
+  // over its last name, while it stays open here.
+  std::uint64_t links = 1;
 };
 int get_file_status(file_handle handle, file_status& out);
 
@@ -69,8 +72,6 @@ int get_file_status(file_handle handle, file_status& out);
 // keeps writers out). Closing the handle releases it. Returns 0 when
 // locked, the OS error number where the file system has no such lock.
 int lock_file(file_handle handle);
-// Whether path (links followed) still leads to the file open as handle.
-bool is_file_at_path(file_handle handle, const char* path);
 
 // Error numbers the portable code needs to tell apart.
 int broken_pipe_error();   // a pipe without a reader

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -317,38 +319,73 @@ TEST(ParallelFileModeTest, ClosedOutputNeverTearsARewrite) {
 }
 
 // Two runs over the same files at once never lose each other's change:
-// each file is locked from its read to its write, so the second run waits
-// and reads the first one's result; and a run's listing of a folder holds
-// the other's renames in it back, since a name renamed over while a folder
-// is read can be missing from the listing (tmpfs does that). Some files
-// have a second link, which makes them rewritten in place.
+// a file to be rewritten is read again under its lock, which the other run
+// holds from its own locked read to its write, so the second run works
+// from the first one's result; and a run's listing of a folder holds the
+// other's renames in it back, since a name renamed over while a folder is
+// read can be missing from the listing (tmpfs does that). Files with a
+// second link are rewritten in place; same-length changes leave their size
+// as it was, so only the contents tell the rewrite.
 TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
+  struct CASE {
+    const char* text;
+    const char* first_find;
+    const char* first_to;
+    const char* second_find;
+    const char* second_to;
+    int link_every;  // every n-th file gets a second link
+    const char* mode;
+    const char* expected;
+  };
+  const CASE cases[] = {
+      {"one two\n", "-f:one", "-t:1", "-f:two", "-t:2", 3, "-exp", "1 2\n"},
+      {"aaaa bbbb\n", "-f:aaaa", "-t:xxxx", "-f:bbbb", "-t:yyyy", 1, "-exp", "xxxx yyyy\n"},
+      {"aaaa bbbb\n", "-f:aaaa", "-t:xxxx", "-f:bbbb", "-t:yyyy", 2, "-noexp", "xxxx yyyy\n"},
+  };
   std::vector<std::string> bases{std::filesystem::temp_directory_path().string()};
   if (::access("/dev/shm", W_OK) == 0) bases.push_back("/dev/shm");
   for (const std::string& base : bases) {
-    SCOPED_TRACE(base);
-    TempDir dir(base);
-    std::vector<std::string> names;
-    for (int i = 0; i < 3000; ++i) {
-      const std::string name = "f" + std::to_string(10000 + i) + ".txt";
-      dir.Write(name, "one two\n");
-      if (i % 3 == 0) {
-        ASSERT_EQ(::link((dir.path() + "/" + name).c_str(),
-                         (dir.path() + "/" + name + ".link").c_str()), 0);
+    for (const CASE& c : cases) {
+      SCOPED_TRACE(base + " " + c.text + c.mode);
+      TempDir dir(base);
+      std::vector<std::string> names;
+      for (int i = 0; i < 3000; ++i) {
+        const std::string name = "f" + std::to_string(10000 + i) + ".txt";
+        dir.Write(name, c.text);
+        if (i % c.link_every == 0) {
+          ASSERT_EQ(::link((dir.path() + "/" + name).c_str(),
+                           (dir.path() + "/" + name + ".link").c_str()), 0);
+        }
+        names.push_back(name);
       }
-      names.push_back(name);
+      RunResult second;
+      const RunResult first = RunRplcWith({"*.txt", c.first_find, c.first_to, c.mode}, dir.path(),
+                                          [&](int) {
+        second = RunRplc({"*.txt", c.second_find, c.second_to, c.mode}, "", dir.path());
+      });
+      EXPECT_EQ(first.status, 0) << first.err.substr(0, 500);
+      EXPECT_EQ(second.status, 0) << second.err.substr(0, 500);
+      EXPECT_EQ(first.err + second.err, "");
+      int lost = 0;
+      for (const std::string& name : names) lost += dir.Read(name) != c.expected;
+      EXPECT_EQ(lost, 0);
     }
-    RunResult second;
-    const RunResult first = RunRplcWith({"*.txt", "-f:one", "-t:1"}, dir.path(), [&](int) {
-      second = RunRplc({"*.txt", "-f:two", "-t:2"}, "", dir.path());
-    });
-    EXPECT_EQ(first.status, 0) << first.err.substr(0, 500);
-    EXPECT_EQ(second.status, 0) << second.err.substr(0, 500);
-    EXPECT_EQ(first.err + second.err, "");
-    int lost = 0;
-    for (const std::string& name : names) lost += dir.Read(name) != "1 2\n";
-    EXPECT_EQ(lost, 0);
   }
+}
+
+// A folder that another process keeps locked is still listed and its
+// files rewritten: the run waits for the lock a bounded time, then goes on
+// without it.
+TEST(ParallelFileModeTest, AFolderLockedByAnotherProcessIsWorkedAnyway) {
+  TempDir dir;
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) dir.Write(name, "old\n");
+  const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+  const RunResult r = RunRplc({"*.txt", "-f:old", "-t:new", "-frc"}, "", dir.path());
+  ::close(folder);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(dir.Read(name), "new\n") << name;
 }
 
 }  // namespace

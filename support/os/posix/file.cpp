@@ -108,6 +108,7 @@ int get_file_status(file_handle handle, file_status& out) {
              : S_ISSOCK(mode) ? file_kind::socket
                               : file_kind::other;
   out.size = std::uint64_t(status.st_size);
+  out.links = std::uint64_t(status.st_nlink);
   out.identity.volume = std::uint64_t(status.st_dev);
   out.identity.file_number = std::uint64_t(status.st_ino);
   out.identity.size = out.size;
@@ -120,12 +121,6 @@ int lock_file(file_handle handle) {
   while (::flock(handle, LOCK_EX) != 0)
     if (errno != EINTR) return errno;
   return 0;
-}
-
-bool is_file_at_path(file_handle handle, const char* path) {
-  struct stat open, named;
-  return ::fstat(handle, &open) == 0 && ::stat(path, &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 int broken_pipe_error() { return EPIPE; }

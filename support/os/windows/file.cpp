@@ -117,6 +117,7 @@ int get_file_status(file_handle handle, file_status& out) {
       out.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? file_kind::directory
                                                                   : file_kind::regular;
       out.size = (std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+      out.links = info.nNumberOfLinks;
       out.identity.volume = info.dwVolumeSerialNumber;
       out.identity.file_number = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
       out.identity.size = out.size;
@@ -135,7 +136,6 @@ int get_file_status(file_handle handle, file_status& out) {
 
 int lock_file(file_handle) { return 0; }
 
-bool is_file_at_path(file_handle, const char*) { return true; }
 
 int broken_pipe_error() { return ERROR_BROKEN_PIPE; }
 int file_too_big_error() { return ERROR_FILE_TOO_LARGE; }

@@ -53,7 +53,7 @@ FILE_JOB_RESULT Stream(const RUN_SETTINGS& settings, const std::string& path,
   result.file.by_listing = by_listing;
   FILE_IDENTITY identity;
   std::uint64_t size = 0;
-  if (!files.Open(result.file, identity, size, result.messages)) {
+  if (!files.Open(result.file, identity, size, result.messages, true)) {
     result.failed = true;
     return result;
   }
