@@ -336,11 +336,14 @@ TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
     int link_every;  // every n-th file gets a second link
     const char* mode;
     const char* expected;
+    int files = 3000;
+    int repeat = 1;  // the text this many times: larger than a chunk, it is streamed
   };
   const CASE cases[] = {
       {"one two\n", "-f:one", "-t:1", "-f:two", "-t:2", 3, "-exp", "1 2\n"},
       {"aaaa bbbb\n", "-f:aaaa", "-t:xxxx", "-f:bbbb", "-t:yyyy", 1, "-exp", "xxxx yyyy\n"},
       {"aaaa bbbb\n", "-f:aaaa", "-t:xxxx", "-f:bbbb", "-t:yyyy", 2, "-noexp", "xxxx yyyy\n"},
+      {"one two\n", "-f:one", "-t:1", "-f:two", "-t:2", 2, "-exp", "1 2\n", 24, 40000},
   };
   std::vector<std::string> bases{std::filesystem::temp_directory_path().string()};
   if (::access("/dev/shm", W_OK) == 0) bases.push_back("/dev/shm");
@@ -348,10 +351,15 @@ TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
     for (const CASE& c : cases) {
       SCOPED_TRACE(base + " " + c.text + c.mode);
       TempDir dir(base);
+      std::string text, expected;
+      for (int i = 0; i < c.repeat; ++i) {
+        text += c.text;
+        expected += c.expected;
+      }
       std::vector<std::string> names;
-      for (int i = 0; i < 3000; ++i) {
+      for (int i = 0; i < c.files; ++i) {
         const std::string name = "f" + std::to_string(10000 + i) + ".txt";
-        dir.Write(name, c.text);
+        dir.Write(name, text);
         if (i % c.link_every == 0) {
           ASSERT_EQ(::link((dir.path() + "/" + name).c_str(),
                            (dir.path() + "/" + name + ".link").c_str()), 0);
@@ -367,7 +375,7 @@ TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
       EXPECT_EQ(second.status, 0) << second.err.substr(0, 500);
       EXPECT_EQ(first.err + second.err, "");
       int lost = 0;
-      for (const std::string& name : names) lost += dir.Read(name) != c.expected;
+      for (const std::string& name : names) lost += dir.Read(name) != expected;
       EXPECT_EQ(lost, 0);
     }
   }
