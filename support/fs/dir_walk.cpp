@@ -60,6 +60,26 @@ narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t le
   return entry;
 }
 
+// The files a folder's listing found, held until the listing ends.
+struct PENDING_FILES {
+  struct FILE {
+    narrow_buffer::size_type at;
+    std::size_t length;
+    os::file_id identity;
+  };
+  narrow_buffer names;  // one after another
+  std::vector<FILE> files;
+
+  void Add(const char* name, std::size_t length, const os::file_id& identity) {
+    files.push_back({names.length(), length, identity});
+    names.append(name, narrow_buffer::size_type(length));
+  }
+  void Clear() {
+    names.clear();
+    files.clear();
+  }
+};
+
 // One search: what it looks for, how it treats what it meets, and what it
 // has found so far (for the messages).
 struct SEARCH {
@@ -72,7 +92,7 @@ struct SEARCH {
   std::uint64_t found = 0;
   narrow_buffer last;  // the last name reported
   TWalkFilter* filter = nullptr;  // consulted by a recursive search
-  std::vector<WALK_ENTRY> pending;  // a folder's files, read but not yet reported
+  PENDING_FILES pending;  // a folder's files, read but not yet reported
 };
 
 bool Skips(const SEARCH& search, const narrow_buffer& path, bool is_folder) {
@@ -180,8 +200,10 @@ void ListFolder(SEARCH& search, LEVEL& level) {
   // runs' renames in it held back meanwhile: a name renamed over during the
   // reading could be missed. The sink may work a file at once, renaming in
   // this very folder, so it is never called under the lock.
-  std::vector<WALK_ENTRY>& found = search.pending;
-  found.clear();
+  // Kept compact meanwhile (a folder may hold millions of files): the
+  // names one after another, each with its place and identity.
+  PENDING_FILES& found = search.pending;
+  found.Clear();
   struct listing_held {
     os::dir_reader& reader;
     ~listing_held() { reader.end_listing(); }
@@ -198,17 +220,11 @@ void ListFolder(SEARCH& search, LEVEL& level) {
     const os::entry_type type = level.reader.current_type();
     if (type == os::entry_type::file) {
       if (!search.want_files || !matches) continue;
-      WALK_ENTRY entry;
-      entry.path = Join(level.path, name, length);
-      if (Skips(search, entry.path, false)) continue;
-      entry.name_offset = level.path.length();
-      entry.identity = level.reader.current_id();
       if (share) {
         share = false;
         shared = ShareFolder(level.reader);
       }
-      entry.folder = shared;
-      found.push_back(std::move(entry));
+      found.Add(name, length, level.reader.current_id());
       continue;
     }
     if (type != os::entry_type::directory) continue;  // links and the like
@@ -222,8 +238,16 @@ void ListFolder(SEARCH& search, LEVEL& level) {
     }
   }
   held.reader.end_listing();
-  for (WALK_ENTRY& entry : found) Report(search, entry);
-  found.clear();
+  for (const PENDING_FILES::FILE& file : found.files) {
+    WALK_ENTRY entry;
+    entry.path = Join(level.path, found.names.c_str() + file.at, file.length);
+    if (Skips(search, entry.path, false)) continue;
+    entry.name_offset = level.path.length();
+    entry.identity = file.identity;
+    entry.folder = shared;
+    Report(search, entry);
+  }
+  found.Clear();
   if (error != 0) Fail(search, level.path, ListFailed(search, level.path, error, false));
 }
 
