@@ -57,6 +57,8 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
       if (!result.needs_commit) own.identity = FILE_IDENTITY();
     }
   } release{own, result};
+  // A streamed file whose commit was skipped goes with its new contents.
+  own.stream.Reset();
   if (quit_) return;
   // Most files hold no match and are never written, so a file is read
   // unlocked first. One that is to be rewritten is read again under its

@@ -1,7 +1,10 @@
 // The file mode's per-file work for COrderedFilePool: read and replace
 // (Prepare), write back (Commit), and the report of each file in list order
 // (Emit): its "[ERROR] " lines, its result on standard output in stdout
-// mode or else its count line, and its count added to the total.
+// mode or else its count line, and its count added to the total. A file
+// larger than a chunk is streamed where the find allows (file_stream.h):
+// Prepare reads it and writes its new contents to a temporary file, Commit
+// replaces the file by them.
 //
 // A regular-expression find needs a compiled expression on every thread
 // that searches (a compiled expression belongs to the thread that made
