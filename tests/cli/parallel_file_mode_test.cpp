@@ -134,29 +134,43 @@ TEST(ParallelFileModeTest, EveryRunEqualsTheOneProcessorRun) {
 }
 
 // The first failure in list order ends an "-errstop" run, and no file after
-// it is changed, even when a worker had already replaced it.
+// it is changed, even when a worker had already replaced it; with small
+// files and with files larger than a chunk, which are streamed. The failure
+// is a file-size limit that only the 21st file's new contents exceed.
 TEST(ParallelFileModeTest, ErrstopChangesNothingAfterTheFirstFailure) {
-  TempDir dir;
-  std::vector<std::string> args;
-  for (int i = 0; i < 40; ++i) {
-    const std::string name = "f" + std::to_string(100 + i) + ".txt";
-    dir.Write(name, i == 20 ? std::string(9000, 'x') : "x");
-    args.push_back(name);
+  const struct {
+    std::size_t size;        // of each file
+    std::size_t too_large;   // of the 21st
+    long limit;              // the file-size limit
+  } rows[] = {{1, 9000, 8192}, {300 * 1024, 600 * 1024, 512 * 1024}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.size);
+    TempDir dir;
+    std::vector<std::string> args;
+    for (int i = 0; i < 40; ++i) {
+      const std::string name = "f" + std::to_string(100 + i) + ".txt";
+      dir.Write(name, std::string(i == 20 ? row.too_large : row.size, 'x'));
+      args.push_back(name);
+    }
+    args.insert(args.end(), {"-f:x", "-t:y", "-frc", "-errstop"});
+    const RunResult r = RunRplc(args, "", dir.path(), "", row.limit);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err.rfind("[ERROR] can't write to file: " + dir.path() + "/f120.txt\n  ", 0), 0u)
+        << r.err;
+    std::string expected;
+    for (int i = 0; i < 20; ++i) {
+      const std::string name = "f" + std::to_string(100 + i) + ".txt";
+      expected += "\n## " + std::to_string(row.size) + " replacements in file: " + dir.path() +
+                  "/" + name + "\n";
+      EXPECT_TRUE(dir.Read(name) == std::string(row.size, 'y')) << name;
+    }
+    EXPECT_EQ(r.out, expected);
+    EXPECT_TRUE(dir.Read("f120.txt") == std::string(row.too_large, 'x'));
+    for (int i = 21; i < 40; ++i)
+      EXPECT_TRUE(dir.Read("f" + std::to_string(100 + i) + ".txt") == std::string(row.size, 'x'))
+          << i;
+    EXPECT_EQ(Listing(dir.path()).size(), 40u);
   }
-  args.insert(args.end(), {"-f:x", "-t:y", "-frc", "-errstop"});
-  const RunResult r = RunRplc(args, "", dir.path(), "", 8192);
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err.rfind("[ERROR] can't write to file: " + dir.path() + "/f120.txt\n  ", 0), 0u)
-      << r.err;
-  std::string expected;
-  for (int i = 0; i < 20; ++i) {
-    const std::string name = "f" + std::to_string(100 + i) + ".txt";
-    expected += "\n## 1 replacements in file: " + dir.path() + "/" + name + "\n";
-    EXPECT_EQ(dir.Read(name), "y") << name;
-  }
-  EXPECT_EQ(r.out, expected);
-  for (int i = 21; i < 40; ++i)
-    EXPECT_EQ(dir.Read("f" + std::to_string(100 + i) + ".txt"), "x") << i;
 }
 
 // The temporary files of a write-back in folder dir while process pid
