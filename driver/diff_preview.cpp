@@ -1,6 +1,7 @@
 #include "driver/diff_preview.h"
 
 #include "driver/diff_colors.h"
+#include "driver/replace_step.h"
 #include "driver/unified_diff.h"
 
 namespace Velk {
@@ -16,6 +17,16 @@ void AppendPreview(narrow_buffer& out, const narrow_buffer& name, const narrow_b
     AppendUnifiedDiff(plain, name, original, result, log);
     AppendColoredDiff(out, plain);
   }
+}
+
+std::uint64_t ReplaceAndPreview(const RUN_SETTINGS& settings, const Matcher& matcher,
+                                const narrow_buffer& name, narrow_buffer& content,
+                                narrow_buffer& scratch, ReplacementLog& log, narrow_buffer& out) {
+  narrow_buffer original;
+  const std::uint64_t count =
+      ReplaceKeepingInput(settings, matcher, content, scratch, original, log);
+  AppendPreview(out, name, original, content, log, count, settings.colored);
+  return count;
 }
 
 }  // namespace Velk

@@ -14,15 +14,12 @@
 #include "support/fs/dir.h"
 #include "support/fs/file_id_set.h"
 #include "support/fs/ignore_rules.h"
+#include "support/fs/wildcard.h"
 #include "support/fs/write_back.h"
 
 namespace Velk {
 
 namespace {
-
-bool HasWildcard(const narrow_buffer& pattern) {
-  return pattern.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
-}
 
 // A pattern that the argument list would have taken for a known switch
 // had it come before "--".
@@ -211,9 +208,10 @@ void CFileMode::AppendReadFailure(const LISTED_FILE& file, const std::exception_
                                  ShownName(file.name, true) + "\n  " + failure.GetMessage() +
                                  "\n"));
   } catch (...) {
-    messages.append("[ERROR] failed reading file: ");
-    messages.append(ShownName(file.name, true));
-    messages.push_back('\n');
+    // Out of memory for a large file, say: the reason in the driver's words.
+    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
+                                 ShownName(file.name, true) + "\n  " +
+                                 DescribeException(std::current_exception()) + "\n"));
   }
 }
 

@@ -48,9 +48,11 @@ class CFileMode {
   // the dirExp thrown. Folders that cannot be searched are reported at
   // their place in the list (a note). Side effect on the whole process:
   // unless the run writes no file ("-stdout", "-diff"), it first installs
-  // the write-back signal handlers (InstallWriteBackSignalHandlers):
-  // SIGINT, SIGTERM, SIGHUP and SIGQUIT then remove every live temporary
-  // file before the process ends, SIGXFSZ and SIGPIPE are ignored.
+  // the write-back signal handlers (write_back.h): SIGINT, SIGTERM, SIGHUP
+  // and SIGQUIT then remove every live temporary file and end the process
+  // as they would have, after a rewrite in place under way has finished
+  // (while the driver winds the run down, the first SIGINT, SIGTERM or
+  // SIGHUP only stops it); SIGXFSZ is ignored, and SIGPIPE unless handled.
   collect_result List(const CArgList& args, TFileFeed& feed);
 
   // True when a pattern without wildcards stands beside other patterns. Its

@@ -6,7 +6,6 @@
 #include "driver/file_stream.h"
 #include "driver/replace_step.h"
 #include "driver/std_streams.h"
-#include "engine/compile_matcher.h"
 #include "engine/regex_engine.h"
 #include "support/core/binary_block.h"
 #include "support/core/thread_exit_hooks.h"
@@ -35,8 +34,7 @@ void CFileWork::WorkerStarts(unsigned worker) {
   // The engine keeps state per thread; a library thread releases it when it
   // ends, after WorkerEnds has released the thread's expression.
   RegisterThreadExitHook(thread_exit_regex_engine, &release_regex_thread_state);
-  own.matcher = compile_matcher(settings_.find_text, settings_.ignore_case,
-                                !settings_.ignore_newline, true, true);
+  own.matcher = CompileFind(settings_);
 }
 
 void CFileWork::WorkerEnds(unsigned worker) noexcept {
@@ -116,24 +114,17 @@ void CFileWork::__Work(WORKER& own, FILE_JOB_RESULT& result) {
   }
   if (review_) {
     // The questions come in Commit, on the calling thread, before anything
-    // is written; the in-place loops need the input kept, as for a preview.
-    own.log.clear();
-    if (!settings_.expand) own.original = own.content;
-    result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
+    // is written.
+    result.count =
+        ReplaceKeepingInput(settings_, own.matcher, own.content, own.scratch, own.original, own.log);
     result.needs_commit = result.count != 0;
+    if (!result.needs_commit) own.original = narrow_buffer();
     return;
   }
   if (settings_.diff_mode) {
-    // A preview writes nothing: its diff travels to Emit as the result. The
-    // expanding loops leave the input in scratch; the in-place loops edit a
-    // private copy of the shared storage, so original keeps it.
-    own.log.clear();
-    if (!settings_.expand) own.original = own.content;
-    result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch, &own.log);
-    AppendPreview(result.content, files_.GetDiffName(result.file),
-                  settings_.expand ? own.scratch : own.original, own.content, own.log,
-                  result.count, settings_.colored);
-    own.original = narrow_buffer();
+    // A preview writes nothing: its diff travels to Emit as the result.
+    result.count = ReplaceAndPreview(settings_, own.matcher, files_.GetDiffName(result.file),
+                                     own.content, own.scratch, own.log, result.content);
     return;
   }
   result.count = ReplaceAll(settings_, own.matcher, own.content, own.scratch);
@@ -159,8 +150,8 @@ void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
 
 void CFileWork::__ReviewAndWrite(WORKER& own, FILE_JOB_RESULT& result) {
   const REVIEW_OUTCOME outcome =
-      review_->ReviewFile(files_.GetDiffName(result.file), settings_.expand ? own.scratch : own.original,
-                          own.content, own.log, own.accepted);
+      review_->ReviewFile(files_.GetDiffName(result.file), own.original, own.content, own.log,
+                          own.accepted);
   own.original = narrow_buffer();
   if (outcome.quit) quit_ = true;
   // An interrupt at a question writes nothing more, this file included.

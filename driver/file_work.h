@@ -57,7 +57,7 @@ class CFileWork : public TFileWork {
     FILE_IDENTITY identity;  // of the file in content, for its write-back
     narrow_buffer scratch;
     narrow_buffer fresh;     // the file read again, under its lock
-    narrow_buffer original;  // an in-place preview's input
+    narrow_buffer original;  // a review's input
     ReplacementLog log;      // a preview's or a review's replacements
     narrow_buffer accepted;  // a review's text to write
     CStreamedFile stream;    // a file streamed, until its write-back

@@ -1,8 +1,15 @@
 #include "driver/replace_step.h"
 
+#include "engine/compile_matcher.h"
 #include "engine/replace_all.h"
 
 namespace Velk {
+
+Matcher CompileFind(const RUN_SETTINGS& settings, narrow_buffer* reason) {
+  return compile_matcher(
+      settings.find_text,
+      {.ignore_case = settings.ignore_case, .newline_sensitive = !settings.ignore_newline}, reason);
+}
 
 std::uint64_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
                          narrow_buffer& content, narrow_buffer& scratch, ReplacementLog* log) {
@@ -28,16 +35,27 @@ std::uint64_t ReplaceAll(const RUN_SETTINGS& settings, const Matcher& matcher,
       break;
     }
     case FindMethod::Regex:
-      if (!settings.expand)
-        return replace_regex(content, matcher, settings.replacement, false, false, true, log);
-      count = replace_regex_expand(content, scratch, matcher, settings.replacement,
-                                   false, false, true, log);
+      if (!settings.expand) return replace_regex(content, matcher, settings.replacement, {}, log);
+      count = replace_regex_expand(content, scratch, matcher, settings.replacement, {}, log);
       if (count == 0) return 0;
       break;
     case FindMethod::None:
       return 0;
   }
   content.swap(scratch);
+  return count;
+}
+
+std::uint64_t ReplaceKeepingInput(const RUN_SETTINGS& settings, const Matcher& matcher,
+                                  narrow_buffer& content, narrow_buffer& scratch,
+                                  narrow_buffer& original, ReplacementLog& log) {
+  log.clear();
+  // The in-place loops edit a private copy of the shared storage, so
+  // original keeps the input; the expanding loops leave it in scratch when
+  // they replaced something.
+  if (!settings.expand) original = content;
+  const std::uint64_t count = ReplaceAll(settings, matcher, content, scratch, &log);
+  if (settings.expand) original = count ? scratch : content;
   return count;
 }
 

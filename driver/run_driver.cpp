@@ -16,7 +16,6 @@
 #include "driver/stdio_stream.h"
 #include "driver/switch_table.h"
 #include "driver/unified_diff.h"
-#include "engine/compile_matcher.h"
 #include "engine/stream_replacer.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
@@ -111,8 +110,7 @@ int Run(int argc, const char* const* argv) {
   narrow_buffer matcher_error;
   if (settings.method == FindMethod::Regex) {
     narrow_buffer reason;
-    matcher = compile_matcher(settings.find_text, settings.ignore_case,
-                              !settings.ignore_newline, true, true, &reason);
+    matcher = CompileFind(settings, &reason);
     if (matcher.empty()) {
       // The run goes on and replaces nothing, so a pipe still passes its
       // input through; the status tells the caller the pattern was bad.
@@ -143,16 +141,10 @@ int Run(int argc, const char* const* argv) {
     }
     // Empty input is skipped: nothing is written, not even a line feed.
     if (!content.empty() && settings.diff_mode) {
-      // The preview needs the input next to the result: the expanding loops
-      // leave it in scratch; the in-place loops edit a private copy of the
-      // shared storage, so original keeps it.
-      const narrow_buffer original = settings.expand ? narrow_buffer() : content;
       ReplacementLog log;
-      total = ReplaceAll(settings, matcher, content, scratch, &log);
       narrow_buffer preview;
-      AppendPreview(preview, narrow_buffer::literal(kStandardInputDiffName),
-                    settings.expand ? scratch : original, content, log, total,
-                    settings.colored);
+      total = ReplaceAndPreview(settings, matcher, narrow_buffer::literal(kStandardInputDiffName),
+                                content, scratch, log, preview);
       if (!preview.empty()) WriteStandardOutput(preview);
     } else if (!content.empty()) {
       total = ReplaceAll(settings, matcher, content, scratch);

@@ -90,10 +90,9 @@ void compile(CACHE_RECORD<T>& record, bool newline_sensitive) {
 }
 
 template <class T>
-bool match(const basic_buffer<T>& subject, SpanList& spans, std::uint32_t skip,
-           std::uint32_t start, const basic_buffer<T>& pattern, bool ignore_case,
-           bool newline_sensitive, bool extended, bool notbol, bool noteol, bool translate,
-           bool derive_bol) {
+bool match(const basic_buffer<T>& subject, SpanList& spans, std::uint32_t start,
+           const basic_buffer<T>& pattern, const COMPILE_OPTIONS& options,
+           const SEARCH_OPTIONS& search) {
   if (pattern.empty()) {
     release_cached_match<T>();
     return false;
@@ -112,39 +111,35 @@ bool match(const basic_buffer<T>& subject, SpanList& spans, std::uint32_t skip,
     }
   }
 
-  const std::uint32_t flags = (newline_sensitive ? REGEX_NEWLINE : 0) |
-                              (ignore_case ? REGEX_NOCASE : 0) | (extended ? REGEX_EXTENDED : 0);
-  if (has_director_prefix(pattern)) translate = false;
+  const std::uint32_t flags = (options.newline_sensitive ? REGEX_NEWLINE : 0) |
+                              (options.ignore_case ? REGEX_NOCASE : 0) |
+                              (options.extended ? REGEX_EXTENDED : 0);
+  const bool translate = options.translate_escapes && !has_director_prefix(pattern);
   if (record->pattern != pattern || record->flags != flags || record->translate != translate) {
     record->compiled.reset();
     record->pattern = pattern;
     record->pattern.own();  // the caller's text may be a view that goes away
     record->flags = flags;
     record->translate = translate;
-    compile(*record, newline_sensitive);
+    compile(*record, options.newline_sensitive);
   }
   if (!record->compiled) return false;
 
-  return find_next_in(*record->compiled, subject.c_str(), subject.length(), spans, skip, start,
-                      notbol, noteol, derive_bol);
+  return find_next_in(*record->compiled, subject.c_str(), subject.length(), spans, start, search);
 }
 
 }  // namespace
 
-bool cached_match(const narrow_buffer& subject, SpanList& spans, std::uint32_t skip,
-                  std::uint32_t start, const narrow_buffer& pattern, bool ignore_case,
-                  bool newline_sensitive, bool extended, bool notbol, bool noteol,
-                  bool translate_escapes, bool derive_bol) {
-  return match(subject, spans, skip, start, pattern, ignore_case, newline_sensitive, extended,
-               notbol, noteol, translate_escapes, derive_bol);
+bool cached_match(const narrow_buffer& subject, SpanList& spans, std::uint32_t start,
+                  const narrow_buffer& pattern, const COMPILE_OPTIONS& compile,
+                  const SEARCH_OPTIONS& search) {
+  return match(subject, spans, start, pattern, compile, search);
 }
 
-bool cached_match(const wide_buffer& subject, SpanList& spans, std::uint32_t skip,
-                  std::uint32_t start, const wide_buffer& pattern, bool ignore_case,
-                  bool newline_sensitive, bool extended, bool notbol, bool noteol,
-                  bool translate_escapes, bool derive_bol) {
-  return match(subject, spans, skip, start, pattern, ignore_case, newline_sensitive, extended,
-               notbol, noteol, translate_escapes, derive_bol);
+bool cached_match(const wide_buffer& subject, SpanList& spans, std::uint32_t start,
+                  const wide_buffer& pattern, const COMPILE_OPTIONS& compile,
+                  const SEARCH_OPTIONS& search) {
+  return match(subject, spans, start, pattern, compile, search);
 }
 
 template <class T>

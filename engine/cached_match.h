@@ -23,26 +23,26 @@
 
 #include <cstdint>
 
+#include "engine/compile_matcher.h"
 #include "engine/find_method.h"
+#include "engine/find_next.h"
 #include "support/core/basic_buffer.h"
 
 namespace Velk {
 
-// Searches subject from start as find_next does (skip, notbol, noteol and
-// derive_bol mean the same; spans receive the match and up to nine
-// sub-expressions), with pattern compiled by the flags given. Perl-style
-// class escapes are rewritten first when translate_escapes is set, except
-// in a pattern that begins with "***". An empty pattern releases the
-// calling thread's record of this form and returns false. A start at or
-// beyond the end of the subject returns false without touching the cache.
-bool cached_match(const narrow_buffer& subject, SpanList& spans, std::uint32_t skip,
-                  std::uint32_t start, const narrow_buffer& pattern, bool ignore_case,
-                  bool newline_sensitive, bool extended, bool notbol, bool noteol,
-                  bool translate_escapes, bool derive_bol);
-bool cached_match(const wide_buffer& subject, SpanList& spans, std::uint32_t skip,
-                  std::uint32_t start, const wide_buffer& pattern, bool ignore_case,
-                  bool newline_sensitive, bool extended, bool notbol, bool noteol,
-                  bool translate_escapes, bool derive_bol);
+// Searches subject from start as find_next does with the search options
+// (spans receive the match and up to nine sub-expressions), with pattern
+// compiled by the compile options: Perl-style class escapes are rewritten
+// first when translate_escapes is set, except in a pattern that begins with
+// "***". An empty pattern releases the calling thread's record of this form
+// and returns false. A start at or beyond the end of the subject returns
+// false without touching the cache.
+bool cached_match(const narrow_buffer& subject, SpanList& spans, std::uint32_t start,
+                  const narrow_buffer& pattern, const COMPILE_OPTIONS& compile,
+                  const SEARCH_OPTIONS& search = {});
+bool cached_match(const wide_buffer& subject, SpanList& spans, std::uint32_t start,
+                  const wide_buffer& pattern, const COMPILE_OPTIONS& compile,
+                  const SEARCH_OPTIONS& search = {});
 
 // Releases the calling thread's record of one form: T is char (narrow) or
 // char16_t (wide).

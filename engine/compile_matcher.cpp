@@ -26,17 +26,17 @@ template std::uint32_t pattern_newline_flags(const basic_buffer<char16_t>&, bool
 template bool has_director_prefix(const basic_buffer<char>&);
 template bool has_director_prefix(const basic_buffer<char16_t>&);
 
-Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_sensitive,
-                        bool extended, bool translate_escapes, narrow_buffer* error_reason) {
+Matcher compile_matcher(narrow_buffer pattern, const COMPILE_OPTIONS& options,
+                        narrow_buffer* error_reason) {
   if (error_reason) error_reason->clear();
   if (pattern.empty()) return Matcher();
-  if (has_director_prefix(pattern)) translate_escapes = false;
+  const bool extended = options.extended;
   // The newline bits the pattern's own options end with, so that the flags
   // kept with the expression say what the engine does.
-  const std::uint32_t newline = pattern_newline_flags(pattern, newline_sensitive);
+  const std::uint32_t newline = pattern_newline_flags(pattern, options.newline_sensitive);
   const std::uint32_t flags =
-      newline | (ignore_case ? REGEX_NOCASE : 0) | (extended ? REGEX_EXTENDED : 0);
-  if (translate_escapes)
+      newline | (options.ignore_case ? REGEX_NOCASE : 0) | (extended ? REGEX_EXTENDED : 0);
+  if (options.translate_escapes && !has_director_prefix(pattern))
     Velk::translate_escapes(pattern, '\\', class_escape_table(), false, true);
   std::unique_ptr<TRegexMatcher> engine = CTclMatcher::compile(pattern, flags, (newline & REGEX_NLANCH) != 0, error_reason);
   if (!engine) return Matcher();

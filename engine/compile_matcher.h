@@ -19,8 +19,15 @@
 
 namespace Velk {
 
-Matcher compile_matcher(narrow_buffer pattern, bool ignore_case, bool newline_sensitive,
-                        bool extended, bool translate_escapes,
+// How a pattern is compiled; the defaults are those of the "-r" find.
+struct COMPILE_OPTIONS {
+  bool ignore_case = false;
+  bool newline_sensitive = true;  // the default, which "***:(?...)" may change
+  bool extended = true;           // POSIX extended syntax, else basic
+  bool translate_escapes = true;  // Perl-style class escapes (never after "***")
+};
+
+Matcher compile_matcher(narrow_buffer pattern, const COMPILE_OPTIONS& options,
                         narrow_buffer* error_reason = nullptr);
 
 // The newline bits (REGEX_NLSTOP, REGEX_NLANCH) a pattern ends with, given

@@ -181,6 +181,13 @@ bool check_pattern_limits(const wide_buffer& p, bool extended_flag, narrow_buffe
   return true;
 }
 
+void describe_size_refusal(narrow_buffer* reason) {
+  fail(reason, "pattern is too large for the engine: more than its limit of about ",
+       ENGINE_STATES_ABOUT,
+       " states (about one per character or bracket expression, counted repetitions "
+       "multiplied out)");
+}
+
 bool pattern_has_back_references(const wide_buffer& p, bool extended_flag) {
   std::uint32_t i = 0;
   const syntax mode = read_syntax(p, extended_flag, i);

@@ -52,6 +52,24 @@ void ensure_tcl_initialised() {
 
 const char compile_prefix[] = "couldn't compile regular expression pattern: ";
 
+// Whether the engine's refusal in interp is its REG_ESPACE ("out of
+// memory"), which it reports when the automaton it builds would pass its
+// fixed limit of states, however much memory is free.
+bool refused_for_size(Tcl_Interp* interp) {
+  Tcl_Obj* options = Tcl_GetReturnOptions(interp, TCL_ERROR);
+  Tcl_IncrRefCount(options);
+  Tcl_Obj* key = Tcl_NewStringObj("-errorcode", -1);
+  Tcl_IncrRefCount(key);
+  Tcl_Obj* code = nullptr;
+  Tcl_Obj* kind = nullptr;
+  const bool size = Tcl_DictObjGet(nullptr, options, key, &code) == TCL_OK && code &&
+                    Tcl_ListObjIndex(nullptr, code, 1, &kind) == TCL_OK && kind &&
+                    std::strcmp(Tcl_GetString(kind), "REG_ESPACE") == 0;
+  Tcl_DecrRefCount(key);
+  Tcl_DecrRefCount(options);
+  return size;
+}
+
 // Compiles the unit pattern; the Tcl object and its compiled form are ours
 // on success.
 regex_handle* compile_units(wide_buffer units, std::uint32_t flags, narrow_buffer* reason) {
@@ -82,10 +100,14 @@ regex_handle* compile_units(wide_buffer units, std::uint32_t flags, narrow_buffe
       reason->clear();
       Tcl_Interp* interp = Tcl_CreateInterp();
       if (!Tcl_GetRegExpFromObj(interp, pattern, int(flags))) {
-        const char* text = Tcl_GetStringResult(interp);
-        const std::size_t skip = sizeof(compile_prefix) - 1;
-        if (std::strncmp(text, compile_prefix, skip) == 0) text += skip;
-        reason->assign(text);
+        if (refused_for_size(interp)) {
+          describe_size_refusal(reason);
+        } else {
+          const char* text = Tcl_GetStringResult(interp);
+          const std::size_t skip = sizeof(compile_prefix) - 1;
+          if (std::strncmp(text, compile_prefix, skip) == 0) text += skip;
+          reason->assign(text);
+        }
       }
       Tcl_DeleteInterp(interp);
     }

@@ -42,12 +42,18 @@ std::uint64_t ireplace_literal_expand(const narrow_buffer& text, narrow_buffer& 
                                       const narrow_buffer& replacement, std::uint32_t start,
                                      ReplacementLog* log = nullptr);
 
+// How a regular-expression loop reads its text and its template.
+struct REPLACE_OPTIONS {
+  bool notbol = false;            // the text's start is no line beginning
+  bool noteol = false;            // the text's end is no line end
+  bool translate_escapes = true;  // the template's control escapes (\n, \t, ...)
+};
+
 std::uint64_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
-                            bool notbol, bool noteol, bool translate_escapes,
-                            ReplacementLog* log = nullptr);
+                            const REPLACE_OPTIONS& options = {}, ReplacementLog* log = nullptr);
 std::uint64_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
-                                   const Matcher& matcher, narrow_buffer templ, bool notbol,
-                                   bool noteol, bool translate_escapes,
+                                   const Matcher& matcher, narrow_buffer templ,
+                                   const REPLACE_OPTIONS& options = {},
                                    ReplacementLog* log = nullptr);
 
 // Bytes to reserve for the output of a literal expanding loop over n bytes

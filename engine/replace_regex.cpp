@@ -12,8 +12,8 @@
 namespace Velk {
 namespace {
 
-std::uint32_t exec_flags(bool notbol, bool noteol) {
-  return (notbol ? REGEX_NOTBOL : 0) | (noteol ? REGEX_NOTEOL : 0);
+std::uint32_t exec_flags(const REPLACE_OPTIONS& options) {
+  return (options.notbol ? REGEX_NOTBOL : 0) | (options.noteol ? REGEX_NOTEOL : 0);
 }
 
 }  // namespace
@@ -23,11 +23,12 @@ std::uint32_t exec_flags(bool notbol, bool noteol) {
 // unread text, and the rewriter puts back the original byte before it that
 // the output overwrote.
 std::uint64_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_buffer templ,
-                            bool notbol, bool noteol, bool translate, ReplacementLog* log) {
-  if (translate) translate_escapes(templ, '\\', control_escape_table(), false, true);
+                            const REPLACE_OPTIONS& options, ReplacementLog* log) {
+  if (options.translate_escapes)
+    translate_escapes(templ, '\\', control_escape_table(), false, true);
   if (matcher.empty() || text.empty()) return 0;
   match_subject subject(text.c_str(), text.length());
-  match_walker walker(*matcher.engine(), subject, 0, exec_flags(notbol, noteol),
+  match_walker walker(*matcher.engine(), subject, 0, exec_flags(options),
                       template_span_need(templ));
   SpanList spans;
   if (!walker.next(spans)) return 0;
@@ -53,19 +54,20 @@ std::uint64_t replace_regex(narrow_buffer& text, const Matcher& matcher, narrow_
 }
 
 std::uint64_t replace_regex_expand(const narrow_buffer& text, narrow_buffer& output,
-                                   const Matcher& matcher, narrow_buffer templ, bool notbol,
-                                   bool noteol, bool translate, ReplacementLog* log) {
+                                   const Matcher& matcher, narrow_buffer templ,
+                                   const REPLACE_OPTIONS& options, ReplacementLog* log) {
   output.clear();
   if (matcher.empty()) {
     output = text;
     return 0;
   }
-  if (translate) translate_escapes(templ, '\\', control_escape_table(), false, true);
+  if (options.translate_escapes)
+    translate_escapes(templ, '\\', control_escape_table(), false, true);
   // 1.17 times the input, in integers: the same on every FPU.
   const std::uint64_t want = 1 + std::uint64_t(text.length()) * 117 / 100;
   output.reserve_exact(std::size_t(std::min<std::uint64_t>(want, narrow_buffer::max_size)));
   match_subject subject(text.c_str(), text.length());
-  match_walker walker(*matcher.engine(), subject, 0, exec_flags(notbol, noteol),
+  match_walker walker(*matcher.engine(), subject, 0, exec_flags(options),
                       template_span_need(templ));
   SpanList spans;
   narrow_buffer expanded;

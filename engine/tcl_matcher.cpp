@@ -109,8 +109,20 @@ std::unique_ptr<CTclMatcher> CTclMatcher::compile(const basic_buffer<T>& pattern
   if (!compiled) return nullptr;
   regex_handle* with_context = nullptr;
   const basic_buffer<T> variant = left_context_variant(pattern);
-  // A variant the engine refuses (too long, say) leaves the cut-off search.
-  if (!variant.empty()) with_context = compile_regex(variant, flags);
+  // Without its variant such an expression would be searched cut off at
+  // each start, which can match where it must not: one whose variant is
+  // refused (one group more, a few states more) is refused itself.
+  if (!variant.empty()) {
+    narrow_buffer why;
+    with_context = compile_regex(variant, flags, reason ? &why : nullptr);
+    if (!with_context) {
+      free_regex(compiled);
+      if (reason)
+        *reason = why + " once searched from the character before its start (\\m \\M \\y "
+                        "\\Y \\A take a group and a few states more)";
+      return nullptr;
+    }
+  }
   std::unique_ptr<CTclMatcher> matcher(
       new (std::nothrow) CTclMatcher(compiled, with_context, line_feed_starts_line,
                                      required_literal_prefix(pattern, flags)));

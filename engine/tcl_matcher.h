@@ -28,8 +28,8 @@ class CTclMatcher final : public TRegexMatcher {
   // Compiles pattern (escape translation already done) with the compile
   // flags. line_feed_starts_line says whether a line feed before a search
   // start makes the start a line beginning (the newline sensitivity the
-  // pattern asks for). Returns null when the engine rejects the pattern;
-  // reason (when given) then receives why.
+  // pattern asks for). Returns null when the engine rejects the pattern,
+  // or its left-context variant; reason (when given) then receives why.
   template <class T>
   static std::unique_ptr<CTclMatcher> compile(const basic_buffer<T>& pattern,
                                               std::uint32_t flags, bool line_feed_starts_line,
@@ -43,8 +43,6 @@ class CTclMatcher final : public TRegexMatcher {
                     std::uint32_t wanted, MatchSpan* spans) const override;
   const char* engine_name() const noexcept override { return "tcl"; }
 
-  // Whether resumed searches run through the left-context variant.
-  bool reads_left_context() const noexcept { return with_context_ != nullptr; }
 
  private:
   CTclMatcher(regex_handle* compiled, regex_handle* with_context, bool line_feed_starts_line,

@@ -130,17 +130,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool notbol = options & 16;
   const bool noteol = options & 32;
   narrow_buffer reason;
-  const Velk::Matcher matcher = Velk::compile_matcher(pattern, ignore_case, newline_sensitive,
-                                                      extended, translate, &reason);
+  const Velk::Matcher matcher = Velk::compile_matcher(pattern,
+                                                      {.ignore_case = ignore_case,
+                                                       .newline_sensitive = newline_sensitive,
+                                                       .extended = extended,
+                                                       .translate_escapes = translate},
+                                                      &reason);
   Check(matcher.empty() || reason.empty());
 
   narrow_buffer in_place = text;
   narrow_buffer expanded;
   Velk::ReplacementLog log1, log2;
   const std::uint32_t n1 =
-      Velk::replace_regex(in_place, matcher, templ, notbol, noteol, true, &log1);
-  const std::uint32_t n2 =
-      Velk::replace_regex_expand(text, expanded, matcher, templ, notbol, noteol, true, &log2);
+      Velk::replace_regex(in_place, matcher, templ, {.notbol = notbol, .noteol = noteol}, &log1);
+  const std::uint32_t n2 = Velk::replace_regex_expand(text, expanded, matcher, templ,
+                                                      {.notbol = notbol, .noteol = noteol}, &log2);
   Check(n1 == n2);
   Check(in_place == expanded);
   CheckLog(text, expanded, log2, n2);

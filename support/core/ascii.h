@@ -33,11 +33,4 @@ inline unsigned char to_upper(char ch) {
   return detail::tables.upper[static_cast<unsigned char>(ch)];
 }
 
-// True when the n bytes at a and b are equal with ASCII letters folded.
-inline bool equal_folded(const char* a, const char* b, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i)
-    if (to_lower(a[i]) != to_lower(b[i])) return false;
-  return true;
-}
-
 }  // namespace Velk::ascii

@@ -48,10 +48,6 @@ bool IsVersionControlFolder(const narrow_buffer& name) {
   return false;
 }
 
-bool HasWildcard(const narrow_buffer& name) {
-  return name.find_first_of(narrow_buffer::literal("*?")) != narrow_buffer::npos;
-}
-
 narrow_buffer Join(const narrow_buffer& folder, const char* name, std::size_t length) {
   narrow_buffer entry;
   entry.reserve_grow(size_t(folder.length()) + length + 1);

@@ -37,14 +37,33 @@ int open_terminal(TERMINAL& terminal);
 // Writes all size bytes, looping over short writes and interruptions.
 int write_terminal(const TERMINAL& terminal, const void* data, std::size_t size);
 
-// Reads one line typed at the terminal into buffer (without its line feed,
-// at most size bytes kept; the rest of a longer line is read and dropped).
-// at_end is set when the input ended (Ctrl+D) before a line feed. A signal
-// whose handler returns ends the wait with EINTR (POSIX), so the caller can
-// tell whether the run was interrupted; what was read of the line is then
-// in buffer and count.
-int read_terminal_line(const TERMINAL& terminal, char* buffer, std::size_t size,
-                       std::size_t& count, bool& at_end);
+// Reads one byte typed at the terminal; got is false when the input ended
+// (Ctrl+D). A signal whose handler returns ends the wait with EINTR
+// (POSIX), so the caller can tell whether the run was interrupted.
+int read_terminal_byte(const TERMINAL& terminal, char& byte, bool& got);
+
+// Reads one line typed at the terminal into buffer (without its line feed
+// and carriage returns, at most size bytes kept; the rest of a longer line
+// is read and dropped). at_end is set when the input ended before a line
+// feed. An error ends the line as read_terminal_byte says; what was read
+// of the line is then in buffer and count.
+inline int read_terminal_line(const TERMINAL& terminal, char* buffer, std::size_t size,
+                              std::size_t& count, bool& at_end) {
+  count = 0;
+  at_end = false;
+  for (;;) {
+    char byte = 0;
+    bool got = false;
+    if (const int error = read_terminal_byte(terminal, byte, got)) return error;
+    if (!got) {
+      at_end = true;
+      return 0;
+    }
+    if (byte == '\n') return 0;
+    // A console's line ends in a carriage return and a line feed.
+    if (byte != '\r' && count < size) buffer[count++] = byte;
+  }
+}
 
 void close_terminal(TERMINAL& terminal);
 

@@ -41,9 +41,6 @@ class lazy_instance {
     return *object;
   }
 
-  // The object when it exists, else null.
-  T* peek() const noexcept { return object_.load(std::memory_order_acquire); }
-
  private:
   std::atomic<T*> object_{nullptr};
 };

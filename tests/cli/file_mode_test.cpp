@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "run_binary.h"
+#include "tests/support/core/sanitizers.h"
 
 namespace rplc_test {
 namespace {
@@ -145,6 +146,27 @@ TEST(FileModeTest, LinksAndSpecialFilesAreLeftToWildcardsAndReportedWhenNamed) {
   r = RunRplc({"fifo.txt", "a.txt", "-f:z", "-t:w", "-errstop"}, "", dir.path());
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(dir.Read("a.txt"), "z");
+}
+
+// A read that fails for want of memory says so, like every other failure
+// line: the reason follows the name.
+TEST(FileModeTest, AReadOutOfMemoryGivesItsReason) {
+#if defined(RPLC_ASAN) || defined(RPLC_TSAN)
+  GTEST_SKIP() << "the sanitizer reserves more address space than the limit";
+#endif
+  TempDir dir;
+  const std::string big = dir.path() + "/big.txt";
+  dir.Write("big.txt", "");
+  ASSERT_EQ(truncate(big.c_str(), 1L << 30), 0);  // sparse: no disk used
+  dir.Write("small.txt", "x");
+  const RunResult r = RunRplcUnder({"prlimit", "--as=400000000", "--"},
+                                   {"big.txt", "small.txt", "-r:x", "-t:y", "-diff"},
+                                   dir.path(), nullptr);
+  EXPECT_EQ(r.err, "[ERROR] failed reading file: " + big + "\n"
+                   "  vc runtime lib error: basic_buffer::__realloc - failed reallocating "
+                   "memory\n");
+  EXPECT_NE(r.out.find("+y"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST(FileModeTest, AFailedWriteKeepsTheFileAndTheRunGoesOn) {

@@ -62,6 +62,10 @@ TEST(HostileInputTest, PatternsTheEngineCannotTakeAreRefusedWithAReason) {
       {"a{1000}{1000}", "pattern is too complex (more than 256 groups and repetitions)"},
       {Repeat("word|", 20000) + "end", too_long},
       {Repeat("\\w", 3000), too_long},
+      // Within the length, beyond the engine's own limit of states.
+      {Repeat("w", 15002),
+       "pattern is too large for the engine: more than its limit of about 15000 states (about "
+       "one per character or bracket expression, counted repetitions multiplied out)"},
       {"a{256}", ""},
   };
   for (const auto& row : rows) {
@@ -80,6 +84,8 @@ TEST(HostileInputTest, PatternsWithinTheBoundsCompileQuickly) {
   const std::string rows[] = {
       Repeat("word|", 3270) + "x",  // 16 KB of alternatives, the slowest under -ric
       Repeat("\\w", 1365),
+      Repeat("[ab]", 4096),  // the longest pattern taken
+      Repeat("w", 15001),
       Repeat("(a*)", 128),
       Repeat("(a|b)*", 40) + Repeat(".*", 170),
       "(.*.*.*.*){50}",

@@ -38,8 +38,7 @@ TEST(ReplaceStep, EveryMethodAndModeAgrees) {
       settings.replacement = narrow_buffer(row.replacement);
       settings.expand = expand;
       Matcher matcher;
-      if (row.method == FindMethod::Regex)
-        matcher = compile_matcher(settings.find_text, false, true, true, true);
+      if (row.method == FindMethod::Regex) matcher = compile_matcher(settings.find_text, {});
       narrow_buffer content(row.input);
       narrow_buffer scratch("untouched");
       const std::uint64_t count = ReplaceAll(settings, matcher, content, scratch);

@@ -57,7 +57,7 @@ RUN_SETTINGS Settings(FindMethod method, const std::string& find, const std::str
 
 Matcher Compile(const RUN_SETTINGS& settings) {
   if (settings.method != FindMethod::Regex) return Matcher();
-  return compile_matcher(settings.find_text, settings.ignore_case, true, true, true);
+  return compile_matcher(settings.find_text, {.ignore_case = settings.ignore_case});
 }
 
 struct OUTCOME {
@@ -164,7 +164,7 @@ TEST(StreamPump, OnlyLineBoundedExpressionsStream) {
   };
   for (const Row& row : rows) {
     const Matcher matcher =
-        compile_matcher(narrow_buffer(row.pattern), false, row.newline_sensitive, true, true);
+        compile_matcher(narrow_buffer(row.pattern), {.newline_sensitive = row.newline_sensitive});
     ASSERT_FALSE(matcher.empty()) << row.pattern;
     EXPECT_EQ(stream_replacer::can_stream(FindMethod::Regex, matcher), row.streams)
         << row.pattern;

@@ -25,8 +25,11 @@ class CachedMatch : public ::testing::Test {
   bool find(const char* subject, const char* pattern, std::uint32_t start = 0,
             bool ignore_case = false, bool newline_sensitive = false, bool translate = true,
             std::uint32_t skip = 0) {
-    return cached_match(narrow_buffer(subject), spans, skip, start, narrow_buffer(pattern),
-                        ignore_case, newline_sensitive, true, false, false, translate, true);
+    return cached_match(narrow_buffer(subject), spans, start, narrow_buffer(pattern),
+                        {.ignore_case = ignore_case,
+                         .newline_sensitive = newline_sensitive,
+                         .translate_escapes = translate},
+                        {.skip = skip, .derive_bol = true});
   }
   std::uint64_t compiled_since(std::uint64_t before) const {
     return cached_match_compilations() - before;
@@ -57,8 +60,8 @@ TEST_F(CachedMatch, ReportsTheMatchAndItsGroups) {
   EXPECT_EQ(spans[0].start, 1u);
   EXPECT_FALSE(find("ab", "x*", 0, false, false, true, 2));
   const wide_buffer wide(u"ab");
-  EXPECT_FALSE(cached_match(wide, spans, 1, 0, wide_buffer(u"x*$"), false, false, true, false,
-                            false, true, true));
+  EXPECT_FALSE(cached_match(wide, spans, 0, wide_buffer(u"x*$"), {.newline_sensitive = false},
+                            {.skip = 1, .derive_bol = true}));
 }
 
 TEST_F(CachedMatch, LeftContextComesFromTheSubject) {
@@ -140,8 +143,8 @@ TEST_F(CachedMatch, LineBeginningFollowsThePatternsNewlineSensitivity) {
 TEST_F(CachedMatch, WideFormHasItsOwnRecord) {
   const std::int64_t records = cached_match_live_records();
   const wide_buffer subject(u"x\u4e2d7y");
-  ASSERT_TRUE(cached_match(subject, spans, 0, 0, wide_buffer(u"\u4e2d\\d"), false, false, true,
-                           false, false, true, true));
+  ASSERT_TRUE(cached_match(subject, spans, 0, wide_buffer(u"\u4e2d\\d"),
+                           {.newline_sensitive = false}, {.derive_bol = true}));
   EXPECT_EQ(spans[0].start, 1u);
   EXPECT_EQ(spans[0].length, 2u);
   find("abc", "b");
@@ -161,11 +164,10 @@ class Searcher : public TThread {
     SpanList spans;
     std::uint32_t found = 0;
     for (int i = 0; i < 200; ++i) {
-      found += cached_match(narrow_buffer("one two three"), spans, 0, 0,
-                            narrow_buffer("t\\w+"), false, false, true, false, false, true,
-                            true);
-      found += cached_match(wide_buffer(u"one two"), spans, 0, 0, wide_buffer(u"o$"), false,
-                            false, true, false, false, true, true);
+      found += cached_match(narrow_buffer("one two three"), spans, 0, narrow_buffer("t\\w+"),
+                            {.newline_sensitive = false}, {.derive_bol = true});
+      found += cached_match(wide_buffer(u"one two"), spans, 0, wide_buffer(u"o$"),
+                            {.newline_sensitive = false}, {.derive_bol = true});
     }
     return found;
   }

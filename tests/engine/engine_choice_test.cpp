@@ -58,7 +58,8 @@ TEST(EngineChoiceTest, ExtendedFindsTakeTheFastPathOnlyWhereItAgrees) {
   for (const auto& row : rows) {
     for (bool ignore_case : {false, true}) {
       for (bool newline_sensitive : {true, false}) {
-        const Matcher m = compile_matcher(row.pattern, ignore_case, newline_sensitive, true, true);
+        const Matcher m = compile_matcher(
+            row.pattern, {.ignore_case = ignore_case, .newline_sensitive = newline_sensitive});
         EXPECT_STREQ(engine_of(m), row.engine) << row.pattern << " ic=" << ignore_case
                                                << " nl=" << newline_sensitive;
       }
@@ -75,7 +76,8 @@ TEST(EngineChoiceTest, LoopsGiveTheTclResultOnTheFastPath) {
   for (const char* pattern : patterns) {
     for (bool ignore_case : {false, true}) {
       for (bool nl : {true, false}) {
-        const Matcher fast = compile_matcher(pattern, ignore_case, nl, true, true);
+        const Matcher fast =
+            compile_matcher(pattern, {.ignore_case = ignore_case, .newline_sensitive = nl});
         const Matcher tcl = tcl_only(pattern, ignore_case, nl);
         ASSERT_FALSE(tcl.empty()) << pattern;
         on_fast_path += std::string(engine_of(fast)) == fast_engine;
@@ -86,16 +88,14 @@ TEST(EngineChoiceTest, LoopsGiveTheTclResultOnTheFastPath) {
           const std::string what = std::string(pattern) + " [" + text + "] ic=" +
                                    std::to_string(ignore_case) + " nl=" + std::to_string(nl);
           narrow_buffer want = buf(text), got = buf(text), want_out, got_out;
-          const std::uint64_t n_want = replace_regex(want, tcl, templ, false, false, true);
-          const std::uint64_t n_got = replace_regex(got, fast, templ, false, false, true);
+          const std::uint64_t n_want = replace_regex(want, tcl, templ);
+          const std::uint64_t n_got = replace_regex(got, fast, templ);
           EXPECT_EQ(n_got, n_want) << what;
           EXPECT_EQ(str(got), str(want)) << what;
-          EXPECT_EQ(replace_regex_expand(buf(text), got_out, fast, templ, false, false, true),
-                    n_want)
-              << what;
+          EXPECT_EQ(replace_regex_expand(buf(text), got_out, fast, templ), n_want) << what;
           EXPECT_EQ(str(got_out), str(want)) << what;
-          replace_regex_expand(buf(text), want_out, tcl, templ, true, false, true);
-          replace_regex_expand(buf(text), got_out, fast, templ, true, false, true);
+          replace_regex_expand(buf(text), want_out, tcl, templ, {.notbol = true});
+          replace_regex_expand(buf(text), got_out, fast, templ, {.notbol = true});
           EXPECT_EQ(str(got_out), str(want_out)) << what << " notbol";
         }
       }

@@ -27,7 +27,7 @@ std::uint32_t reference_regex(narrow_buffer& text, const Matcher& matcher, narro
   SpanList spans;
   std::uint32_t count = 0;
   std::int64_t shift = 0;
-  bool found = find_next(original, spans, matcher, 0, 0, false, false, true);
+  bool found = find_next(original, spans, matcher, 0, {.derive_bol = true});
   while (found) {
     const narrow_buffer e = expand_template(templ, original, spans);
     const MatchSpan m = spans[0];
@@ -35,7 +35,7 @@ std::uint32_t reference_regex(narrow_buffer& text, const Matcher& matcher, narro
     shift += std::int64_t(e.length()) - m.length;
     ++count;
     const std::uint32_t next = m.start + m.length + (m.length == 0 ? 1 : 0);
-    found = find_next(original, spans, matcher, 0, next, false, false, true);
+    found = find_next(original, spans, matcher, next, {.derive_bol = true});
   }
   return count;
 }
@@ -66,7 +66,7 @@ TEST(InplaceReferenceTest, RegexLoopMatchesTheOneAtATimeLoop) {
   std::mt19937 random(7);
   for (const char* pattern : patterns) {
     for (bool nl : {true, false}) {
-      const Matcher matcher = compile_matcher(narrow_buffer(pattern), false, nl, true, true);
+      const Matcher matcher = compile_matcher(narrow_buffer(pattern), {.newline_sensitive = nl});
       ASSERT_FALSE(matcher.empty()) << pattern;
       for (int round = 0; round < 40; ++round) {
         std::string text;
@@ -75,7 +75,7 @@ TEST(InplaceReferenceTest, RegexLoopMatchesTheOneAtATimeLoop) {
         translate_aliases(templ);
         narrow_buffer expected = buf(text), actual = buf(text);
         const std::uint32_t want = reference_regex(expected, matcher, templ);
-        const std::uint64_t got = replace_regex(actual, matcher, templ, false, false, true);
+        const std::uint64_t got = replace_regex(actual, matcher, templ);
         EXPECT_EQ(got, want) << pattern << " nl=" << nl << " text=" << text;
         EXPECT_EQ(str(actual), str(expected)) << pattern << " nl=" << nl << " text=" << text;
         EXPECT_EQ(actual.c_str()[actual.length()], '\0');
@@ -90,14 +90,14 @@ std::uint32_t reference_expand(const narrow_buffer& text, narrow_buffer& out, co
   out.clear();
   SpanList spans;
   std::uint32_t count = 0, copied = 0;
-  bool found = find_next(text, spans, matcher, 0, 0, false, false, true);
+  bool found = find_next(text, spans, matcher, 0, {.derive_bol = true});
   while (found) {
     const MatchSpan m = spans[0];
     out.append(text, copied, m.start - copied);
     out.append(expand_template(templ, text, spans));
     copied = m.start + m.length;
     ++count;
-    found = find_next(text, spans, matcher, 0, copied + (m.length == 0 ? 1 : 0), false, false, true);
+    found = find_next(text, spans, matcher, copied + (m.length == 0 ? 1 : 0), {.derive_bol = true});
   }
   out.append(text, copied, narrow_buffer::npos);
   return count;
@@ -109,7 +109,7 @@ TEST(InplaceReferenceTest, ExpandingLoopMatchesAPlainSearchLoop) {
   std::mt19937 random(3);
   for (const char* pattern : patterns) {
     for (bool nl : {true, false}) {
-      const Matcher matcher = compile_matcher(narrow_buffer(pattern), false, nl, true, true);
+      const Matcher matcher = compile_matcher(narrow_buffer(pattern), {.newline_sensitive = nl});
       ASSERT_FALSE(matcher.empty()) << pattern;
       for (int round = 0; round < 40; ++round) {
         std::string text;
@@ -117,7 +117,7 @@ TEST(InplaceReferenceTest, ExpandingLoopMatchesAPlainSearchLoop) {
         narrow_buffer want_out, got_out;
         const std::uint32_t want = reference_expand(buf(text), want_out, matcher, narrow_buffer("<\\0>"));
         const std::uint32_t got =
-            replace_regex_expand(buf(text), got_out, matcher, narrow_buffer("<\\0>"), false, false, true);
+            replace_regex_expand(buf(text), got_out, matcher, narrow_buffer("<\\0>"));
         EXPECT_EQ(got, want) << pattern << " text=" << text;
         EXPECT_EQ(str(got_out), str(want_out)) << pattern << " text=" << text;
       }
@@ -155,9 +155,9 @@ TEST(InplaceReferenceTest, ASharedTextIsLeftAlone) {
   EXPECT_EQ(replace_literal(copy, narrow_buffer("a"), narrow_buffer("bbb"), 0, true), 3u);
   EXPECT_EQ(str(copy), "bbb-bbb-bbb");
   EXPECT_EQ(str(original), "a-a-a");
-  const Matcher matcher = compile_matcher(narrow_buffer("-"), false, true, true, true);
+  const Matcher matcher = compile_matcher(narrow_buffer("-"), {});
   narrow_buffer again = original;
-  EXPECT_EQ(replace_regex(again, matcher, narrow_buffer("<\\0>"), false, false, true), 2u);
+  EXPECT_EQ(replace_regex(again, matcher, narrow_buffer("<\\0>")), 2u);
   EXPECT_EQ(str(again), "a<->a<->a");
   EXPECT_EQ(str(original), "a-a-a");
 }

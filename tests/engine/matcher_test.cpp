@@ -33,7 +33,8 @@ TEST(MatcherTest, CompileFlagsOfEachSwitchAndDirector) {
       {"***:(?ps)a", true, true, 0x09},
   };
   for (const auto& row : rows) {
-    const Matcher m = compile_matcher(row.pattern, row.ignore_case, row.newline, true, true);
+    const Matcher m = compile_matcher(
+        row.pattern, {.ignore_case = row.ignore_case, .newline_sensitive = row.newline});
     ASSERT_FALSE(m.empty()) << row.pattern;
     EXPECT_EQ(m.flags(), row.flags) << row.pattern;
   }
@@ -80,7 +81,8 @@ TEST(MatcherTest, OptionLettersApplyInTheEnginesOrder) {
         EXPECT_FALSE(d.bad_options);
         // The flags compile_matcher passes: the reader's newline bits.
         const std::uint32_t flags = (base & ~REGEX_NEWLINE) | d.newline;
-        const Matcher m = compile_matcher(buf(head + "x"), nocase, by_default, true, true);
+        const Matcher m = compile_matcher(buf(head + "x"),
+                                          {.ignore_case = nocase, .newline_sensitive = by_default});
         ASSERT_FALSE(m.empty());
         EXPECT_EQ(m.flags(), flags);
         // The engine itself applies the letters to the switch's flags.
@@ -112,71 +114,70 @@ TEST(MatcherTest, OptionLettersApplyInTheEnginesOrder) {
 
 TEST(MatcherTest, RejectedPatternIsEmptyAndKeepsTheReason) {
   narrow_buffer reason("stale");
-  Matcher m = compile_matcher("a(", false, true, true, true, &reason);
+  Matcher m = compile_matcher("a(", {}, &reason);
   EXPECT_TRUE(m.empty());
   EXPECT_EQ(m.flags(), 0u);
   EXPECT_EQ(str(reason), "parentheses () not balanced");
-  m = compile_matcher("a", false, true, true, true, &reason);
+  m = compile_matcher("a", {}, &reason);
   EXPECT_FALSE(m.empty());
   EXPECT_EQ(str(reason), "");
-  EXPECT_TRUE(compile_matcher("", false, true, true, true, &reason).empty());
-  EXPECT_TRUE(compile_matcher("***", false, true, true, true).empty());
+  EXPECT_TRUE(compile_matcher("", {}, &reason).empty());
+  EXPECT_TRUE(compile_matcher("***", {}).empty());
   SpanList spans;
-  EXPECT_FALSE(find_next("a(", spans, Matcher(), 0, 0, false, false, false));
+  EXPECT_FALSE(find_next("a(", spans, Matcher(), 0));
 }
 
 TEST(MatcherTest, SharesOutliveTheOriginal) {
   SpanList spans;
   Matcher copy;
   {
-    const Matcher m = compile_matcher("b", false, true, true, true);
+    const Matcher m = compile_matcher("b", {});
     copy = m;
   }
-  ASSERT_TRUE(find_next("abc", spans, copy, 0, 0, false, false, false));
+  ASSERT_TRUE(find_next("abc", spans, copy, 0));
   EXPECT_EQ(spans[0].start, 1u);
 }
 
 TEST(FindNextTest, SpansAndStart) {
   SpanList spans;
-  const Matcher any = compile_matcher("x*", false, true, true, true);
-  EXPECT_FALSE(find_next("ab", spans, any, 0, 2, false, false, false));  // never at the end
-  ASSERT_TRUE(find_next("ab", spans, any, 0, 1, false, false, false));
+  const Matcher any = compile_matcher("x*", {});
+  EXPECT_FALSE(find_next("ab", spans, any, 2));  // never at the end
+  ASSERT_TRUE(find_next("ab", spans, any, 1));
   EXPECT_EQ(spans[0].start, 1u);
   EXPECT_EQ(spans[0].length, 0u);
 
-  const Matcher twelve =
-      compile_matcher("(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)", false, true, true, true);
+  const Matcher twelve = compile_matcher("(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)", {});
   EXPECT_EQ(twelve.group_count(), 12u);
-  ASSERT_TRUE(find_next("xabcdefghijkl", spans, twelve, 0, 0, false, false, false));
+  ASSERT_TRUE(find_next("xabcdefghijkl", spans, twelve, 0));
   ASSERT_EQ(spans.size(), 10u);
   EXPECT_EQ(spans[0].start, 1u);
   EXPECT_EQ(spans[0].length, 12u);
   EXPECT_EQ(spans[9].start, 9u);  // the ninth group, "i"
   EXPECT_EQ(spans[9].length, 1u);
 
-  const Matcher either = compile_matcher("(a)|(b)", false, true, true, true);
-  ASSERT_TRUE(find_next("a", spans, either, 0, 0, false, false, false));
+  const Matcher either = compile_matcher("(a)|(b)", {});
+  ASSERT_TRUE(find_next("a", spans, either, 0));
   ASSERT_EQ(spans.size(), 3u);
   EXPECT_EQ(spans[1].length, 1u);
   EXPECT_EQ(spans[2].length, 0u);
 
   // max_spans limits what the engine is asked for.
-  const Matcher pair = compile_matcher("(a)(b)", false, true, true, true);
-  ASSERT_TRUE(find_next("ab", spans, pair, 0, 0, false, false, false, 1));
+  const Matcher pair = compile_matcher("(a)(b)", {});
+  ASSERT_TRUE(find_next("ab", spans, pair, 0, {.max_spans = 1}));
   EXPECT_EQ(spans.size(), 1u);
   EXPECT_EQ(spans[0].length, 2u);
 }
 
 TEST(FindNextTest, Skip) {
   SpanList spans;
-  const Matcher x = compile_matcher("x", false, true, true, true);
-  ASSERT_TRUE(find_next("axbxc", spans, x, 1, 0, false, false, false));
+  const Matcher x = compile_matcher("x", {});
+  ASSERT_TRUE(find_next("axbxc", spans, x, 0, {.skip = 1}));
   EXPECT_EQ(spans[0].start, 3u);
-  EXPECT_FALSE(find_next("axbxc", spans, x, 2, 0, false, false, false));
-  const Matcher any = compile_matcher("x*", false, true, true, true);
-  ASSERT_TRUE(find_next("ab", spans, any, 1, 0, false, false, false));  // steps one byte on
+  EXPECT_FALSE(find_next("axbxc", spans, x, 0, {.skip = 2}));
+  const Matcher any = compile_matcher("x*", {});
+  ASSERT_TRUE(find_next("ab", spans, any, 0, {.skip = 1}));  // steps one byte on
   EXPECT_EQ(spans[0].start, 1u);
-  EXPECT_FALSE(find_next("ab", spans, any, 2, 0, false, false, false));
+  EXPECT_FALSE(find_next("ab", spans, any, 0, {.skip = 2}));
   // Skip counts distinct matches: after an empty match the next pass begins
   // one byte on, and no pass begins at the end of the text.
   struct {
@@ -190,35 +191,38 @@ TEST(FindNextTest, Skip) {
       {"$", "a\nb", 0, 1}, {"$", "a\nb", 1, 3}, {"$", "a\nb", 2, -1},
   };
   for (const auto& row : rows) {
-    const Matcher m = compile_matcher(row.pattern, false, true, true, true);
-    const bool found = find_next(row.text, spans, m, row.skip, 0, false, false, false);
+    const Matcher m = compile_matcher(row.pattern, {});
+    const bool found = find_next(row.text, spans, m, 0, {.skip = row.skip});
     ASSERT_EQ(found, row.start >= 0) << row.pattern << " skip " << row.skip;
     if (found) {
       EXPECT_EQ(spans[0].start, std::uint32_t(row.start)) << row.pattern << " skip " << row.skip;
     }
   }
   // Later passes decide the line beginning themselves.
-  const Matcher bol = compile_matcher("^x", false, true, true, true);
-  ASSERT_TRUE(find_next("x\nx", spans, bol, 1, 0, false, false, false));
+  const Matcher bol = compile_matcher("^x", {});
+  ASSERT_TRUE(find_next("x\nx", spans, bol, 0, {.skip = 1}));
   EXPECT_EQ(spans[0].start, 2u);
 }
 
 TEST(FindNextTest, LineBeginning) {
   SpanList spans;
-  const Matcher nl = compile_matcher("^b", false, true, true, true);
-  const Matcher whole = compile_matcher("^b", false, false, true, true);
+  const Matcher nl = compile_matcher("^b", {});
+  const Matcher whole = compile_matcher("^b", {.newline_sensitive = false});
   const narrow_buffer text("a\nb"), flat("ab");
-  EXPECT_TRUE(find_next(text, spans, nl, 0, 2, true, false, true));      // after a line feed
-  EXPECT_FALSE(find_next(text, spans, whole, 0, 2, false, false, true));  // not sensitive
-  EXPECT_FALSE(find_next(flat, spans, nl, 0, 1, false, false, true));
-  EXPECT_TRUE(find_next(flat, spans, nl, 0, 1, false, false, false));   // caller's flag
-  EXPECT_FALSE(find_next(flat, spans, nl, 0, 1, true, false, false));
-  EXPECT_TRUE(find_next(text, spans, nl, 0, 0, false, false, true));    // "^" after a line feed inside
-  EXPECT_FALSE(find_next(flat, spans, nl, 0, 1, true, false, true));   // notbol is for offset 0 only
-  EXPECT_FALSE(find_next(flat, spans, nl, 0, 0, true, false, true));
-  const Matcher end = compile_matcher("b$", false, false, true, true);
-  EXPECT_TRUE(find_next(flat, spans, end, 0, 0, false, false, false));
-  EXPECT_FALSE(find_next(flat, spans, end, 0, 0, false, true, false));
+  // After a line feed; not after one where the expression is not sensitive.
+  EXPECT_TRUE(find_next(text, spans, nl, 2, {.notbol = true, .derive_bol = true}));
+  EXPECT_FALSE(find_next(text, spans, whole, 2, {.derive_bol = true}));
+  EXPECT_FALSE(find_next(flat, spans, nl, 1, {.derive_bol = true}));
+  // Without the context the caller's flag decides.
+  EXPECT_TRUE(find_next(flat, spans, nl, 1));
+  EXPECT_FALSE(find_next(flat, spans, nl, 1, {.notbol = true}));
+  // "^" after a line feed inside; notbol is for offset 0 only.
+  EXPECT_TRUE(find_next(text, spans, nl, 0, {.derive_bol = true}));
+  EXPECT_FALSE(find_next(flat, spans, nl, 1, {.notbol = true, .derive_bol = true}));
+  EXPECT_FALSE(find_next(flat, spans, nl, 0, {.notbol = true, .derive_bol = true}));
+  const Matcher end = compile_matcher("b$", {.newline_sensitive = false});
+  EXPECT_TRUE(find_next(flat, spans, end, 0));
+  EXPECT_FALSE(find_next(flat, spans, end, 0, {.noteol = true}));
 }
 
 // Each class covers exactly the ASCII characters the C library puts in it,
@@ -235,15 +239,15 @@ TEST(EngineTest, ClassesAreAsciiOnly) {
   SpanList spans;
   for (const auto& c : classes) {
     for (const bool ignore_case : {false, true}) {
-      const Matcher m = compile_matcher(narrow_buffer("^[[:") + c.name + ":]]$", ignore_case,
-                                        false, true, true);
+      const Matcher m = compile_matcher(narrow_buffer("^[[:") + c.name + ":]]$",
+                                        {.ignore_case = ignore_case, .newline_sensitive = false});
       ASSERT_FALSE(m.empty()) << c.name;
       const std::string name = c.name;
       for (int ch = 0; ch < 256; ++ch) {
         bool expected = ch < 0x80 && c.is(ch);
         if (ignore_case && (name == "lower" || name == "upper")) expected = ch < 0x80 && isalpha(ch);
         const std::string subject(1, char(ch));
-        EXPECT_EQ(find_next(buf(subject), spans, m, 0, 0, false, false, false), expected)
+        EXPECT_EQ(find_next(buf(subject), spans, m, 0), expected)
             << c.name << (ignore_case ? " ignoring case, byte " : ", byte ") << ch;
       }
     }
@@ -253,31 +257,29 @@ TEST(EngineTest, ClassesAreAsciiOnly) {
 TEST(EngineTest, HighBytesFoldNowhereAndKeepTheirOrder) {
   SpanList spans;
   for (const char* p : {".", "[^a]", "[^[:alpha:]]", "\\W", "\\S", "\\D", "\\P"}) {
-    const Matcher m = compile_matcher(p, true, true, true, true);
+    const Matcher m = compile_matcher(p, {.ignore_case = true});
     for (int ch = 0x80; ch < 0x100; ++ch)
-      EXPECT_TRUE(find_next(buf(std::string(1, char(ch))), spans, m, 0, 0, false, false, false))
-          << p << " byte " << ch;
+      EXPECT_TRUE(find_next(buf(std::string(1, char(ch))), spans, m, 0)) << p << " byte " << ch;
   }
   for (const char* p : {"\\w", "\\s", "\\d", "\\p", "\\a", "\\x"}) {
-    const Matcher m = compile_matcher(p, true, true, true, true);
+    const Matcher m = compile_matcher(p, {.ignore_case = true});
     for (int ch = 0x80; ch < 0x100; ++ch)
-      EXPECT_FALSE(find_next(buf(std::string(1, char(ch))), spans, m, 0, 0, false, false, false))
-          << p << " byte " << ch;
+      EXPECT_FALSE(find_next(buf(std::string(1, char(ch))), spans, m, 0)) << p << " byte " << ch;
   }
   // Ignore case: each high byte matches itself only.
   for (int ch = 0x80; ch < 0x100; ++ch) {
-    const Matcher m = compile_matcher(buf(std::string(1, char(ch))), true, true, true, true);
+    const Matcher m = compile_matcher(buf(std::string(1, char(ch))), {.ignore_case = true});
     std::string all;
     for (int other = 0; other < 0x100; ++other) all.push_back(char(other));
-    ASSERT_TRUE(find_next(buf(all), spans, m, 0, 0, false, false, false));
+    ASSERT_TRUE(find_next(buf(all), spans, m, 0));
     EXPECT_EQ(spans[0].start, std::uint32_t(ch));
-    EXPECT_FALSE(find_next(buf(all), spans, m, 0, std::uint32_t(ch) + 1, false, false, false));
+    EXPECT_FALSE(find_next(buf(all), spans, m, std::uint32_t(ch) + 1));
   }
-  const Matcher range = compile_matcher("^[\xA0-\xBF]+$", true, true, true, true);
-  EXPECT_TRUE(find_next("\xA0\xB5\xBF", spans, range, 0, 0, false, false, false));
-  EXPECT_FALSE(find_next("\x9F", spans, range, 0, 0, false, false, false));
-  EXPECT_FALSE(find_next("\xC0", spans, range, 0, 0, false, false, false));
-  EXPECT_TRUE(compile_matcher("[\xBF-\xA0]", false, true, true, true).empty());
+  const Matcher range = compile_matcher("^[\xA0-\xBF]+$", {.ignore_case = true});
+  EXPECT_TRUE(find_next("\xA0\xB5\xBF", spans, range, 0));
+  EXPECT_FALSE(find_next("\x9F", spans, range, 0));
+  EXPECT_FALSE(find_next("\xC0", spans, range, 0));
+  EXPECT_TRUE(compile_matcher("[\xBF-\xA0]", {}).empty());
 }
 
 TEST(EngineTest, SubjectStaysInStepWithEdits) {

@@ -68,8 +68,9 @@ TEST(ReplacePropertyTest, InPlaceAndExpandingAgreeWithoutEmptyMatches) {
     const std::string pattern = gen.pattern();
     const bool ignore_case = gen.below(2) == 0;
     const bool newline_sensitive = gen.below(2) == 0;
-    const Matcher m = compile_matcher(narrow_buffer(pattern.c_str()), ignore_case,
-                                      newline_sensitive, true, true);
+    const Matcher m =
+        compile_matcher(narrow_buffer(pattern.c_str()),
+                        {.ignore_case = ignore_case, .newline_sensitive = newline_sensitive});
     if (m.empty()) continue;
     ++compiled;
     const narrow_buffer templ(gen.templ().c_str());
@@ -77,8 +78,8 @@ TEST(ReplacePropertyTest, InPlaceAndExpandingAgreeWithoutEmptyMatches) {
       const std::string input = gen.text(gen.below(40), "aAb\n-\xE9 ");
       const narrow_buffer text(input.data(), std::uint32_t(input.size()));
       narrow_buffer in_place = text, output;
-      const std::uint64_t n1 = replace_regex(in_place, m, templ, false, false, true);
-      const std::uint64_t n2 = replace_regex_expand(text, output, m, templ, false, false, true);
+      const std::uint64_t n1 = replace_regex(in_place, m, templ);
+      const std::uint64_t n2 = replace_regex_expand(text, output, m, templ);
       ASSERT_EQ(n1, n2) << "pattern " << pattern << " input " << input;
       ASSERT_EQ(std::string(in_place.c_str(), in_place.length()),
                 std::string(output.c_str(), output.length()))

@@ -31,7 +31,7 @@ Matcher compile_for(METHOD method, const std::string& pattern) {
   translate_aliases(p);
   const bool ignore_case = method == RIC || method == RNNLIC;
   const bool newline_sensitive = method == R || method == RIC;
-  return compile_matcher(p, ignore_case, newline_sensitive, true, true);
+  return compile_matcher(p, {.ignore_case = ignore_case, .newline_sensitive = newline_sensitive});
 }
 
 RESULT run(METHOD method, const std::string& pattern, const std::string& templ_text,
@@ -55,8 +55,8 @@ RESULT run(METHOD method, const std::string& pattern, const std::string& templ_t
     }
   } else {
     const Matcher matcher = compile_for(method, pattern);
-    result.count_in_place = replace_regex(in_place, matcher, templ, false, false, true);
-    result.count_expanding = replace_regex_expand(text, output, matcher, templ, false, false, true);
+    result.count_in_place = replace_regex(in_place, matcher, templ);
+    result.count_expanding = replace_regex_expand(text, output, matcher, templ);
   }
   EXPECT_EQ(str(text), input) << "the input of the expanding loop must stay as it was";
   result.expanding = str(output);
@@ -256,7 +256,7 @@ TEST(ReplaceTest, MendedClasses) {
 TEST(ReplaceTest, ExpandingOutputReservation) {
   const Matcher m = compile_for(R, "q");
   narrow_buffer out;
-  replace_regex_expand(narrow_buffer(std::string(100, 'a').c_str()), out, m, "x", false, false, true);
+  replace_regex_expand(narrow_buffer(std::string(100, 'a').c_str()), out, m, "x");
   EXPECT_GE(out.capacity(), 118u);
   EXPECT_EQ(out.length(), 100u);
 }
@@ -265,11 +265,11 @@ TEST(ReplaceTest, InPlaceEditsOnlyItsOwnCopy) {
   const Matcher m = compile_for(R, "o");
   narrow_buffer original("foo");
   narrow_buffer text = original;
-  EXPECT_EQ(replace_regex(text, m, "0", false, false, true), 2u);
+  EXPECT_EQ(replace_regex(text, m, "0"), 2u);
   EXPECT_EQ(str(text), "f00");
   EXPECT_EQ(str(original), "foo");
   narrow_buffer view = narrow_buffer::literal("foo");
-  EXPECT_EQ(replace_regex(view, m, "0", false, false, true), 2u);
+  EXPECT_EQ(replace_regex(view, m, "0"), 2u);
   EXPECT_EQ(str(view), "f00");
 }
 

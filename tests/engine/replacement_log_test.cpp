@@ -63,10 +63,9 @@ std::uint32_t run(const ROW& row, bool in_place, narrow_buffer& result, Replacem
       break;
     case R:
     case RNNL: {
-      const Matcher m = compile_matcher(find, false, row.method == R, true, true);
-      count = in_place ? replace_regex(result, m, replacement, false, false, true, log)
-                       : replace_regex_expand(text, output, m, replacement, false, false, true,
-                                              log);
+      const Matcher m = compile_matcher(find, {.newline_sensitive = row.method == R});
+      count = in_place ? replace_regex(result, m, replacement, {}, log)
+                       : replace_regex_expand(text, output, m, replacement, {}, log);
       break;
     }
   }

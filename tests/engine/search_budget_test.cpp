@@ -18,16 +18,14 @@ narrow_buffer Buf(const std::string& s) {
   return narrow_buffer(s.data(), std::uint32_t(s.size()));
 }
 
-Matcher Compile(const char* pattern) {
-  return compile_matcher(narrow_buffer(pattern), false, true, true, true);
-}
+Matcher Compile(const char* pattern) { return compile_matcher(narrow_buffer(pattern), {}); }
 
 TEST(SearchBudgetTest, RunawaySearchEndsTheProcessWithTheError) {
   EXPECT_EXIT(
       {
         const Matcher m = Compile("***:^(a*)(a*)\\2\\1b");
         SpanList spans;
-        find_next(Buf(std::string(3000, 'a') + "ba"), spans, m, 0, 0, false, false, false);
+        find_next(Buf(std::string(3000, 'a') + "ba"), spans, m, 0);
         _exit(0);
       },
       ::testing::ExitedWithCode(255),
@@ -43,7 +41,7 @@ TEST(SearchBudgetTest, EachSubjectHasItsOwnBudget) {
         const std::string text = std::string(1000, 'a') + "b";
         SpanList spans;
         for (int round = 0; round < 25; ++round) {
-          if (!find_next(Buf(text), spans, m, 0, 0, false, false, false)) _exit(1);
+          if (!find_next(Buf(text), spans, m, 0)) _exit(1);
           if (spans[0].length != 1001) _exit(2);
         }
         _exit(0);

@@ -6,6 +6,7 @@
 #include "support/os/file_replace.h"
 
 #include "support/os/posix/folder_lock.h"
+#include "support/os/wind_down.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -66,10 +67,8 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the handler needs lock-fr
 std::atomic<int> g_in_place_writers{0};
 std::atomic<int> g_pending_signal{0};
 
-// The run's wind-down: 0 while not armed; kWindDownArmed while the first
-// SIGINT, SIGTERM or SIGHUP would only be recorded; then that signal.
-constexpr int kWindDownArmed = -1;
-std::atomic<int> g_wind_down{0};
+// The run's wind-down: the first SIGINT, SIGTERM or SIGHUP recorded.
+wind_down_state g_wind_down;
 
 const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -96,10 +95,7 @@ void remove_temps_and_die(int signal_number) {
 
 extern "C" void OnInterrupt(int signal_number) {
   // While the run winds down, the first interrupt only asks it to stop.
-  if (signal_number != SIGQUIT) {
-    int armed = kWindDownArmed;
-    if (g_wind_down.compare_exchange_strong(armed, signal_number)) return;
-  }
+  if (signal_number != SIGQUIT && g_wind_down.record(signal_number)) return;
   remove_temps_and_die(signal_number);
 }
 
@@ -733,17 +729,11 @@ void install_replace_signal_handlers() {
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-void arm_wind_down() { g_wind_down.store(kWindDownArmed); }
+void arm_wind_down() { g_wind_down.arm(); }
 
-int wind_down_signal() {
-  const int state = g_wind_down.load();
-  return state > 0 ? state : 0;
-}
+int wind_down_signal() { return g_wind_down.recorded(); }
 
-int end_wind_down() {
-  const int state = g_wind_down.exchange(0);
-  return state > 0 ? state : 0;
-}
+int end_wind_down() { return g_wind_down.end(); }
 
 void end_by_signal(int signal_number) {
   {

@@ -35,21 +35,11 @@ int write_terminal(const TERMINAL& terminal, const void* data, std::size_t size)
   return write_all(int(terminal.output), data, size);
 }
 
-int read_terminal_line(const TERMINAL& terminal, char* buffer, std::size_t size,
-                       std::size_t& count, bool& at_end) {
-  count = 0;
-  at_end = false;
-  for (;;) {
-    char byte;
-    const ssize_t got = ::read(int(terminal.input), &byte, 1);
-    if (got < 0) return errno;  // EINTR too: the caller decides
-    if (got == 0) {
-      at_end = true;
-      return 0;
-    }
-    if (byte == '\n') return 0;
-    if (count < size) buffer[count++] = byte;
-  }
+int read_terminal_byte(const TERMINAL& terminal, char& byte, bool& got) {
+  const ssize_t n = ::read(int(terminal.input), &byte, 1);
+  if (n < 0) return errno;  // EINTR too: the caller decides
+  got = n == 1;
+  return 0;
 }
 
 void close_terminal(TERMINAL& terminal) {

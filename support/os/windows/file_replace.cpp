@@ -41,6 +41,7 @@
 #include <cwchar>
 #include <string>
 
+#include "support/os/wind_down.h"
 #include "support/os/windows/windows.h"
 
 namespace Velk::os {
@@ -91,9 +92,9 @@ void probe(replace_moment moment) {
   if (const replace_probe p = g_probe.load()) p(moment);
 }
 
-// The run's wind-down: 0 while not armed, -1 while the first Ctrl+C or
-// Ctrl+Break would only be recorded, then the signal number it stands for.
-std::atomic<int> g_wind_down{0};
+// The run's wind-down: the first Ctrl+C or Ctrl+Break recorded, as the
+// signal number it stands for.
+wind_down_state g_wind_down;
 
 // A file being rewritten in place is let finish first (it is whole only at
 // the end); then every live temporary file is removed, and the lock is
@@ -114,10 +115,8 @@ BOOL WINAPI on_console_control(DWORD event) {
     return FALSE;
   // While the run winds down, the first Ctrl+C or Ctrl+Break only asks it
   // to stop (a closed console ends the process regardless).
-  if (event != CTRL_CLOSE_EVENT) {
-    int armed = -1;
-    if (g_wind_down.compare_exchange_strong(armed, event == CTRL_C_EVENT ? 2 : 21)) return TRUE;
-  }
+  if (event != CTRL_CLOSE_EVENT && g_wind_down.record(event == CTRL_C_EVENT ? 2 : 21))
+    return TRUE;
   remove_temps();
   return FALSE;  // the default handler ends the process
 }
@@ -550,17 +549,11 @@ bool replace_needs_closed_file() { return true; }
 
 void install_replace_signal_handlers() { ::SetConsoleCtrlHandler(on_console_control, TRUE); }
 
-void arm_wind_down() { g_wind_down.store(-1); }
+void arm_wind_down() { g_wind_down.arm(); }
 
-int wind_down_signal() {
-  const int state = g_wind_down.load();
-  return state > 0 ? state : 0;
-}
+int wind_down_signal() { return g_wind_down.recorded(); }
 
-int end_wind_down() {
-  const int state = g_wind_down.exchange(0);
-  return state > 0 ? state : 0;
-}
+int end_wind_down() { return g_wind_down.end(); }
 
 void end_by_signal(int) {
   remove_temps();

@@ -15,6 +15,19 @@ namespace {
 
 std::atomic<fault_handler> installed_handler{nullptr};
 
+// Keeps room on the calling thread's stack to compose and log a message
+// after a stack overflow; not every system offers the call, and without it
+// the reserve is the default.
+void reserve_fault_stack() noexcept {
+  using guarantee_fn = BOOL(WINAPI*)(PULONG);
+  if (HMODULE kernel = ::GetModuleHandleA("kernel32"))
+    if (auto guarantee = reinterpret_cast<guarantee_fn>(
+            reinterpret_cast<void*>(::GetProcAddress(kernel, "SetThreadStackGuarantee")))) {
+      ULONG size = 64 * 1024;
+      guarantee(&size);
+    }
+}
+
 LONG WINAPI on_exception(EXCEPTION_POINTERS* pointers) {
   FAULT_RECORD fault{};
   const EXCEPTION_RECORD* record = pointers ? pointers->ExceptionRecord : nullptr;
@@ -37,15 +50,7 @@ LONG WINAPI on_exception(EXCEPTION_POINTERS* pointers) {
 
 bool install_fault_handler(fault_handler handler) noexcept {
   installed_handler.store(handler);
-  // Room to compose and log a message after a stack overflow; not every
-  // system offers the call, and without it the reserve is the default.
-  using guarantee_fn = BOOL(WINAPI*)(PULONG);
-  if (HMODULE kernel = ::GetModuleHandleA("kernel32"))
-    if (auto guarantee = reinterpret_cast<guarantee_fn>(
-            reinterpret_cast<void*>(::GetProcAddress(kernel, "SetThreadStackGuarantee")))) {
-      ULONG size = 64 * 1024;
-      guarantee(&size);
-    }
+  reserve_fault_stack();
   ::SetUnhandledExceptionFilter(on_exception);
   // No "program stopped working" box: the filter reports and ends.
   ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
@@ -54,15 +59,7 @@ bool install_fault_handler(fault_handler handler) noexcept {
 
 // The unhandled-exception filter runs on the faulting thread; each thread
 // needs only its own reserve for the report.
-thread_fault_stack::thread_fault_stack() noexcept {
-  using guarantee_fn = BOOL(WINAPI*)(PULONG);
-  if (HMODULE kernel = ::GetModuleHandleA("kernel32"))
-    if (auto guarantee = reinterpret_cast<guarantee_fn>(
-            reinterpret_cast<void*>(::GetProcAddress(kernel, "SetThreadStackGuarantee")))) {
-      ULONG size = 64 * 1024;
-      guarantee(&size);
-    }
-}
+thread_fault_stack::thread_fault_stack() noexcept { reserve_fault_stack(); }
 
 thread_fault_stack::~thread_fault_stack() = default;
 

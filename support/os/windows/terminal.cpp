@@ -1,6 +1,6 @@
 // Windows implementation of the terminal services: the console buffers
 // CONIN$ and CONOUT$ stand for the controlling terminal. A line is read in
-// the console's line mode; its carriage return is dropped.
+// the console's line mode.
 #include "support/os/terminal.h"
 
 #include <cstdlib>
@@ -71,22 +71,11 @@ int write_terminal(const TERMINAL& terminal, const void* data, std::size_t size)
   return 0;
 }
 
-int read_terminal_line(const TERMINAL& terminal, char* buffer, std::size_t size,
-                       std::size_t& count, bool& at_end) {
-  count = 0;
-  at_end = false;
-  for (;;) {
-    char byte;
-    DWORD got = 0;
-    if (!::ReadFile(as_handle(terminal.input), &byte, 1, &got, nullptr))
-      return int(::GetLastError());
-    if (got == 0) {
-      at_end = true;
-      return 0;
-    }
-    if (byte == '\n') return 0;
-    if (byte != '\r' && count < size) buffer[count++] = byte;
-  }
+int read_terminal_byte(const TERMINAL& terminal, char& byte, bool& got) {
+  DWORD n = 0;
+  if (!::ReadFile(as_handle(terminal.input), &byte, 1, &n, nullptr)) return int(::GetLastError());
+  got = n == 1;
+  return 0;
 }
 
 void close_terminal(TERMINAL& terminal) {

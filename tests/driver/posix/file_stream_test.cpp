@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "driver/replace_step.h"
-#include "engine/compile_matcher.h"
 #include "tests/support/fs/temp_tree.h"
 
 namespace Velk {
@@ -39,7 +38,7 @@ RUN_SETTINGS Settings(FindMethod method, const std::string& find, const std::str
 
 Matcher MatcherOf(const RUN_SETTINGS& settings) {
   if (settings.method != FindMethod::Regex) return Matcher();
-  return compile_matcher(settings.find_text, settings.ignore_case, true, true, true);
+  return CompileFind(settings);
 }
 
 // Streams the file at path as the file mode's work does (open with every
