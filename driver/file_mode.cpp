@@ -166,25 +166,59 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
   return collector.AnyFile() ? collect_result::found : collect_result::none_found;
 }
 
-bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
+bool CFileMode::Open(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t& size,
                      narrow_buffer& messages, bool locked) const {
   const bool rewrites = !settings_.stdout_mode && !settings_.diff_mode;
   try {
-    CDir::ReadFile(file.name, file.folder, content, MAX_TEXT_LENGTH, &identity,
-                   rewrites ? nullptr : &file.identity, !file.by_listing, locked);
+    size = CDir::OpenToRead(file.name, file.folder, identity, rewrites ? nullptr : &file.identity,
+                            !file.by_listing, locked);
     return true;
-  } catch (const byExp& error) {
-    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
-                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
-                                 "\n"));
+  } catch (...) {
+    identity = FILE_IDENTITY();
+    AppendReadFailure(file, std::current_exception(), messages);
     return false;
+  }
+}
+
+bool CFileMode::ReadOpened(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t size,
+                           narrow_buffer& content, narrow_buffer& messages) const {
+  try {
+    CDir::ReadOpened(identity, size, content, MAX_TEXT_LENGTH);
+    return true;
+  } catch (...) {
+    identity = FILE_IDENTITY();
+    AppendReadFailure(file, std::current_exception(), messages);
+    return false;
+  }
+}
+
+bool CFileMode::Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
+                     narrow_buffer& messages, bool locked) const {
+  std::uint64_t size = 0;
+  return Open(file, identity, size, messages, locked) &&
+         ReadOpened(file, identity, size, content, messages);
+}
+
+void CFileMode::AppendReadFailure(const LISTED_FILE& file, const std::exception_ptr& error,
+                                  narrow_buffer& messages) const {
+  try {
+    std::rethrow_exception(error);
+  } catch (const byExp& failure) {
+    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
+                                 ShownName(file.name, true) + "\n  " + failure.GetMessage() +
+                                 "\n"));
   } catch (...) {
     // Out of memory for a large file, say: the reason in the driver's words.
     messages.append(ShownMessage(narrow_buffer::literal("[ERROR] failed reading file: ") +
                                  ShownName(file.name, true) + "\n  " +
                                  DescribeException(std::current_exception()) + "\n"));
-    return false;
   }
+}
+
+void CFileMode::AppendWriteFailure(const LISTED_FILE& file, const byExp& error,
+                                   narrow_buffer& messages) const {
+  messages.append(ShownMessage(narrow_buffer::literal("[ERROR] can't write to file: ") +
+                               ShownName(file.name, true) + "\n  " + error.GetMessage() + "\n"));
 }
 
 bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
@@ -195,9 +229,7 @@ bool CFileMode::WriteBack(const LISTED_FILE& file, const narrow_buffer& content,
   try {
     CDir::WriteFile(file.name, content, false, false, &identity);
   } catch (const byExp& error) {
-    messages.append(ShownMessage(narrow_buffer::literal("[ERROR] can't write to file: ") +
-                                 ShownName(file.name, true) + "\n  " + error.GetMessage() +
-                                 "\n"));
+    AppendWriteFailure(file, error, messages);
     return false;
   }
   return true;

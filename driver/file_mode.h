@@ -24,6 +24,7 @@
 #include "driver/ordered_file_pool.h"
 #include "driver/run_settings.h"
 #include "support/core/basic_buffer.h"
+#include "support/core/exceptions.h"
 #include "support/fs/dir.h"
 
 namespace Velk {
@@ -77,6 +78,20 @@ class CFileMode {
   // runs until identity's file is closed (WriteBack closes it).
   bool Read(const LISTED_FILE& file, narrow_buffer& content, FILE_IDENTITY& identity,
             narrow_buffer& messages, bool locked) const;
+  // The two halves of Read, for a caller that decides by the file's size
+  // how to read it: Open opens file as Read does (size: the size the file
+  // tells), ReadOpened then reads it whole into content.
+  bool Open(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t& size,
+            narrow_buffer& messages, bool locked) const;
+  bool ReadOpened(const LISTED_FILE& file, FILE_IDENTITY& identity, std::uint64_t size,
+                  narrow_buffer& content, narrow_buffer& messages) const;
+
+  // The error lines of a failure to read file (an exception from its read,
+  // a chunk at a time or whole) or to write it.
+  void AppendReadFailure(const LISTED_FILE& file, const std::exception_ptr& error,
+                         narrow_buffer& messages) const;
+  void AppendWriteFailure(const LISTED_FILE& file, const byExp& error,
+                          narrow_buffer& messages) const;
 
   // Rewrites file, as read into identity, with content after n
   // replacements; false when the write failed (or the file changed since),

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "driver/diff_preview.h"
+#include "driver/file_stream.h"
 #include "driver/replace_step.h"
 #include "driver/std_streams.h"
 #include "engine/regex_engine.h"
@@ -19,6 +20,8 @@ CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
       matcher_(matcher),
       caller_(std::this_thread::get_id()),
       review_(review),
+      streams_(StreamsFiles(settings, matcher)),
+      interrupted_([this] { return Interrupted(); }),
       workers_(workers ? workers : 1) {}
 
 void CFileWork::WorkerStarts(unsigned worker) {
@@ -52,13 +55,32 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
       if (!result.needs_commit) own.identity = FILE_IDENTITY();
     }
   } release{own, result};
+  // A streamed file whose commit was skipped goes with its new contents.
+  own.stream.Reset();
   if (quit_) return;
   // Most files hold no match and are never written, so a file is read
   // unlocked first. One that is to be rewritten is read again under its
   // lock, which other rplc runs take too: if it still holds what was read,
   // the result stands; if not (another run rewrote it in between), it is
   // worked again from what the locked read found.
-  if (!files_.Read(result.file, own.content, own.identity, result.messages, false)) {
+  std::uint64_t size = 0;
+  if (!files_.Open(result.file, own.identity, size, result.messages, false)) {
+    result.failed = true;
+    return;
+  }
+  // A file larger than a chunk is streamed, and so read once: it is opened
+  // again under its lock before its first byte is read. A smaller one is
+  // read whole, which costs the same memory and fewer steps.
+  if (streams_ && size > STREAM_CHUNK) {
+    if (!files_.Open(result.file, own.identity, size, result.messages, true)) {
+      result.failed = true;
+      return;
+    }
+    own.stream.Attach(own.identity);
+    PrepareStreamedFile(settings_, own.matcher, files_, own.stream, result, interrupted_);
+    return;
+  }
+  if (!files_.ReadOpened(result.file, own.identity, size, own.content, result.messages)) {
     result.failed = true;
     return;
   }
@@ -115,6 +137,10 @@ void CFileWork::__Work(WORKER& own, FILE_JOB_RESULT& result) {
 void CFileWork::Commit(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   if (review_) {
     __ReviewAndWrite(workers_[worker], result);
+    return;
+  }
+  if (workers_[worker].stream.Rewriting()) {
+    CommitStreamedFile(files_, workers_[worker].stream, result);
     return;
   }
   if (!files_.WriteBack(result.file, workers_[worker].content, workers_[worker].identity,

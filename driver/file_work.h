@@ -1,7 +1,10 @@
 // The file mode's per-file work for COrderedFilePool: read and replace
 // (Prepare), write back (Commit), and the report of each file in list order
 // (Emit): its "[ERROR] " lines, its result on standard output in stdout
-// mode or else its count line, and its count added to the total.
+// mode or else its count line, and its count added to the total. A file
+// larger than a chunk is streamed where the find allows (file_stream.h):
+// Prepare reads it and writes its new contents to a temporary file, Commit
+// replaces the file by them.
 //
 // A regular-expression find needs a compiled expression on every thread
 // that searches (a compiled expression belongs to the thread that made
@@ -12,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -21,6 +25,7 @@
 #include "driver/run_settings.h"
 #include "engine/find_method.h"
 #include "engine/replacement_log.h"
+#include "support/fs/streamed_file.h"
 
 namespace Velk {
 
@@ -55,6 +60,7 @@ class CFileWork : public TFileWork {
     narrow_buffer original;  // a review's input
     ReplacementLog log;      // a preview's or a review's replacements
     narrow_buffer accepted;  // a review's text to write
+    CStreamedFile stream;    // a file streamed, until its write-back
   };
 
   // Replaces in own.content what the run asks for, as a rewrite, a
@@ -67,6 +73,8 @@ class CFileWork : public TFileWork {
   const Matcher& matcher_;
   const std::thread::id caller_;
   CChangeReview* review_;
+  const bool streams_;  // files larger than a chunk are streamed
+  const std::function<bool()> interrupted_;
   std::atomic<bool> quit_{false};  // the review ended: no later file is read
   std::vector<WORKER> workers_;
   std::uint64_t total_ = 0;

@@ -122,6 +122,19 @@ class CDir {
   static void ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
                        std::uint32_t max_length, FILE_IDENTITY* identity,
                        const os::file_id* expected, bool follow_link, bool lock = false);
+  // The opening half of ReadFile, for a caller that reads the file itself
+  // (a chunk at a time, say): opens path (relative to folder when there is
+  // one) into opened with every check ReadFile makes, the lock included,
+  // and records the file's identity as opened (taken under the lock); its
+  // size is to be set to the bytes read. Returns the size the file tells
+  // (0 for an empty file, and for one that tells no size).
+  static std::uint64_t OpenToRead(const narrow_buffer& path, const FolderRef& folder,
+                                  FILE_IDENTITY& opened, const os::file_id* expected,
+                                  bool follow_link, bool lock);
+  // The reading half: the file that OpenToRead opened, of the size it
+  // returned, read whole into out as ReadFile does.
+  static void ReadOpened(FILE_IDENTITY& opened, std::uint64_t size, narrow_buffer& out,
+                         std::uint32_t max_length);
   // Replaces the contents of path by data (see write_back.h for how the
   // old contents stay safe until the new ones are complete), or with
   // append adds data at its end. flush syncs the data to the device.

@@ -11,8 +11,7 @@
 #include <memory>
 
 #include "support/core/basic_buffer.h"
-#include "support/fs/sys_file.h"
-#include "support/os/file_identity.h"
+#include "support/fs/dir.h"
 #include "support/os/file_replace.h"
 
 namespace Velk {
@@ -21,32 +20,37 @@ class CStreamedFile {
  public:
   CStreamedFile();
   ~CStreamedFile();
-  CStreamedFile(const CStreamedFile&) = delete;
-  CStreamedFile& operator=(const CStreamedFile&) = delete;
+  CStreamedFile(CStreamedFile&&) noexcept;
+  CStreamedFile& operator=(CStreamedFile&&) noexcept;
 
   // Whether files can be streamed on this system; where not, they are
   // read and written whole.
   static bool IsSupported();
 
-  // Opens path for reading: a regular file, whose identity is taken before
-  // the first read. Throws as CDir::ReadFile does.
-  void Open(const narrow_buffer& path);
+  // Takes over a file that CDir::OpenToRead opened (opened is left empty):
+  // it stays open, and locked when it was, until FinishRewrite or Reset.
+  void Attach(FILE_IDENTITY& opened);
   // Reads up to room bytes; 0 only at the end. Throws sysfileExp.
   std::size_t Read(char* dest, std::size_t room);
+  // Bytes read so far.
+  std::uint64_t GetRead() const { return read_; }
+  const narrow_buffer& GetPath() const { return file_.file.GetPath(); }
 
   // Starts the new contents with the first `unchanged` bytes as read.
   // Throws as CDir::WriteFile does.
   void BeginRewrite(std::uint64_t unchanged);
   // Appends a piece of the new contents. Throws as CDir::WriteFile does.
   void Write(const char* data, std::size_t size);
-  // After the whole file was read: replaces it by the new contents. Throws
-  // as CDir::WriteFile does.
+  // After the whole file was read: replaces it by the new contents, then
+  // lets the file go. Throws as CDir::WriteFile does.
   void FinishRewrite(bool flush);
   bool Rewriting() const { return rewrite_ != nullptr; }
 
+  // Lets the file go, and the new contents with it (nothing is changed).
+  void Reset();
+
  private:
-  CSysFile file_;
-  os::file_identity state_;
+  FILE_IDENTITY file_;
   std::uint64_t read_ = 0;
   std::unique_ptr<os::streamed_replacement> rewrite_;
 };

@@ -49,16 +49,12 @@ void CDir::ReadFile(const narrow_buffer& path, narrow_buffer& out, std::uint32_t
   ReadFile(path, FolderRef(), out, max_length, identity, expected, follow_link, lock);
 }
 
-void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
-                    std::uint32_t max_length, FILE_IDENTITY* identity, const os::file_id* expected,
-                    bool follow_link, bool lock) {
-  // The buffer needs room for its terminator.
-  const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
-  out.clear();
-  if (identity) *identity = FILE_IDENTITY();
+std::uint64_t CDir::OpenToRead(const narrow_buffer& path, const FolderRef& folder,
+                               FILE_IDENTITY& opened, const os::file_id* expected,
+                               bool follow_link, bool lock) {
+  opened = FILE_IDENTITY();
   if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
-
-  CSysFile file;
+  CSysFile& file = opened.file;
   const std::uint32_t extra = follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
   const narrow_buffer::size_type slash = path.find_last_of(narrow_buffer::literal(os::path_separator));
   auto open = [&] {
@@ -76,13 +72,13 @@ void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_b
   // lock then holds the replaced file, and the name is opened afresh (its
   // successor is what this run must read). A file system without the lock
   // goes on unlocked.
-  if (lock && identity) expected = nullptr;
+  if (lock) expected = nullptr;
   // The identity is taken (under the lock) before the read: a change made
   // while reading shows at the write-back.
-  os::file_identity state;
+  os::file_identity& state = opened.state;
   std::uint64_t size = 0;
   for (int moves = 0;; ++moves) {
-    const bool locked = lock && identity && os::lock_file(file.GetHandle()) == 0;
+    const bool locked = lock && os::lock_file(file.GetHandle()) == 0;
     bool unlinked = false;
     size = RequireRegularFile(file, 7, "CDir::ReadFile - error reading file : not a regular file",
                               &state, &unlinked);
@@ -97,6 +93,32 @@ void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_b
                                     "another file took its name, or a folder on its way was "
                                     "replaced, since its folder was listed")
                             .str());
+  return size;
+}
+
+void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_buffer& out,
+                    std::uint32_t max_length, FILE_IDENTITY* identity, const os::file_id* expected,
+                    bool follow_link, bool lock) {
+  out.clear();
+  if (identity) *identity = FILE_IDENTITY();
+  FILE_IDENTITY local;
+  FILE_IDENTITY& opened = identity ? *identity : local;
+  try {
+    const std::uint64_t size =
+        OpenToRead(path, folder, opened, expected, follow_link, lock && identity);
+    ReadOpened(opened, size, out, max_length);
+  } catch (...) {
+    opened = FILE_IDENTITY();  // a file that was not read is not held (nor its lock)
+    throw;
+  }
+}
+
+void CDir::ReadOpened(FILE_IDENTITY& opened, std::uint64_t size, narrow_buffer& out,
+                      std::uint32_t max_length) {
+  // The buffer needs room for its terminator.
+  const std::uint64_t max_content = std::min<std::uint64_t>(max_length, narrow_buffer::max_size - 1);
+  CSysFile& file = opened.file;
+  out.clear();
   if (size > max_content) ThrowTooLarge(file.GetPath(), size);
 
   out.reserve_exact(size + 1);
@@ -113,13 +135,9 @@ void CDir::ReadFile(const narrow_buffer& path, const FolderRef& folder, narrow_b
       out.append(more, count);
     }
   }
-  if (identity) {
-    // What was read, not what the file held: one that grew or shrank while
-    // it was read no longer matches and is not overwritten.
-    state.size = out.length();
-    identity->file = file;
-    identity->state = state;
-  }
+  // What was read, not what the file held: one that grew or shrank while
+  // it was read no longer matches and is not overwritten.
+  opened.state.size = out.length();
 }
 
 void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool flush,
@@ -204,49 +222,57 @@ namespace Velk {
 
 CStreamedFile::CStreamedFile() = default;
 CStreamedFile::~CStreamedFile() = default;
+CStreamedFile::CStreamedFile(CStreamedFile&&) noexcept = default;
+CStreamedFile& CStreamedFile::operator=(CStreamedFile&&) noexcept = default;
 
 bool CStreamedFile::IsSupported() { return os::streamed_replace_supported(); }
 
-void CStreamedFile::Open(const narrow_buffer& path) {
-  if (path.empty()) throw dirExp(2, narrow_buffer("CDir::ReadFile - read what ?"));
-  file_.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, 0);
-  // The identity before the first read: a change made while the file is
-  // streamed shows at the write-back.
-  RequireRegularFile(file_, 7, "CDir::ReadFile - error reading file : not a regular file",
-                     &state_);
+void CStreamedFile::Attach(FILE_IDENTITY& opened) {
+  Reset();
+  file_ = opened;
+  opened = FILE_IDENTITY();
+}
+
+void CStreamedFile::Reset() {
+  rewrite_.reset();
+  file_ = FILE_IDENTITY();
   read_ = 0;
 }
 
 std::size_t CStreamedFile::Read(char* dest, std::size_t room) {
   const std::uint32_t count =
-      file_.Read(dest, std::uint32_t(std::min<std::size_t>(room, 1u << 30)));
+      file_.file.Read(dest, std::uint32_t(std::min<std::size_t>(room, 1u << 30)));
   read_ += count;
   return count;
 }
 
 void CStreamedFile::BeginRewrite(std::uint64_t unchanged) {
-  rewrite_ = std::make_unique<os::streamed_replacement>(file_.GetHandle(),
-                                                         file_.GetPath().c_str());
+  rewrite_ = std::make_unique<os::streamed_replacement>(file_.file.GetHandle(),
+                                                         GetPath().c_str());
   os::replace_failure failure;
-  if (!rewrite_->begin(unchanged, failure))
-    ThrowUnlessReplaced(os::replace_result::failed, file_.GetPath(), failure);
+  if (!rewrite_->begin(unchanged, failure)) {
+    rewrite_.reset();
+    ThrowUnlessReplaced(os::replace_result::failed, GetPath(), failure);
+  }
 }
 
 void CStreamedFile::Write(const char* data, std::size_t size) {
   os::replace_failure failure;
   if (!rewrite_->write(data, size, failure))
-    ThrowUnlessReplaced(os::replace_result::failed, file_.GetPath(), failure);
+    ThrowUnlessReplaced(os::replace_result::failed, GetPath(), failure);
 }
 
 void CStreamedFile::FinishRewrite(bool flush) {
   // What was read, not what the file held when it was opened: one that grew
   // or shrank meanwhile no longer matches and is not overwritten.
-  os::file_identity read = state_;
+  os::file_identity read = file_.state;
   read.size = read_;
   os::replace_failure failure;
   const os::replace_result result = rewrite_->finish(read, flush, failure);
-  rewrite_.reset();
-  ThrowUnlessReplaced(result, file_.GetPath(), failure);
+  const narrow_buffer path = GetPath();
+  // The file is replaced or left alone: its lock goes.
+  Reset();
+  ThrowUnlessReplaced(result, path, failure);
 }
 
 }  // namespace Velk

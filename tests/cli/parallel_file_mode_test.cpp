@@ -134,29 +134,43 @@ TEST(ParallelFileModeTest, EveryRunEqualsTheOneProcessorRun) {
 }
 
 // The first failure in list order ends an "-errstop" run, and no file after
-// it is changed, even when a worker had already replaced it.
+// it is changed, even when a worker had already replaced it; with small
+// files and with files larger than a chunk, which are streamed. The failure
+// is a file-size limit that only the 21st file's new contents exceed.
 TEST(ParallelFileModeTest, ErrstopChangesNothingAfterTheFirstFailure) {
-  TempDir dir;
-  std::vector<std::string> args;
-  for (int i = 0; i < 40; ++i) {
-    const std::string name = "f" + std::to_string(100 + i) + ".txt";
-    dir.Write(name, i == 20 ? std::string(9000, 'x') : "x");
-    args.push_back(name);
+  const struct {
+    std::size_t size;        // of each file
+    std::size_t too_large;   // of the 21st
+    long limit;              // the file-size limit
+  } rows[] = {{1, 9000, 8192}, {300 * 1024, 600 * 1024, 512 * 1024}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.size);
+    TempDir dir;
+    std::vector<std::string> args;
+    for (int i = 0; i < 40; ++i) {
+      const std::string name = "f" + std::to_string(100 + i) + ".txt";
+      dir.Write(name, std::string(i == 20 ? row.too_large : row.size, 'x'));
+      args.push_back(name);
+    }
+    args.insert(args.end(), {"-f:x", "-t:y", "-frc", "-errstop"});
+    const RunResult r = RunRplc(args, "", dir.path(), "", row.limit);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err.rfind("[ERROR] can't write to file: " + dir.path() + "/f120.txt\n  ", 0), 0u)
+        << r.err;
+    std::string expected;
+    for (int i = 0; i < 20; ++i) {
+      const std::string name = "f" + std::to_string(100 + i) + ".txt";
+      expected += "\n## " + std::to_string(row.size) + " replacements in file: " + dir.path() +
+                  "/" + name + "\n";
+      EXPECT_TRUE(dir.Read(name) == std::string(row.size, 'y')) << name;
+    }
+    EXPECT_EQ(r.out, expected);
+    EXPECT_TRUE(dir.Read("f120.txt") == std::string(row.too_large, 'x'));
+    for (int i = 21; i < 40; ++i)
+      EXPECT_TRUE(dir.Read("f" + std::to_string(100 + i) + ".txt") == std::string(row.size, 'x'))
+          << i;
+    EXPECT_EQ(Listing(dir.path()).size(), 40u);
   }
-  args.insert(args.end(), {"-f:x", "-t:y", "-frc", "-errstop"});
-  const RunResult r = RunRplc(args, "", dir.path(), "", 8192);
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err.rfind("[ERROR] can't write to file: " + dir.path() + "/f120.txt\n  ", 0), 0u)
-      << r.err;
-  std::string expected;
-  for (int i = 0; i < 20; ++i) {
-    const std::string name = "f" + std::to_string(100 + i) + ".txt";
-    expected += "\n## 1 replacements in file: " + dir.path() + "/" + name + "\n";
-    EXPECT_EQ(dir.Read(name), "y") << name;
-  }
-  EXPECT_EQ(r.out, expected);
-  for (int i = 21; i < 40; ++i)
-    EXPECT_EQ(dir.Read("f" + std::to_string(100 + i) + ".txt"), "x") << i;
 }
 
 // The temporary files of a write-back in folder dir while process pid
@@ -203,73 +217,85 @@ TEST(ParallelFileModeTest, SecondInterruptRemovesEveryLiveTemporaryFile) {
   EXPECT_GT(hits, 0) << "never caught two temporary files at once in 8 runs";
 }
 
-// An interrupt during a run over thousands of files: the files being
-// written finish, the count lines name exactly the files that changed,
-// the message counts the others, and the process ends by the signal.
+// An interrupt during a run over thousands of small files, or over files
+// larger than a chunk, which are streamed: the files being written finish,
+// the count lines name exactly the files that changed, the message counts
+// the others, no temporary file is left, and the process ends by the signal.
 TEST(ParallelFileModeTest, InterruptReportsExactlyTheFilesWritten) {
-  constexpr int kFiles = 3000;
-  const std::string old_text = [] {
-    std::string t;
-    for (int i = 0; i < 100; ++i) t += "old line\n";
-    return t;
-  }();
-  std::string new_text = old_text;
-  for (std::size_t at = new_text.find("old"); at != std::string::npos;
-       at = new_text.find("old", at))
-    new_text.replace(at, 3, "new");
-  int interrupted = 0;
-  for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
-    TempDir dir;
-    std::vector<std::string> names;
-    for (int i = 0; i < kFiles; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "f%04d.txt", i);
-      names.push_back(name);
-      dir.Write(name, old_text);
-    }
-    const RunResult r = RunRplcWith({"*.txt", "-f:old", "-t:new", "-frc", "-trc"}, dir.path(),
-                                    [&](int pid) {
-      // As soon as any file was rewritten (or the run ended).
-      for (int wait = 0; wait < 400000; ++wait) {
-        bool changed = false;
-        for (int i = 0; i < kFiles && !changed; i += 97) changed = dir.Read(names[i])[0] == 'n';
-        if (changed || ::kill(pid, 0) != 0) break;
-        ::usleep(20);
+  const struct {
+    int files;
+    int lines;  // "old line" lines per file
+  } rows[] = {{3000, 100}, {40, 80000}};
+  for (const auto& row : rows) {
+    const int kFiles = row.files;
+    const std::string old_text = [&] {
+      std::string t;
+      for (int i = 0; i < row.lines; ++i) t += "old line\n";
+      return t;
+    }();
+    std::string new_text = old_text;
+    for (std::size_t at = new_text.find("old"); at != std::string::npos;
+         at = new_text.find("old", at))
+      new_text.replace(at, 3, "new");
+    int interrupted = 0;
+    for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
+      TempDir dir;
+      std::vector<std::string> names;
+      for (int i = 0; i < kFiles; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f%04d.txt", i);
+        names.push_back(name);
+        dir.Write(name, old_text);
       }
-      ::kill(pid, SIGINT);
-    });
-    std::vector<std::string> changed;
-    for (const std::string& name : names) {
-      const std::string text = dir.Read(name);
-      EXPECT_TRUE(text == old_text || text == new_text) << name;
-      if (text == new_text) changed.push_back(dir.path() + "/" + name);
+      const RunResult r = RunRplcWith({"*.txt", "-f:old", "-t:new", "-frc", "-trc"}, dir.path(),
+                                      [&](int pid) {
+        // As soon as any file was rewritten (or the run ended).
+        const int step = kFiles > 97 ? 97 : 1;
+        for (int wait = 0; wait < 400000; ++wait) {
+          bool changed = false;
+          for (int i = 0; i < kFiles && !changed; i += step)
+            changed = dir.Read(names[i])[0] == 'n';
+          if (changed || ::kill(pid, 0) != 0) break;
+          ::usleep(20);
+        }
+        ::kill(pid, SIGINT);
+      });
+      std::vector<std::string> changed;
+      for (const std::string& name : names) {
+        const std::string text = dir.Read(name);
+        EXPECT_TRUE(text == old_text || text == new_text) << name;
+        if (text == new_text) changed.push_back(dir.path() + "/" + name);
+      }
+      EXPECT_EQ(Listing(dir.path()), names);
+      std::vector<std::string> reported;
+      const std::string head = "\n## " + std::to_string(row.lines) + " replacements in file: ";
+      std::size_t at = 0;
+      for (std::size_t next; (next = r.out.find(head, at)) == at;) {
+        const std::size_t end = r.out.find('\n', next + head.size());
+        ASSERT_NE(end, std::string::npos);
+        reported.push_back(r.out.substr(next + head.size(), end - next - head.size()));
+        at = end + 1;
+      }
+      const std::string total =
+          changed.empty() ? "" : "\n## total replaced " +
+                                     std::to_string(std::uint64_t(row.lines) * changed.size()) +
+                                     " matchs\n";
+      EXPECT_EQ(r.out.substr(at), total);
+      std::sort(reported.begin(), reported.end());
+      EXPECT_EQ(reported, changed);
+      if (r.status == 0) {
+        EXPECT_EQ(changed.size(), std::size_t(kFiles));
+        EXPECT_EQ(r.err, "");
+        continue;
+      }
+      EXPECT_EQ(r.status, 128 + SIGINT);
+      EXPECT_EQ(r.err, "[ERROR] interrupted: " + std::to_string(kFiles - changed.size()) +
+                           " files not processed\n");
+      if (changed.size() < std::size_t(kFiles)) ++interrupted;
     }
-    std::vector<std::string> reported;
-    const std::string head = "\n## 100 replacements in file: ";
-    std::size_t at = 0;
-    for (std::size_t next; (next = r.out.find(head, at)) == at;) {
-      const std::size_t end = r.out.find('\n', next + head.size());
-      ASSERT_NE(end, std::string::npos);
-      reported.push_back(r.out.substr(next + head.size(), end - next - head.size()));
-      at = end + 1;
-    }
-    const std::string total =
-        changed.empty() ? "" : "\n## total replaced " + std::to_string(100 * changed.size()) +
-                                   " matchs\n";
-    EXPECT_EQ(r.out.substr(at), total);
-    std::sort(reported.begin(), reported.end());
-    EXPECT_EQ(reported, changed);
-    if (r.status == 0) {
-      EXPECT_EQ(changed.size(), std::size_t(kFiles));
-      EXPECT_EQ(r.err, "");
-      continue;
-    }
-    EXPECT_EQ(r.status, 128 + SIGINT);
-    EXPECT_EQ(r.err, "[ERROR] interrupted: " + std::to_string(kFiles - changed.size()) +
-                         " files not processed\n");
-    if (changed.size() < std::size_t(kFiles)) ++interrupted;
+    EXPECT_GT(interrupted, 0) << "every run ended before the interrupt, " << row.files
+                              << " files";
   }
-  EXPECT_GT(interrupted, 0) << "every run ended before the interrupt";
 }
 
 // A closed standard output ends the run with an error, never in the middle
@@ -324,11 +350,14 @@ TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
     int link_every;  // every n-th file gets a second link
     const char* mode;
     const char* expected;
+    int files = 3000;
+    int repeat = 1;  // the text this many times: larger than a chunk, it is streamed
   };
   const CASE cases[] = {
       {"one two\n", "-f:one", "-t:1", "-f:two", "-t:2", 3, "-exp", "1 2\n"},
       {"aaaa bbbb\n", "-f:aaaa", "-t:xxxx", "-f:bbbb", "-t:yyyy", 1, "-exp", "xxxx yyyy\n"},
       {"aaaa bbbb\n", "-f:aaaa", "-t:xxxx", "-f:bbbb", "-t:yyyy", 2, "-noexp", "xxxx yyyy\n"},
+      {"one two\n", "-f:one", "-t:1", "-f:two", "-t:2", 2, "-exp", "1 2\n", 24, 40000},
   };
   std::vector<std::string> bases{std::filesystem::temp_directory_path().string()};
   if (::access("/dev/shm", W_OK) == 0) bases.push_back("/dev/shm");
@@ -336,10 +365,15 @@ TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
     for (const CASE& c : cases) {
       SCOPED_TRACE(base + " " + c.text + c.mode);
       TempDir dir(base);
+      std::string text, expected;
+      for (int i = 0; i < c.repeat; ++i) {
+        text += c.text;
+        expected += c.expected;
+      }
       std::vector<std::string> names;
-      for (int i = 0; i < 3000; ++i) {
+      for (int i = 0; i < c.files; ++i) {
         const std::string name = "f" + std::to_string(10000 + i) + ".txt";
-        dir.Write(name, c.text);
+        dir.Write(name, text);
         if (i % c.link_every == 0) {
           ASSERT_EQ(::link((dir.path() + "/" + name).c_str(),
                            (dir.path() + "/" + name + ".link").c_str()), 0);
@@ -355,7 +389,7 @@ TEST(ParallelFileModeTest, TwoRunsAtOnceKeepBothChanges) {
       EXPECT_EQ(second.status, 0) << second.err.substr(0, 500);
       EXPECT_EQ(first.err + second.err, "");
       int lost = 0;
-      for (const std::string& name : names) lost += dir.Read(name) != c.expected;
+      for (const std::string& name : names) lost += dir.Read(name) != expected;
       EXPECT_EQ(lost, 0);
     }
   }

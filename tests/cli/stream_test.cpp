@@ -120,49 +120,63 @@ TEST(StreamTest, HardLinkedFileRewrittenInPlaceByChunks) {
 }
 
 // A 5 GiB sparse file with matches at both ends and across the 2 GiB and
-// 4 GiB marks is filtered exactly from standard input, in memory that does
-// not grow with it.
+// 4 GiB marks is filtered exactly from standard input, and rewritten
+// exactly in file mode, in memory that does not grow with it.
 TEST(StreamTest, SparseFileOfFiveGibibytesSlow) {
-  TempDir dir;
-  const std::string file = dir.path() + "/huge.bin";
   const off_t size = off_t(5) << 30;
   const std::string find = "MARK";
   const off_t marks[] = {0, (off_t(2) << 30) - 2, (off_t(4) << 30) - 1, size - 4};
-  {
-    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  for (const bool file_mode : {false, true}) {
+    SCOPED_TRACE(file_mode ? "file mode" : "standard input");
+    TempDir dir;
+    const std::string file = dir.path() + "/huge.bin";
+    {
+      const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(ftruncate(fd, size), 0);
+      for (off_t at : marks) ASSERT_EQ(pwrite(fd, find.data(), find.size(), at), 4);
+      close(fd);
+    }
+    // Named exactly, the file is worked although it holds NUL bytes.
+    std::string expected_out = "\n## 4 replacements in file: " + file + "\n";
+    std::string result = file;
+    RunResult r;
+    if (file_mode) {
+      r = RunRplc({"huge.bin", "-f:MARK", "-t:LONGER", "-frc"}, "", dir.path());
+    } else {
+      // The output goes to a file beside the input.
+      r = RunRplcUnder({"sh", "-c", "exec \"$0\" \"$@\" < huge.bin > out.bin"},
+                       {"-f:MARK", "-t:LONGER", "-trc"}, dir.path(), [](int) {});
+      expected_out = "";
+      result = dir.path() + "/out.bin";
+    }
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, expected_out);
+    // The larger of the two runs' peaks.
+    struct rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LE(usage.ru_maxrss, 16 * 1024) << "peak resident KiB";
+
+    const std::string total = file_mode ? "" : "\n## total replaced 4 matchs\n";
+    struct stat info {};
+    ASSERT_EQ(stat(result.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, off_t(size + 4 * 2 + total.size()));
+    const int fd = open(result.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, size), 0);
-    for (off_t at : marks) ASSERT_EQ(pwrite(fd, find.data(), find.size(), at), 4);
+    off_t shift = 0;
+    for (off_t at : marks) {
+      char around[10] = {};
+      const off_t from = at + shift - 1;
+      const ssize_t got = pread(fd, around, 8, from < 0 ? 0 : from);
+      ASSERT_GE(got, 7);
+      const std::string seen(around, std::size_t(got));
+      const std::string want = (from < 0 ? "" : std::string(1, '\0')) + "LONGER";
+      EXPECT_EQ(seen.substr(0, want.size()), want) << "at " << at;
+      shift += 2;
+    }
     close(fd);
   }
-  // Standard input streams; the output goes to a file beside the input.
-  RunResult r = RunRplcUnder({"sh", "-c", "exec \"$0\" \"$@\" < huge.bin > out.bin"},
-                             {"-f:MARK", "-t:LONGER", "-trc"}, dir.path(), [](int) {});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  const std::string result = dir.path() + "/out.bin";
-  struct rusage usage {};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  EXPECT_LE(usage.ru_maxrss, 16 * 1024) << "peak resident KiB";
-
-  struct stat info {};
-  ASSERT_EQ(stat(result.c_str(), &info), 0);
-  const std::string total = "\n## total replaced 4 matchs\n";
-  EXPECT_EQ(info.st_size, off_t(size + 4 * 2 + total.size()));
-  const int fd = open(result.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  off_t shift = 0;
-  for (off_t at : marks) {
-    char around[10] = {};
-    const off_t from = at + shift - 1;
-    const ssize_t got = pread(fd, around, 8, from < 0 ? 0 : from);
-    ASSERT_GE(got, 7);
-    const std::string seen(around, std::size_t(got));
-    const std::string want = (from < 0 ? "" : std::string(1, '\0')) + "LONGER";
-    EXPECT_EQ(seen.substr(0, want.size()), want) << "at " << at;
-    shift += 2;
-  }
-  close(fd);
 }
 
 }  // namespace

@@ -54,6 +54,16 @@ bool Await(F&& ready) {
   return false;
 }
 
+// The report of a file whose contents another process changed meanwhile.
+std::string ContentsChangedReport(const std::string& file) {
+  return "[ERROR] can't write to file: " + file + "\n"
+         "  CDir::WriteFile - error replace file contents\n"
+         "  file name   = " + file + "\n"
+         "  failed step = check that the file is the one that was read\n"
+         "  error desc  = the file changed while it was being processed: "
+         "its contents were changed\n";
+}
+
 // A file with a second hard link is rewritten in place. The signal comes
 // while the file is half rewritten: grown but not yet written, or written
 // but not yet cut. It must wait until the file is whole and cut, then end
@@ -115,15 +125,39 @@ TEST(WriteBackTest, AFileChangedDuringTheRunIsReportedAndLeftAlone) {
         appended = true;
       });
   ASSERT_TRUE(appended);
-  EXPECT_EQ(r.err, "[ERROR] can't write to file: " + dir.path() + "/a.txt\n"
-                   "  CDir::WriteFile - error replace file contents\n"
-                   "  file name   = " + dir.path() + "/a.txt\n"
-                   "  failed step = check that the file is the one that was read\n"
-                   "  error desc  = the file changed while it was being processed: "
-                   "its contents were changed\n");
+  EXPECT_EQ(r.err, ContentsChangedReport(dir.path() + "/a.txt"));
   EXPECT_EQ(dir.Read("a.txt"), "old text\nappended by another process\n");
   EXPECT_EQ(dir.Read("b.txt"), "new text\n");
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+// A file that another process writes to while rplc is still reading it, a
+// chunk at a time, is reported as changed and left as that process left it:
+// the check covers the whole read, not only its start.
+TEST(WriteBackTest, AFileWrittenToWhileItIsStreamedIsLeftAlone) {
+  if (!StraceWorks()) GTEST_SKIP() << "strace is missing or cannot trace here";
+  TempDir dir;
+  // The match lies beyond the first chunk, so its unchanged start is copied
+  // (copy_file_range) before the rest is read; that copy is held up.
+  const std::string start(300 * 1024, 's');
+  const std::string rest(600 * 1024, 'r');
+  dir.Write("a.txt", start + "old" + rest);
+  bool written = false;
+  const RunResult r = RunRplcUnder(
+      Strace("copy_file_range:delay_exit=1500000:when=1"), {"a.txt", "-f=old", "-t=new"},
+      dir.path(), [&](int pid) {
+        (void)pid;
+        ::usleep(500000);
+        std::fstream file(dir.path() + "/a.txt", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(std::streamoff(start.size() + 3 + rest.size() - 5));
+        file << "OTHER";
+        written = true;
+      });
+  ASSERT_TRUE(written);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, ContentsChangedReport(dir.path() + "/a.txt"));
+  EXPECT_TRUE(dir.Read("a.txt") == start + "old" + rest.substr(0, rest.size() - 5) + "OTHER");
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt"}));
 }
 
 // A file removed, or swapped for a link, between the read and the write is

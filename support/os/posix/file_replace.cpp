@@ -373,7 +373,7 @@ class temp_file {
   // nothing behind. False where the file system cannot make one.
   bool create_unnamed() {
 #ifdef O_TMPFILE
-    if (g_unnamed_allowed) fd_ = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (g_unnamed_allowed) fd_ = ::openat(folder_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 #endif
     return fd_ >= 0;
   }
@@ -387,7 +387,7 @@ class temp_file {
       slot_ = register_temp(folder_, temp);
       if (slot_ < 0) return false;
       const int fd = ::openat(folder_, temp.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd >= 0) {
         fd_ = fd;
         name_ = temp;
@@ -474,24 +474,65 @@ class temp_file {
   std::string name_;
 };
 
-outcome replace_by_rename(int folder, const std::string& name, int original,
-                          const struct stat& status, const file_identity& read, const void* data,
-                          std::size_t size, bool flush, replace_failure& failure) {
-  temp_file temp(folder);
-  if (!temp.create_unnamed() && !temp.create_named(name)) return outcome::use_in_place;
+// --- the two ways of replacing ---------------------------------------------
 
-  // The owner before the contents, so that one that cannot be kept is known
-  // before the write.
-  struct stat own;
-  if (::fstat(temp.fd(), &own) != 0) return outcome::use_in_place;
-  if ((own.st_uid != status.st_uid || own.st_gid != status.st_gid) &&
-      ::fchown(temp.fd(), status.st_uid, status.st_gid) != 0)
-    return outcome::use_in_place;
+constexpr std::size_t kCopyBlock = 256 * 1024;
 
-  if (const int error = write_all(temp.fd(), data, size)) {
-    failure = {"write the new contents to a temporary file", error, ""};
-    return outcome::failed;
+// The new contents: in memory, or complete in a file read from its start.
+struct new_contents {
+  const void* data = nullptr;
+  int fd = -1;
+  std::uint64_t size = 0;
+};
+
+// Copies count bytes from the start of in over the start of out, a block
+// at a time. Returns errno, 0 on success.
+int copy_over_start(int in, int out, std::uint64_t count) {
+  std::vector<char> block(kCopyBlock);
+  off_t at = 0;
+  while (std::uint64_t(at) < count) {
+    const std::size_t step = std::size_t(std::min<std::uint64_t>(count - at, block.size()));
+    const ssize_t n = ::pread(in, block.data(), step, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    std::size_t done = 0;
+    while (done < std::size_t(n)) {
+      const ssize_t w = ::pwrite(out, block.data() + done, std::size_t(n) - done, at + off_t(done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      if (w == 0) return EIO;
+      done += std::size_t(w);
+    }
+    at += n;
   }
+  return 0;
+}
+
+int write_over_start(int fd, const new_contents& contents) {
+  if (contents.fd >= 0) return copy_over_start(contents.fd, fd, contents.size);
+  return write_all_at_start(fd, contents.data, std::size_t(contents.size));
+}
+
+// Gives the temporary file the original's owner and group, before the
+// contents, so that one that cannot be kept is known before the write.
+bool take_owner(int temp, const struct stat& status) {
+  struct stat own;
+  if (::fstat(temp, &own) != 0) return false;
+  return (own.st_uid == status.st_uid && own.st_gid == status.st_gid) ||
+         ::fchown(temp, status.st_uid, status.st_gid) == 0;
+}
+
+// Renames the temporary file, complete, over name in folder, once it has
+// the attributes and the mode of original (open as status tells) and name
+// still leads to the file that was read, unchanged.
+outcome rename_over_original(int folder, const std::string& name, temp_file& temp, int original,
+                             const struct stat& status, const file_identity& read, bool flush,
+                             replace_failure& failure) {
   // The attributes and the mode after the contents: a write clears a file's
   // capabilities and, for an unprivileged writer, its set-ID bits.
   if (copy_attributes(original, temp.fd(), status.st_mode) != 0) return outcome::use_in_place;
@@ -520,10 +561,24 @@ outcome replace_by_rename(int folder, const std::string& name, int original,
   return outcome::replaced;
 }
 
+outcome replace_by_rename(int folder, const std::string& name, int original,
+                          const struct stat& status, const file_identity& read, const void* data,
+                          std::size_t size, bool flush, replace_failure& failure) {
+  temp_file temp(folder);
+  if (!temp.create_unnamed() && !temp.create_named(name)) return outcome::use_in_place;
+  if (!take_owner(temp.fd(), status)) return outcome::use_in_place;
+  if (const int error = write_all(temp.fd(), data, size)) {
+    failure = {"write the new contents to a temporary file", error, ""};
+    return outcome::failed;
+  }
+  return rename_over_original(folder, name, temp, original, status, read, flush, failure);
+}
+
 replace_result rewrite_in_place(int folder, const std::string& name, int fd,
                                 const struct stat& status, const file_identity& read,
-                                const void* data, std::size_t size, bool flush,
+                                const new_contents& contents, bool flush,
                                 replace_failure& failure) {
+  const off_t size = off_t(contents.size);
   probe(replace_moment::before_check);
   {
     // From the check to the cut, an interrupt would leave the file half
@@ -537,11 +592,11 @@ replace_result rewrite_in_place(int folder, const std::string& name, int fd,
       return replace_result::failed;
     }
     if (!still_as_read(folder, name, read, failure)) return check_result(failure);
-    if (off_t(size) > status.st_size) {
+    if (size > status.st_size) {
       // Claims the space first, so a full disk or a size limit is reported
       // before any byte of the file changes. File systems without the call
       // go on unreserved.
-      const int error = ::posix_fallocate(fd, 0, off_t(size));
+      const int error = ::posix_fallocate(fd, 0, size);
       if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
         struct stat now;
         if (::fstat(fd, &now) == 0 && now.st_size != status.st_size)
@@ -551,12 +606,12 @@ replace_result rewrite_in_place(int folder, const std::string& name, int fd,
       }
     }
     probe(replace_moment::in_place_reserved);
-    if (const int error = write_all_at_start(fd, data, size)) {
+    if (const int error = write_over_start(fd, contents)) {
       failure = {"write the new contents over the file", error, ""};
       return replace_result::failed;
     }
     probe(replace_moment::in_place_written);
-    if (::ftruncate(fd, off_t(size)) != 0) {
+    if (::ftruncate(fd, size) != 0) {
       failure = {"cut the file to its new length", errno, ""};
       return replace_result::failed;
     }
@@ -568,45 +623,74 @@ replace_result rewrite_in_place(int folder, const std::string& name, int fd,
   return replace_result::replaced;
 }
 
+// The folder of the file open as read_handle, opened by handle (every later
+// step works in this folder, even if its path comes to lead elsewhere),
+// into folder, and the file's name there. False with failure and result
+// set when it cannot be found.
+bool locate(file_handle read_handle, const char* path, int& folder, std::string& name,
+            replace_failure& failure, replace_result& result) {
+  const std::string location = handle_location(read_handle, path);
+  const std::string::size_type slash = location.rfind('/');
+  result = replace_result::failed;
+  if (location.empty() || location[0] != '/' || slash + 1 == location.size()) {
+    failure = {"find the file's folder", ENOENT, ""};
+    return false;
+  }
+  const std::string folder_path = slash == 0 ? "/" : location.substr(0, slash);
+  name = location.substr(slash + 1);
+  folder = ::open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR)
+    result = report_change(failure, kRemoved);
+  else
+    failure = {"open the file's folder", errno, ""};
+  return false;
+}
+
+// name in folder opened for writing, once checked to be still the file
+// that was read, unchanged, with its status; -1 with failure and result
+// set otherwise. Opening for writing proves that the file may be written:
+// a file the user may not write is never replaced behind its permissions.
+int open_unchanged(int folder, const std::string& name, const file_identity& read,
+                   struct stat& status, replace_failure& failure, replace_result& result) {
+  result = replace_result::failed;
+  if (!still_as_read(folder, name, read, failure)) {
+    result = check_result(failure);
+    return -1;
+  }
+  const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT)
+      result = report_change(failure, kRemoved);
+    else if (errno == ELOOP)
+      result = report_change(failure, kLinkTookName);
+    else
+      failure = {"open the file for writing", errno, ""};
+    return -1;
+  }
+  const char* change = nullptr;
+  if (::fstat(fd, &status) != 0)
+    failure = {"inspect the file", errno, ""};
+  else if ((change = change_since_read(read, status)) == nullptr)
+    return fd;
+  ::close(fd);
+  if (change) result = report_change(failure, change);
+  return -1;
+}
+
 }  // namespace
 
 replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
                                      const char* path, const void* data, std::size_t size,
                                      bool flush, replace_failure& failure) {
-  const std::string location = handle_location(read_handle, path);
-  const std::string::size_type slash = location.rfind('/');
-  if (location.empty() || location[0] != '/' || slash + 1 == location.size()) {
-    failure = {"find the file's folder", ENOENT, ""};
-    return replace_result::failed;
-  }
-  const std::string folder_path = slash == 0 ? "/" : location.substr(0, slash);
-  const std::string name = location.substr(slash + 1);
-
-  // The folder by handle: every later step works in this folder, even if
-  // its path comes to lead elsewhere.
-  const descriptor folder(::open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return report_change(failure, kRemoved);
-    failure = {"open the file's folder", errno, ""};
-    return replace_result::failed;
-  }
-  if (!still_as_read(folder.get(), name, read, failure)) return check_result(failure);
-  // Opening for writing proves that the file may be written: a file the
-  // user may not write is never replaced behind its permissions.
-  const descriptor file(
-      ::openat(folder.get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) {
-    if (errno == ENOENT) return report_change(failure, kRemoved);
-    if (errno == ELOOP) return report_change(failure, kLinkTookName);
-    failure = {"open the file for writing", errno, ""};
-    return replace_result::failed;
-  }
+  int folder_fd = -1;
+  std::string name;
+  replace_result result;
+  if (!locate(read_handle, path, folder_fd, name, failure, result)) return result;
+  const descriptor folder(folder_fd);
   struct stat status;
-  if (::fstat(file.get(), &status) != 0) {
-    failure = {"inspect the file", errno, ""};
-    return replace_result::failed;
-  }
-  if (const char* change = change_since_read(read, status)) return report_change(failure, change);
+  const descriptor file(open_unchanged(folder.get(), name, read, status, failure, result));
+  if (file.get() < 0) return result;
 
   if (status.st_nlink == 1) {
     switch (replace_by_rename(folder.get(), name, file.get(), status, read, data, size, flush,
@@ -617,8 +701,10 @@ replace_result replace_file_contents(file_handle read_handle, const file_identit
       case outcome::use_in_place: break;
     }
   }
-  return rewrite_in_place(folder.get(), name, file.get(), status, read, data, size, flush,
-                          failure);
+  new_contents contents;
+  contents.data = data;
+  contents.size = size;
+  return rewrite_in_place(folder.get(), name, file.get(), status, read, contents, flush, failure);
 }
 
 void install_replace_signal_handlers() {
@@ -677,8 +763,6 @@ bool replace_needs_closed_file() { return false; }
 
 namespace {
 
-constexpr std::size_t kCopyBlock = 256 * 1024;
-
 // Copies count bytes from offset from of in to the current end of out:
 // copy_file_range where the file systems allow, read and write otherwise.
 int copy_range(int in, off_t from, int out, std::uint64_t count) {
@@ -712,33 +796,6 @@ int copy_range(int in, off_t from, int out, std::uint64_t count) {
   return 0;
 }
 
-// Copies count bytes from the start of in over the start of out.
-int copy_over_start(int in, int out, std::uint64_t count) {
-  std::vector<char> block(kCopyBlock);
-  off_t at = 0;
-  while (std::uint64_t(at) < count) {
-    const std::size_t step = std::size_t(std::min<std::uint64_t>(count - at, block.size()));
-    const ssize_t n = ::pread(in, block.data(), step, at);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    std::size_t done = 0;
-    while (done < std::size_t(n)) {
-      const ssize_t w = ::pwrite(out, block.data() + done, std::size_t(n) - done, at + off_t(done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      if (w == 0) return EIO;
-      done += std::size_t(w);
-    }
-    at += n;
-  }
-  return 0;
-}
-
 }  // namespace
 
 struct streamed_replacement::STATE {
@@ -753,32 +810,15 @@ struct streamed_replacement::STATE {
   // when the folder refuses one, in the system's temporary folder (the file
   // is then rewritten in place).
   bool create_temp(replace_failure& failure) {
-    const std::string location = handle_location(read_fd, path.c_str());
-    const std::string::size_type slash = location.rfind('/');
-    if (location.empty() || location[0] != '/' || slash + 1 == location.size()) {
-      failure = {"find the file's folder", ENOENT, ""};
-      return false;
-    }
-    const std::string folder_path = slash == 0 ? "/" : location.substr(0, slash);
-    name = location.substr(slash + 1);
-    folder = ::open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-      failure = {"open the file's folder", errno, ""};
-      return false;
-    }
+    replace_result result;
+    if (!locate(read_fd, path.c_str(), folder, name, failure, result)) return false;
     if (::fstat(read_fd, &original) != 0) {
       failure = {"inspect the file", errno, ""};
       return false;
     }
     temp = std::make_unique<temp_file>(folder);
     if (temp->create_unnamed() || temp->create_named(name)) {
-      // The owner before the contents, so that one that cannot be kept is
-      // known before the write.
-      struct stat own;
-      if (::fstat(temp->fd(), &own) != 0 ||
-          ((own.st_uid != original.st_uid || own.st_gid != original.st_gid) &&
-           ::fchown(temp->fd(), original.st_uid, original.st_gid) != 0))
-        in_place = true;
+      if (!take_owner(temp->fd(), original)) in_place = true;
       return true;
     }
     in_place = true;
@@ -787,79 +827,6 @@ struct streamed_replacement::STATE {
     if (spare_folder >= 0 && (temp->create_unnamed() || temp->create_named(name))) return true;
     failure = {"create a temporary file", errno ? errno : EACCES, ""};
     return false;
-  }
-
-  // From the complete temporary file, as rewrite_in_place does from memory.
-  replace_result rewrite_in_place(int fd, const struct stat& status, const file_identity& read,
-                                  bool flush, replace_failure& failure) {
-    // The temporary file was made for writing; it is read through a second
-    // handle.
-    char self[64];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", temp->fd());
-    const descriptor contents(::open(self, O_RDONLY | O_CLOEXEC));
-    if (contents.get() < 0) {
-      failure = {"read the temporary file", errno, ""};
-      return replace_result::failed;
-    }
-    probe(replace_moment::before_check);
-    {
-      signals_held held(false);
-      in_place_writer counted;
-      if (g_pending_signal.load()) {
-        failure = {"begin the rewrite in place", EINTR, ""};
-        return replace_result::failed;
-      }
-      if (!still_as_read(folder, name, read, failure)) return check_result(failure);
-      if (off_t(size) > status.st_size) {
-        const int error = ::posix_fallocate(fd, 0, off_t(size));
-        if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
-          struct stat now;
-          if (::fstat(fd, &now) == 0 && now.st_size != status.st_size)
-            (void)!::ftruncate(fd, status.st_size);
-          failure = {"reserve space for the new contents", error, ""};
-          return replace_result::failed;
-        }
-      }
-      probe(replace_moment::in_place_reserved);
-      if (const int error = copy_over_start(contents.get(), fd, size)) {
-        failure = {"write the new contents over the file", error, ""};
-        return replace_result::failed;
-      }
-      probe(replace_moment::in_place_written);
-      if (::ftruncate(fd, off_t(size)) != 0) {
-        failure = {"cut the file to its new length", errno, ""};
-        return replace_result::failed;
-      }
-    }
-    if (flush && ::fsync(fd) != 0) {
-      failure = {"flush the file", errno, ""};
-      return replace_result::failed;
-    }
-    return replace_result::replaced;
-  }
-
-  outcome rename_over(int fd, const struct stat& status, const file_identity& read, bool flush,
-                      replace_failure& failure) {
-    if (copy_attributes(fd, temp->fd(), status.st_mode) != 0) return outcome::use_in_place;
-    if (flush && ::fsync(temp->fd()) != 0) {
-      failure = {"flush the temporary file", errno, ""};
-      return outcome::failed;
-    }
-    probe(replace_moment::before_check);
-    const folder_rename_hold renaming(folder);
-    signals_held held;
-    if (!still_as_read(folder, name, read, failure))
-      return failure.error ? outcome::failed : outcome::changed;
-    if (!temp->named() && temp->give_name(name) != 0) return outcome::use_in_place;
-    if (const int error = temp->close()) {
-      failure = {"close the temporary file", error, ""};
-      return outcome::failed;
-    }
-    if (const int error = temp->rename_over(name)) {
-      failure = {"rename the temporary file over the file", error, ""};
-      return outcome::failed;
-    }
-    return outcome::replaced;
   }
 
   int read_fd;
@@ -900,32 +867,25 @@ bool streamed_replacement::write(const void* data, std::size_t size, replace_fai
 replace_result streamed_replacement::finish(const file_identity& read, bool flush,
                                             replace_failure& failure) {
   STATE& state = *state_;
-  if (!still_as_read(state.folder, state.name, read, failure)) return check_result(failure);
-  const descriptor file(::openat(state.folder, state.name.c_str(),
-                                 O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) {
-    if (errno == ENOENT) return report_change(failure, kRemoved);
-    if (errno == ELOOP) return report_change(failure, kLinkTookName);
-    failure = {"open the file for writing", errno, ""};
-    return replace_result::failed;
-  }
   struct stat status;
-  if (::fstat(file.get(), &status) != 0) {
-    failure = {"inspect the file", errno, ""};
-    return replace_result::failed;
-  }
-  if (const char* change = change_since_read(read, status)) return report_change(failure, change);
+  replace_result result;
+  const descriptor file(open_unchanged(state.folder, state.name, read, status, failure, result));
+  if (file.get() < 0) return result;
   if (status.st_nlink == 1 && !state.in_place) {
-    switch (state.rename_over(file.get(), status, read, flush, failure)) {
-      case outcome::replaced:
-        if (flush) sync_folder(state.folder);
-        return replace_result::replaced;
+    switch (rename_over_original(state.folder, state.name, *state.temp, file.get(), status, read,
+                                 flush, failure)) {
+      case outcome::replaced: return replace_result::replaced;
       case outcome::failed: return replace_result::failed;
       case outcome::changed: return replace_result::changed;
       case outcome::use_in_place: break;
     }
   }
-  return state.rewrite_in_place(file.get(), status, read, flush, failure);
+  // From the complete temporary file, a block at a time.
+  new_contents contents;
+  contents.fd = state.temp->fd();
+  contents.size = state.size;
+  return rewrite_in_place(state.folder, state.name, file.get(), status, read, contents, flush,
+                          failure);
 }
 
 bool streamed_replace_supported() { return true; }

@@ -23,6 +23,7 @@
 
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
+#include "support/fs/streamed_file.h"
 #include "support/fs/write_back.h"
 #include "support/os/file_replace.h"
 #include "tests/support/fs/temp_tree.h"
@@ -79,6 +80,42 @@ void ReadAndWrite(const std::string& path, const std::string& data) {
   CDir::WriteFile(B(path), B(data), false, false, &identity);
 }
 
+// Streams path as the file mode does a large file, in pieces (the first of
+// 5 bytes), and replaces it by data: the unchanged start that both share
+// is copied from the file, the rest written in pieces. between(n) runs
+// after each piece read, n bytes read so far.
+void StreamAndWrite(const std::string& path, const std::string& data,
+                    const std::function<void(std::uint64_t)>& between = nullptr) {
+  FILE_IDENTITY opened;
+  CDir::OpenToRead(B(path), FolderRef(), opened, nullptr, true, true);
+  CStreamedFile stream;
+  stream.Attach(opened);
+  std::string old;
+  std::vector<char> piece(64 * 1024);
+  std::size_t room = 5;
+  while (const std::size_t n = stream.Read(piece.data(), room)) {
+    room = piece.size();
+    old.append(piece.data(), n);
+    if (between) between(stream.GetRead());
+  }
+  std::size_t same = 0;
+  while (same < old.size() && same < data.size() && old[same] == data[same]) ++same;
+  stream.BeginRewrite(same);
+  for (std::size_t at = same, step = 7; at < data.size(); at += step, step = piece.size())
+    stream.Write(data.data() + at, std::min(step, data.size() - at));
+  stream.FinishRewrite(false);
+}
+
+// The two ways a file's new contents reach it: whole, and streamed.
+const struct WRITER {
+  const char* name;
+  void (*write)(const std::string& path, const std::string& data);
+} kWriters[] = {
+    {"whole", [](const std::string& path, const std::string& data) { ReadAndWrite(path, data); }},
+    {"streamed",
+     [](const std::string& path, const std::string& data) { StreamAndWrite(path, data); }},
+};
+
 // Forks; the child runs body and exits 0. Returns the wait status.
 int StatusOfChild(const std::function<void()>& body) {
   const pid_t pid = ::fork();
@@ -110,6 +147,7 @@ TEST(WriteBackSignalTest, InterruptsDuringAnInPlaceRewriteWaitUntilTheFileIsWhol
       {&large, &small, os::replace_moment::in_place_reserved},
       {&large, &small, os::replace_moment::in_place_written},
   };
+  for (const WRITER& writer : kWriters)
   for (const auto& row : rows) {
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
       for (const bool handlers : {true, false}) {
@@ -119,9 +157,10 @@ TEST(WriteBackSignalTest, InterruptsDuringAnInPlaceRewriteWaitUntilTheFileIsWhol
         const int status = StatusOfChild([&] {
           if (handlers) InstallWriteBackSignalHandlers();
           WithStrike(row.moment, [&] { ::kill(::getpid(), signal_number); },
-                     [&] { ReadAndWrite(tree / "f", *row.after); });
+                     [&] { writer.write(tree / "f", *row.after); });
         });
-        const std::string where = "signal " + std::to_string(signal_number) + " moment " +
+        const std::string where = std::string(writer.name) + " signal " +
+                                  std::to_string(signal_number) + " moment " +
                                   std::to_string(int(row.moment)) + " handlers " +
                                   std::to_string(handlers);
         ASSERT_TRUE(WIFSIGNALED(status)) << where;
@@ -185,6 +224,7 @@ TEST(WriteBackSignalTest, KilledOrInterruptedBeforeTheRenameLeavesOnlyTheOrigina
   // The new contents are complete in the temporary file. Unnamed, it goes
   // with the process even under SIGKILL; named (file systems without
   // unnamed files), the interrupt handlers remove it.
+  for (const WRITER& writer : kWriters)
   for (const bool unnamed : {true, false}) {
     for (const int signal_number : {SIGKILL, SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
       if (!unnamed && signal_number == SIGKILL) continue;  // nothing can clean up
@@ -194,9 +234,10 @@ TEST(WriteBackSignalTest, KilledOrInterruptedBeforeTheRenameLeavesOnlyTheOrigina
         InstallWriteBackSignalHandlers();
         os::allow_unnamed_temp_files(unnamed);
         WithStrike(os::replace_moment::before_check, [&] { ::kill(::getpid(), signal_number); },
-                   [&] { ReadAndWrite(tree / "f", "replacement"); });
+                   [&] { writer.write(tree / "f", "replacement"); });
       });
-      const std::string where = std::to_string(signal_number) + (unnamed ? " unnamed" : " named");
+      const std::string where = std::string(writer.name) + " " + std::to_string(signal_number) +
+                                (unnamed ? " unnamed" : " named");
       ASSERT_TRUE(WIFSIGNALED(status)) << where;
       EXPECT_EQ(WTERMSIG(status), signal_number) << where;
       EXPECT_EQ(ReadAll(tree / "f"), "original") << where;
@@ -206,19 +247,21 @@ TEST(WriteBackSignalTest, KilledOrInterruptedBeforeTheRenameLeavesOnlyTheOrigina
 }
 
 TEST(WriteBackSignalTest, NamedTemporaryFilesReplaceAsUnnamedOnesDo) {
-  os::allow_unnamed_temp_files(false);
-  TempTree tree;
-  tree.file("f", "original");
-  ::chmod((tree / "f").c_str(), 0604);
-  const ino_t inode = Inode(tree / "f");
-  ReadAndWrite(tree / "f", "replacement");
-  os::allow_unnamed_temp_files(true);
-  struct stat status {};
-  ::stat((tree / "f").c_str(), &status);
-  EXPECT_EQ(ReadAll(tree / "f"), "replacement");
-  EXPECT_NE(status.st_ino, inode);
-  EXPECT_EQ(status.st_mode & 07777, 0604u);
-  EXPECT_EQ(Names(tree.path()), std::vector<std::string>{"f"});
+  for (const WRITER& writer : kWriters) {
+    os::allow_unnamed_temp_files(false);
+    TempTree tree;
+    tree.file("f", "original");
+    ::chmod((tree / "f").c_str(), 0604);
+    const ino_t inode = Inode(tree / "f");
+    writer.write(tree / "f", "origin of the replacement");
+    os::allow_unnamed_temp_files(true);
+    struct stat status {};
+    ::stat((tree / "f").c_str(), &status);
+    EXPECT_EQ(ReadAll(tree / "f"), "origin of the replacement") << writer.name;
+    EXPECT_NE(status.st_ino, inode) << writer.name;
+    EXPECT_EQ(status.st_mode & 07777, 0604u) << writer.name;
+    EXPECT_EQ(Names(tree.path()), std::vector<std::string>{"f"}) << writer.name;
+  }
 }
 
 // --- metadata ---------------------------------------------------------------------
@@ -352,8 +395,8 @@ struct ChangeRow {
   const char* left;                             // what "f" holds afterwards
 };
 
-TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
-  const ChangeRow rows[] = {
+std::vector<ChangeRow> ChangeRows() {
+  return {
       {"appended",
        [](const TempTree& t) {
          const int fd = ::open((t / "f").c_str(), O_WRONLY | O_APPEND);
@@ -379,7 +422,17 @@ TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
       {"mode changed", [](const TempTree& t) { ::chmod((t / "f").c_str(), 0600); },
        "its attributes were changed", "original"},
   };
-  for (const ChangeRow& row : rows) {
+}
+
+std::string ChangedMessage(const std::string& path, const char* detail) {
+  return "CDir::WriteFile - error replace file contents\n"
+         "  file name   = " + path + "\n"
+         "  failed step = check that the file is the one that was read\n"
+         "  error desc  = the file changed while it was being processed: " + detail;
+}
+
+TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
+  for (const ChangeRow& row : ChangeRows()) {
     for (const bool in_place : {false, true}) {
       // Once between the read and the write; once while the new contents
       // are being prepared.
@@ -404,12 +457,7 @@ TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
         const std::string where = std::string(row.what) + (in_place ? ", in place" : "") +
                                   (during_write ? ", during the write" : "");
         EXPECT_EQ(code, 9) << where;
-        EXPECT_EQ(message, "CDir::WriteFile - error replace file contents\n"
-                           "  file name   = " + tree / "f" + "\n"
-                           "  failed step = check that the file is the one that was read\n"
-                           "  error desc  = the file changed while it was being processed: " +
-                               row.detail)
-            << where;
+        EXPECT_EQ(message, ChangedMessage(tree / "f", row.detail)) << where;
         EXPECT_EQ(ReadAll(tree / "f"), row.left) << where;
         if (in_place) {
           EXPECT_NE(ReadAll(tree / "second"), "replacement") << where;
@@ -417,6 +465,33 @@ TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
         for (const std::string& name : Names(tree.path()))
           EXPECT_EQ(name.find(".rplc-"), std::string::npos) << where << ": " << name;
       }
+    }
+  }
+}
+
+// A file streamed is checked against the state it had when it was opened,
+// with the size of everything read: a change made while its first pieces
+// were read (before anything was written) leaves it as the other process
+// left it, renamed over or rewritten in place alike.
+TEST(WriteBackChangeTest, AFileChangedWhileItIsStreamedIsLeftAlone) {
+  for (const ChangeRow& row : ChangeRows()) {
+    for (const bool in_place : {false, true}) {
+      TempTree tree;
+      tree.file("f", "original");
+      if (in_place) ::link((tree / "f").c_str(), (tree / "second").c_str());
+      std::string message;
+      try {
+        StreamAndWrite(tree / "f", "replacement", [&](std::uint64_t read) {
+          if (read == 5) row.change(tree);
+        });
+      } catch (const sysfileExp& e) {
+        message = S(e.GetMessage());
+      }
+      const std::string where = std::string(row.what) + (in_place ? ", in place" : "");
+      EXPECT_EQ(message, ChangedMessage(tree / "f", row.detail)) << where;
+      EXPECT_EQ(ReadAll(tree / "f"), row.left) << where;
+      for (const std::string& name : Names(tree.path()))
+        EXPECT_EQ(name.find(".rplc-"), std::string::npos) << where << ": " << name;
     }
   }
 }

@@ -1,0 +1,46 @@
+// File mode for the finds that stream (stream_replacer.h), when files are
+// rewritten: a file larger than a chunk is read a chunk at a time and its
+// new contents are written a chunk at a time, so a file of any size is
+// worked in a few chunks of memory. It is opened with every check of a
+// whole read (CFileMode::Open) and its first block decides the binary
+// rule as a whole read's would. A file without a match costs its reads and
+// nothing else: the temporary file is created at the first change, with
+// the unchanged start copied into it from the file.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "driver/file_mode.h"
+#include "driver/ordered_file_pool.h"
+#include "driver/run_settings.h"
+#include "driver/stream_pump.h"
+#include "engine/find_method.h"
+#include "support/fs/streamed_file.h"
+
+namespace Velk {
+
+// Whether the run's files stream: a rewrite (not "-stdout", "-diff" or
+// "-review") with a find that streams, where the system supports it.
+bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher);
+
+// Reads and replaces the file attached to stream (opened by
+// CFileMode::Open), writing its new contents to the temporary file from the
+// first change on; matcher is the calling thread's. Fills result as a
+// Prepare does: its count; left_alone for a binary file a listing found
+// (unless "-binary"); skipped when interrupted returns true between two
+// chunks; failed with the error lines in its messages. needs_commit is set
+// when the new contents wait for CommitStreamedFile; otherwise the file is
+// let go. A line too long for the engine throws std::length_error. chunk
+// is STREAM_CHUNK except in tests.
+void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
+                         const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result,
+                         const std::function<bool()>& interrupted,
+                         std::size_t chunk = STREAM_CHUNK);
+
+// Replaces the file by the new contents PrepareStreamedFile wrote; on a
+// failure (or a change since the file was opened) sets result.failed, with
+// the error lines in its messages.
+void CommitStreamedFile(const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result);
+
+}  // namespace Velk

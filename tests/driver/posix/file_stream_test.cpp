@@ -1,0 +1,178 @@
+// The streamed file mode on real files: results byte for byte those of the
+// whole-text loops at chunk sizes of a few bytes (so that the first change
+// and the unchanged start copied before it fall on every kind of edge),
+// and the checks of a whole read: links a listing found never followed,
+// binary files left alone, files without a match never written.
+#include "driver/file_stream.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/replace_step.h"
+#include "tests/support/fs/temp_tree.h"
+
+namespace Velk {
+namespace {
+
+using test::ReadAll;
+using test::TempTree;
+
+narrow_buffer B(const std::string& s) {
+  return narrow_buffer(s.c_str(), narrow_buffer::size_type(s.size()));
+}
+std::string S(const narrow_buffer& b) { return std::string(b.c_str(), b.length()); }
+
+RUN_SETTINGS Settings(FindMethod method, const std::string& find, const std::string& with,
+                      bool ignore_case = false) {
+  RUN_SETTINGS settings;
+  settings.method = method;
+  settings.find_text = B(find);
+  settings.replacement = B(with);
+  settings.ignore_case = ignore_case;
+  return settings;
+}
+
+Matcher MatcherOf(const RUN_SETTINGS& settings) {
+  if (settings.method != FindMethod::Regex) return Matcher();
+  return CompileFind(settings);
+}
+
+// Streams the file at path as the file mode's work does (open with every
+// check, prepare, commit when there is something to commit).
+FILE_JOB_RESULT Stream(const RUN_SETTINGS& settings, const std::string& path,
+                       bool by_listing = false, std::size_t chunk = STREAM_CHUNK) {
+  const Matcher matcher = MatcherOf(settings);
+  CFileMode files(settings);
+  FILE_JOB_RESULT result;
+  result.file.name = B(path);
+  result.file.by_listing = by_listing;
+  FILE_IDENTITY identity;
+  std::uint64_t size = 0;
+  if (!files.Open(result.file, identity, size, result.messages, true)) {
+    result.failed = true;
+    return result;
+  }
+  CStreamedFile stream;
+  stream.Attach(identity);
+  PrepareStreamedFile(settings, matcher, files, stream, result, nullptr, chunk);
+  if (result.needs_commit && !result.failed) CommitStreamedFile(files, stream, result);
+  return result;
+}
+
+// A text longer than the first block that the binary rule reads, with
+// matches at the start, at the end of that block and at the very end.
+std::string Around(const std::string& match) {
+  std::string text = match + "\n";
+  while (text.size() < 8192 - 2) text += text.size() % 50 == 0 ? '\n' : 'a';
+  text += match + "\nab\n";
+  for (int i = 0; i < 300; ++i) text += "line of text\n";
+  return text + match;
+}
+
+TEST(FileStreamTest, ResultsAreThoseOfTheWholeTextAtEveryChunkSize) {
+  struct ROW {
+    RUN_SETTINGS settings;
+    std::string text;
+  };
+  const std::vector<ROW> rows = {
+      {Settings(FindMethod::Literal, "needle", "pin"), Around("needle")},
+      {Settings(FindMethod::Literal, "ab", "abab"), Around("ab")},
+      {Settings(FindMethod::Literal, "first", "1"), "first" + std::string(9000, 'x')},
+      {Settings(FindMethod::Literal, "last", ""), std::string(9000, 'x') + "last"},
+      {Settings(FindMethod::LiteralNoCase, "NeEdLe", "pin", true), Around("nEEdle")},
+      {Settings(FindMethod::Regex, "^a+$", "A"), Around("aaa")},
+      {Settings(FindMethod::Regex, "e(x*)$", "<\\1>"), Around("text")},
+      {Settings(FindMethod::Regex, "x*", "-"), Around("x")},
+      {Settings(FindMethod::Regex, "^", "> "), Around("")},
+  };
+  for (const ROW& row : rows) {
+    narrow_buffer expected = B(row.text), scratch;
+    const std::uint64_t count = ReplaceAll(row.settings, MatcherOf(row.settings), expected, scratch);
+    for (const std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(3),
+                                    std::size_t(7), std::size_t(4096), STREAM_CHUNK}) {
+      TempTree tree;
+      tree.file("f", row.text);
+      const FILE_JOB_RESULT result = Stream(row.settings, tree / "f", true, chunk);
+      const std::string where = S(row.settings.find_text) + " chunk " + std::to_string(chunk);
+      EXPECT_FALSE(result.failed) << where << S(result.messages);
+      EXPECT_EQ(result.count, count) << where;
+      EXPECT_TRUE(ReadAll(tree / "f") == S(expected)) << where;
+    }
+  }
+}
+
+struct stat Status(const std::string& path) {
+  struct stat status {};
+  ::lstat(path.c_str(), &status);
+  return status;
+}
+
+TEST(FileStreamTest, AFileWithoutAMatchCostsItsReadsAndNothingElse) {
+  TempTree tree;
+  tree.file("f", std::string(20000, 'q'));
+  const struct stat before = Status(tree / "f");
+  ::usleep(20000);
+  const FILE_JOB_RESULT result = Stream(Settings(FindMethod::Literal, "x", "y"), tree / "f");
+  EXPECT_FALSE(result.failed);
+  EXPECT_FALSE(result.needs_commit);
+  EXPECT_EQ(result.count, 0u);
+  const struct stat after = Status(tree / "f");
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+  EXPECT_EQ(test::Names(tree.path()), std::vector<std::string>{"f"});
+}
+
+TEST(FileStreamTest, TheChecksOfAWholeReadHold) {
+  const std::string binary = std::string(100, 'x') + '\0' + std::string(20000, 'x');
+  const std::string late_nul = std::string(9000, 'x') + '\0' + "x";
+  const struct {
+    const char* what;
+    std::string text;
+    bool link;        // "f" is a symbolic link to the file
+    bool by_listing;  // a listing found "f" (not named exactly)
+    bool binary_switch;
+    bool left_alone;
+    bool read_fails;
+    bool rewritten;
+  } rows[] = {
+      {"binary by listing", binary, false, true, false, true, false, false},
+      {"binary named", binary, false, false, false, false, false, true},
+      {"binary with -binary", binary, false, true, true, false, false, true},
+      {"NUL after the first block", late_nul, false, true, false, false, false, true},
+      {"link by listing", std::string(20000, 'x'), true, true, false, false, true, false},
+      {"link named", std::string(20000, 'x'), true, false, false, false, false, true},
+      {"empty", "", false, true, false, false, false, false},
+  };
+  for (const auto& row : rows) {
+    TempTree tree;
+    tree.file(row.link ? "target" : "f", row.text);
+    if (row.link) tree.link("target", "f");
+    const std::string real = tree / (row.link ? "target" : "f");
+    RUN_SETTINGS settings = Settings(FindMethod::Literal, "x", "y");
+    settings.binary = row.binary_switch;
+    const FILE_JOB_RESULT result = Stream(settings, tree / "f", row.by_listing);
+    EXPECT_EQ(result.left_alone, row.left_alone) << row.what;
+    EXPECT_EQ(result.failed, row.read_fails) << row.what;
+    if (row.read_fails) {
+      EXPECT_EQ(S(result.messages).rfind("[ERROR] failed reading file: " + tree / "f" + "\n", 0),
+                0u)
+          << row.what << S(result.messages);
+    }
+    std::string expected = row.text;
+    if (row.rewritten)
+      for (char& c : expected)
+        if (c == 'x') c = 'y';
+    EXPECT_TRUE(ReadAll(real) == expected) << row.what;
+    if (row.link) {
+      EXPECT_TRUE(S_ISLNK(Status(tree / "f").st_mode)) << row.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace Velk
