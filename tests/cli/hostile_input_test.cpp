@@ -73,8 +73,11 @@ TEST(HostileInputTest, PatternsTheEngineCannotTakeAreRefusedWithAReason) {
     EXPECT_LT(r.cpu_seconds, 3) << row.pattern.substr(0, 40);
     EXPECT_EQ(r.status, 255) << row.pattern.substr(0, 40) << "\n" << r.err;
     EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
-    if (!row.reason.empty()) EXPECT_EQ(r.err, prefix + row.reason + "\n");
-    else EXPECT_GT(r.err.size(), prefix.size() + 1) << r.err;
+    if (!row.reason.empty()) {
+      EXPECT_EQ(r.err, prefix + row.reason + "\n");
+    } else {
+      EXPECT_GT(r.err.size(), prefix.size() + 1) << r.err;
+    }
   }
 }
 

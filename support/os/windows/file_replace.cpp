@@ -370,7 +370,11 @@ std::string final_path(HANDLE file) {
     path.resize(length + 1);
   }
   // "\\?\C:\..." or "\\?\UNC\server\share\...": the plain forms.
-  if (path.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + path.substr(7);
+  if (path.compare(0, 8, "\\\\?\\UNC\\") == 0) {
+    path.erase(0, 6);  // keeps "\\server\share\..."
+    path[0] = '\\';
+    return path;
+  }
   if (path.compare(0, 4, "\\\\?\\") == 0) return path.substr(4);
   return path;
 }

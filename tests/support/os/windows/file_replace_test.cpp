@@ -260,7 +260,9 @@ TEST(FileReplace, SecurityDescriptorAndCreationTimeAreKept) {
   EXPECT_NE(FileIndex(path), index) << "rewritten in place instead of replaced in one step";
   EXPECT_EQ(DaclText(path), before);
   ASSERT_TRUE(::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
-  if (creation_time_set) EXPECT_EQ(data.ftCreationTime.dwHighDateTime, created.dwHighDateTime);
+  if (creation_time_set) {
+    EXPECT_EQ(data.ftCreationTime.dwHighDateTime, created.dwHighDateTime);
+  }
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"acl.txt"});
 }
 
