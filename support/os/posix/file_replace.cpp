@@ -454,7 +454,10 @@ class temp_file {
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, ".rplc-%lx-%x", long(::getpid()), counter++);
     // A long name is shortened so that the temporary name stays valid.
-    return "." + name.substr(0, NAME_MAX - 1 - 40) + suffix;
+    std::string temp(1, '.');
+    temp.append(name, 0, NAME_MAX - 1 - 40);
+    temp.append(suffix);
+    return temp;
   }
 
   // Linking by the handle itself needs a privilege; through /proc it does not.
