@@ -217,6 +217,19 @@ std::vector<Case> Cases() {
   return cases;
 }
 
+// A run on several threads gives what the one-thread run gave, and keeps
+// at most two jobs per thread in flight.
+void ExpectSameRun(const PoolRun& run, const PoolRun& reference, bool stop, unsigned threads) {
+  EXPECT_EQ(run.transcript, reference.transcript);
+  EXPECT_EQ(run.store, reference.store);
+  EXPECT_EQ(run.completed, reference.completed);
+  EXPECT_EQ(run.thrown, reference.thrown);
+  if (stop) {
+    EXPECT_EQ(run.commits, reference.commits);
+  }
+  EXPECT_LE(run.max_in_flight, int(threads * 2));
+}
+
 // Every case under every worker count gives what the one-thread run gives:
 // the same transcript, the same final files, and (with stop_on_failure)
 // commits only in list order and none after the first failure.
@@ -229,13 +242,7 @@ TEST(OrderedFilePool, SameAsOneThreadRun) {
           const PoolRun run = RunPool(c.names, c.outcomes, threads, stop);
           SCOPED_TRACE(std::string(c.what) + (stop ? " stop" : "") + " threads " +
                        std::to_string(threads));
-          EXPECT_EQ(run.transcript, reference.transcript);
-          EXPECT_EQ(run.store, reference.store);
-          EXPECT_EQ(run.completed, reference.completed);
-          if (stop) {
-            EXPECT_EQ(run.commits, reference.commits);
-          }
-          EXPECT_LE(run.max_in_flight, int(threads * 2));
+          ExpectSameRun(run, reference, stop, threads);
         }
       }
     }
@@ -267,14 +274,7 @@ TEST(OrderedFilePool, FedListSameAsOneThreadRun) {
               SCOPED_TRACE(std::string(c.what) + (stop ? " stop" : "") + " threads " +
                            std::to_string(threads) + " fails after " +
                            std::to_string(fails_after) + " waiting " + std::to_string(waiting));
-              EXPECT_EQ(run.transcript, reference.transcript);
-              EXPECT_EQ(run.store, reference.store);
-              EXPECT_EQ(run.completed, reference.completed);
-              EXPECT_EQ(run.thrown, reference.thrown);
-              if (stop) {
-                EXPECT_EQ(run.commits, reference.commits);
-              }
-              EXPECT_LE(run.max_in_flight, int(threads * 2));
+              ExpectSameRun(run, reference, stop, threads);
             }
           }
         }
