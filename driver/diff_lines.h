@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "support/core/basic_buffer.h"
@@ -44,7 +45,7 @@ inline void AppendDiffLines(narrow_buffer& out, char prefix, std::string_view te
 
 // A hunk header's range as diff writes it: "start,count", only "start" for
 // one line, and for no line the number of the line before it.
-inline void AppendDiffRange(narrow_buffer& out, std::size_t start, std::size_t count) {
+inline void AppendDiffRange(narrow_buffer& out, std::uint64_t start, std::uint64_t count) {
   out.append_number(count == 0 ? start - 1 : start, 10);
   if (count != 1) {
     out.push_back(',');

@@ -125,10 +125,11 @@ int Run(int argc, const char* const* argv) {
   std::uint64_t total = 0;
   int interrupt = 0;  // the signal that interrupted a rewrite of files
   std::uint64_t not_processed = 0;
-  if (settings.stdio_mode && !settings.diff_mode &&
-      stream_replacer::can_stream(settings.method, matcher)) {
-    // Read, replaced and written a chunk at a time: no size limit.
-    total = StreamStandardInput(settings, matcher);
+  if (settings.stdio_mode && stream_replacer::can_stream(settings.method, matcher)) {
+    // Read, replaced and written (or previewed) a chunk at a time: no size
+    // limit.
+    total = settings.diff_mode ? PreviewStandardInput(settings, matcher)
+                               : StreamStandardInput(settings, matcher);
   } else if (settings.stdio_mode) {
     narrow_buffer content;
     narrow_buffer scratch;

@@ -2,6 +2,8 @@
 
 #include "driver/std_streams.h"
 #include "driver/stream_pump.h"
+#include "driver/streamed_preview.h"
+#include "driver/unified_diff.h"
 #include "support/core/system_info.h"
 
 namespace Velk {
@@ -35,6 +37,17 @@ std::uint64_t StreamStandardInput(const RUN_SETTINGS& settings, const Matcher& m
   CStandardInput input(ahead);
   CStandardOutput output;
   PumpStream(replacer, input, output, ahead ? STREAM_CHUNK_READ_AHEAD : STREAM_CHUNK);
+  return replacer.count();
+}
+
+std::uint64_t PreviewStandardInput(const RUN_SETTINGS& settings, const Matcher& matcher) {
+  stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
+  // The smaller chunk bounds a piece's replacement records too.
+  CStandardInput input(GetProcessorCount() > 1);
+  CStreamedPreview preview(narrow_buffer::literal(kStandardInputDiffName), settings.colored,
+                           [](const narrow_buffer& hunks) { WriteStandardOutput(hunks); });
+  PumpStream(replacer, input, preview, STREAM_CHUNK);
+  preview.Finish();
   return replacer.count();
 }
 

@@ -29,15 +29,21 @@ constexpr std::size_t kReadAheadRoom = 64 * 1024;
 class CFeeder {
  public:
   CFeeder(stream_replacer& replacer, TStreamSink& sink, std::size_t chunk)
-      : replacer_(replacer), sink_(sink) {
+      : replacer_(replacer), sink_(sink), logs_(sink.WantsReplacements()) {
     out_.reserve_exact(chunk * kOutputReserveFactor + 1);
+    if (logs_) replacer_.set_log(&log_);
   }
+  ~CFeeder() { replacer_.set_log(nullptr); }
+  CFeeder(const CFeeder&) = delete;
+  CFeeder& operator=(const CFeeder&) = delete;
 
   // Returns the bytes of window[0, length) consumed.
   std::size_t Feed(const char* window, std::size_t length, bool at_end) {
     const std::uint64_t before = replacer_.count();
+    log_.clear();
     const std::size_t consumed = replacer_.feed(window, length, at_end, out_);
     if (consumed != 0 || !out_.empty()) {
+      if (logs_) sink_.PieceInput(window, log_);
       sink_.Piece(out_, input_start_, consumed, replacer_.count() != before);
       out_.clear();
     }
@@ -49,6 +55,8 @@ class CFeeder {
  private:
   stream_replacer& replacer_;
   TStreamSink& sink_;
+  const bool logs_;
+  ReplacementLog log_;  // the replacements of one piece, when the sink wants them
   narrow_buffer out_;
   std::uint64_t input_start_ = 0;  // input offset of the next window
 };

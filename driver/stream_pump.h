@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/replacement_log.h"
 #include "engine/stream_replacer.h"
 #include "support/core/basic_buffer.h"
 
@@ -42,6 +43,15 @@ class TStreamSink {
   // out is cleared after the call.
   virtual void Piece(const narrow_buffer& out, std::uint64_t input_start,
                      std::size_t input_length, bool changed) = 0;
+  // Whether the sink wants each piece's input and replacements (a preview
+  // does): PieceInput is then called just before each Piece, with the
+  // piece's input bytes and a record per replacement in them (offsets from
+  // the piece's input and from its out).
+  virtual bool WantsReplacements() const { return false; }
+  virtual void PieceInput(const char* input, const ReplacementLog& log) {
+    (void)input;
+    (void)log;
+  }
 };
 
 // Reads source to its end; returns the number of input bytes read. chunk is

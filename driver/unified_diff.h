@@ -19,11 +19,105 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "engine/replacement_log.h"
 #include "support/core/basic_buffer.h"
 
 namespace Velk {
+
+// A text as the diff reads it: the bytes known so far, from offset base on;
+// complete once they run to the text's end.
+struct DIFF_TEXT {
+  std::string_view bytes;
+  std::uint64_t base = 0;
+  bool complete = true;
+
+  std::uint64_t End() const { return base + bytes.size(); }
+  char At(std::uint64_t pos) const { return bytes[std::size_t(pos - base)]; }
+  std::string_view View(std::uint64_t begin, std::uint64_t end) const {
+    return bytes.substr(std::size_t(begin - base), std::size_t(end - begin));
+  }
+};
+
+// One replacement: old bytes [old_start, +old_length) became new bytes
+// [new_start, +new_length), offsets into the whole texts.
+struct DIFF_CHANGE {
+  std::uint64_t old_start, old_length;
+  std::uint64_t new_start, new_length;
+};
+
+// Builds the diff while the texts arrive: the changes are added in order,
+// each once its bytes (and, for the "end of text" questions, the byte after
+// it) are known. Advance closes the hunks no later change can join, so a
+// streamed preview holds only the lines from OldNeeded()/NewNeeded() on:
+// the context before the next change, the hunk being built and the context
+// after it. The output is the same whatever pieces the texts come in.
+class CUnifiedDiff {
+ public:
+  CUnifiedDiff(narrow_buffer& out, const narrow_buffer& name) : out_(out), name_(name) {}
+
+  // The texts as far as they are known; they must hold every byte from
+  // OldNeeded() and NewNeeded() on.
+  void SetTexts(const DIFF_TEXT& old_text, const DIFF_TEXT& new_text) {
+    old_ = old_text;
+    new_ = new_text;
+  }
+  void Add(const DIFF_CHANGE& change);
+  // Every change in the old text known so far was added: finishes what no
+  // later change can join and appends the hunks finished to out.
+  void Advance();
+  // Both texts are complete and every change was added.
+  void Finish();
+
+  // The first old and new offsets a later step may read.
+  std::uint64_t OldNeeded() const;
+  std::uint64_t NewNeeded() const;
+
+ private:
+  // Whole lines that differ: old [old_begin, old_end) became new
+  // [new_begin, new_end); the text before and after is the same in both.
+  struct CHANGE_BLOCK {
+    std::uint64_t old_begin, old_end;
+    std::uint64_t new_begin, new_end;
+  };
+
+  void __ExtendToLineEnd(std::uint64_t end);
+  void __EndBlock();
+  void __AddBlock(CHANGE_BLOCK block);
+  void __TrimEqualLines(CHANGE_BLOCK& block) const;
+  std::uint64_t __LineNumberAt(std::uint64_t pos);
+  std::uint64_t __ContextStart(std::uint64_t begin) const;
+  void __Open(std::uint64_t begin, std::uint64_t line);
+  void __Close();
+  void __AppendContext(std::uint64_t begin, std::uint64_t end, std::uint64_t lines);
+
+  narrow_buffer& out_;
+  const narrow_buffer& name_;
+  DIFF_TEXT old_, new_;
+
+  // The block being grown over changes on the same or adjacent lines.
+  CHANGE_BLOCK block_{};
+  bool block_open_ = false;
+  bool whole_lines_ = false;
+  std::uint64_t block_context_ = 0;  // where the context before block_ may start
+  std::uint64_t floor_ = 0;          // old text before it is done with
+  std::int64_t shift_ = 0;           // new offset minus old in the unchanged gap
+
+  // The hunk being built.
+  narrow_buffer body_;
+  bool header_written_ = false;
+  bool hunk_open_ = false;
+  std::uint64_t old_start_ = 0, new_start_ = 0, old_count_ = 0, new_count_ = 0;
+  std::uint64_t last_end_ = 0, last_end_line_ = 0;
+  std::int64_t line_shift_ = 0;  // new line number minus old after the last block
+  std::uint64_t cursor_pos_ = 0, cursor_line_ = 1;
+
+  // The starts of the last lines of the old text scanned so far, newest
+  // first (0 where there are fewer lines).
+  std::uint64_t scanned_ = 0;
+  std::uint64_t recent_starts_[4] = {0, 0, 0, 0};
+};
 
 // The name a diff gives standard input.
 inline constexpr const char kStandardInputDiffName[] = "(standard input)";

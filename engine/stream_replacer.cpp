@@ -77,6 +77,7 @@ class append_cursor {
     std::memcpy(base_ + used_, bytes, count);
     used_ += count;
   }
+  std::size_t length() const { return used_; }
 
  private:
   void Take() {
@@ -98,6 +99,7 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
                                           narrow_buffer& out) {
   const std::size_t find_length = find_.length();
   append_cursor cursor(out, length);
+  const std::size_t out_base = cursor.length();
   std::size_t copied = 0;
   if (find_length != 0) {
     for (;;) {
@@ -105,6 +107,9 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
       if (!match) break;
       const std::size_t at = std::size_t(match - window);
       cursor.put(window + copied, at - copied);
+      if (log_)
+        log_->push_back({std::uint32_t(at), std::uint32_t(find_length),
+                         std::uint32_t(cursor.length() - out_base), replacement_.length()});
       cursor.put(replacement_.c_str(), replacement_.length());
       copied = at + find_length;
       ++count_;
@@ -131,6 +136,7 @@ std::size_t stream_replacer::feed_regex(const char* window, std::size_t length, 
       at_end ? length : length == 0 ? 0 : end_of_last_line(window, length - 1);
   if (cut == 0) return 0;
   std::size_t copied = 0;
+  const std::size_t out_base = out.length();
   if (!matcher_.empty()) {
     match_subject subject(window, std::uint32_t(cut));
     match_walker walker(*matcher_.engine(), subject, 0, at_end ? 0 : REGEX_NOTEOL, span_need_);
@@ -139,6 +145,9 @@ std::size_t stream_replacer::feed_regex(const char* window, std::size_t length, 
       if (!at_end && match.start == cut) break;
       out.append(window + copied, std::uint32_t(match.start - copied));
       expand_template_into(expanded_, replacement_, window, spans_);
+      if (log_)
+        log_->push_back({match.start, match.length, std::uint32_t(out.length() - out_base),
+                         expanded_.length()});
       out.append(expanded_);
       copied = std::size_t(match.start) + match.length;
       ++count_;

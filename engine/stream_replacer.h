@@ -22,6 +22,7 @@
 
 #include "engine/find_method.h"
 #include "engine/match_span.h"
+#include "engine/replacement_log.h"
 #include "support/core/basic_buffer.h"
 #include "support/core/byte_search.h"
 
@@ -48,6 +49,12 @@ class stream_replacer {
   // Replacements made so far.
   std::uint64_t count() const { return count_; }
 
+  // From now on each feed() appends to log one record per replacement, its
+  // input offsets from the window's start and its output offsets from
+  // where that feed() began to append to out (a preview needs them; null
+  // records nothing).
+  void set_log(ReplacementLog* log) { log_ = log; }
+
  private:
   std::size_t feed_literal(const char* window, std::size_t length, bool at_end,
                            narrow_buffer& out);
@@ -63,6 +70,7 @@ class stream_replacer {
   SpanList spans_;
   narrow_buffer expanded_;
   std::uint64_t count_ = 0;
+  ReplacementLog* log_ = nullptr;
 };
 
 }  // namespace Velk
