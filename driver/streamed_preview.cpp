@@ -6,19 +6,25 @@ namespace Velk {
 namespace {
 
 // Bytes no longer needed are dropped once they are as many as those kept
-// (and not few), so each byte is moved at most once on average.
-void DropFront(std::string& text, std::uint64_t& base, std::uint64_t needed) {
+// (and not fewer than slack), so each byte is moved at most once on average.
+void DropFront(std::string& text, std::uint64_t& base, std::uint64_t needed,
+               std::size_t slack) {
   if (needed <= base) return;
   const std::size_t dead = std::size_t(needed - base);
-  if (dead < 64 * 1024 || dead < text.size() - dead) return;
+  if (dead < slack || dead < text.size() - dead) return;
   text.erase(0, dead);
   base = needed;
 }
 
 }  // namespace
 
-CStreamedPreview::CStreamedPreview(const narrow_buffer& name, bool colored, Writer write)
-    : name_(name), colored_(colored), write_(std::move(write)), diff_(hunks_, name_) {}
+CStreamedPreview::CStreamedPreview(const narrow_buffer& name, bool colored, Writer write,
+                                   std::size_t slack)
+    : name_(name),
+      colored_(colored),
+      write_(std::move(write)),
+      slack_(slack),
+      diff_(hunks_, name_) {}
 
 void CStreamedPreview::PieceInput(const char* input, const ReplacementLog& log) {
   input_ = input;
@@ -63,8 +69,8 @@ void CStreamedPreview::__Write() {
 }
 
 void CStreamedPreview::__LetGo() {
-  DropFront(old_, old_base_, diff_.OldNeeded());
-  DropFront(new_, new_base_, diff_.NewNeeded());
+  DropFront(old_, old_base_, diff_.OldNeeded(), slack_);
+  DropFront(new_, new_base_, diff_.NewNeeded(), slack_);
 }
 
 }  // namespace Velk

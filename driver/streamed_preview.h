@@ -21,8 +21,11 @@ class CStreamedPreview : public TStreamSink {
  public:
   // write: takes the finished hunks (with the file header before the
   // first), colored when colored is set; it may throw to stop the pump.
+  // Bytes no longer needed are let go once there are at least slack of
+  // them (and as many as are kept); tests let go of every one.
   using Writer = std::function<void(const narrow_buffer& hunks)>;
-  CStreamedPreview(const narrow_buffer& name, bool colored, Writer write);
+  CStreamedPreview(const narrow_buffer& name, bool colored, Writer write,
+                   std::size_t slack = 64 * 1024);
 
   bool WantsReplacements() const override { return true; }
   void PieceInput(const char* input, const ReplacementLog& log) override;
@@ -39,6 +42,7 @@ class CStreamedPreview : public TStreamSink {
   const narrow_buffer name_;
   const bool colored_;
   Writer write_;
+  const std::size_t slack_;
   narrow_buffer hunks_;
   narrow_buffer colored_hunks_;
   CUnifiedDiff diff_;

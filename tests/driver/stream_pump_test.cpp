@@ -9,30 +9,10 @@
 
 #include "driver/replace_step.h"
 #include "engine/compile_matcher.h"
+#include "tests/driver/stream_test_input.h"
 
 namespace Velk {
 namespace {
-
-// Hands out the text in reads of at most max_read bytes, as a pipe may;
-// read ahead on the pump's reader thread when asked to.
-class CTextSource : public TByteSource {
- public:
-  CTextSource(const std::string& text, std::size_t max_read, bool ahead = false)
-      : text_(text), max_read_(max_read), ahead_(ahead) {}
-  std::size_t Read(char* dest, std::size_t room) override {
-    const std::size_t n = std::min({room, max_read_, text_.size() - at_});
-    text_.copy(dest, n, at_);
-    at_ += n;
-    return n;
-  }
-  bool ReadsAhead() const override { return ahead_; }
-
- private:
-  const std::string& text_;
-  std::size_t max_read_;
-  bool ahead_;
-  std::size_t at_ = 0;
-};
 
 class CTextSink : public TStreamSink {
  public:
@@ -51,20 +31,9 @@ class CTextSink : public TStreamSink {
   int changed_pieces = 0;
 };
 
-RUN_SETTINGS Settings(FindMethod method, const std::string& find, const std::string& with,
-                      bool ignore_case = false) {
-  RUN_SETTINGS settings;
-  settings.method = method;
-  settings.find_text = narrow_buffer(find.data(), std::uint32_t(find.size()));
-  settings.replacement = narrow_buffer(with.data(), std::uint32_t(with.size()));
-  settings.ignore_case = ignore_case;
-  return settings;
-}
-
-Matcher Compile(const RUN_SETTINGS& settings) {
-  if (settings.method != FindMethod::Regex) return Matcher();
-  return compile_matcher(settings.find_text, {.ignore_case = settings.ignore_case});
-}
+using test::CTextSource;
+using test::Compile;
+using test::Settings;
 
 struct OUTCOME {
   std::string text;
