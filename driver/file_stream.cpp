@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "driver/std_streams.h"
+#include "driver/streamed_preview.h"
 #include "support/core/binary_block.h"
 
 namespace Velk {
@@ -62,11 +64,89 @@ class CFileSink : public TStreamSink {
   CStreamedFile& file_;
 };
 
+// Writes a streamed file's output to standard output, in the file's turn:
+// the first piece waits until every earlier file has been reported.
+class CTurnOutput {
+ public:
+  explicit CTurnOutput(const std::function<bool()>& await_turn) : await_turn_(await_turn) {}
+  void Write(const narrow_buffer& bytes) {
+    if (bytes.empty()) return;
+    if (!turn_) {
+      if (!await_turn_()) throw TURN_LOST();
+      turn_ = true;
+    }
+    try {
+      WriteStandardOutput(bytes);
+    } catch (...) {
+      throw OUTPUT_FAILED{std::current_exception()};
+    }
+  }
+
+ private:
+  const std::function<bool()>& await_turn_;
+  bool turn_ = false;
+};
+
+// The result of each piece, as it is made ("-stdout").
+class CResultOutput : public TStreamSink {
+ public:
+  explicit CResultOutput(CTurnOutput& output) : output_(output) {}
+  void Piece(const narrow_buffer& out, std::uint64_t, std::size_t, bool) override {
+    output_.Write(out);
+  }
+
+ private:
+  CTurnOutput& output_;
+};
+
+// Reads the file through the pump into sink, after the checks of its first
+// block; fills result as PrepareStreamedFile says. False when the pump did
+// not run to the end.
+bool PumpFile(const RUN_SETTINGS& settings, const Matcher& matcher, const CFileMode& files,
+              CStreamedFile& stream, FILE_JOB_RESULT& result,
+              const std::function<bool()>& interrupted, TStreamSink* sink, std::size_t chunk) {
+  // The first block, for the binary rule, before anything is written.
+  char head[kBinaryCheckBytes];
+  std::size_t head_length = 0;
+  try {
+    head_length = stream.Read(head, sizeof head);
+  } catch (...) {
+    files.AppendReadFailure(result.file, std::current_exception(), result.messages);
+    result.failed = true;
+    return false;
+  }
+  // An empty file is skipped: no replacement, no output.
+  if (head_length == 0) return false;
+  if (!settings.binary && result.file.by_listing && HasNulByte(head, head_length)) {
+    result.left_alone = true;
+    return false;
+  }
+
+  stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
+  CFileSource source(stream, head, head_length, interrupted);
+  CFileSink rewrite(stream);
+  try {
+    PumpStream(replacer, source, sink ? *sink : rewrite, chunk);
+  } catch (const CFileSource::INTERRUPTED&) {
+    result.skipped = true;
+    return false;
+  } catch (const byExp& error) {
+    if (source.failed)
+      files.AppendReadFailure(result.file, std::current_exception(), result.messages);
+    else
+      files.AppendWriteFailure(result.file, error, result.messages);
+    result.failed = true;
+    return false;
+  }
+  result.count = replacer.count();
+  return true;
+}
+
 }  // namespace
 
 bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher) {
-  return !settings.stdout_mode && !settings.diff_mode && !settings.review &&
-         CStreamedFile::IsSupported() && stream_replacer::can_stream(settings.method, matcher);
+  return !settings.review && CStreamedFile::IsSupported() &&
+         stream_replacer::can_stream(settings.method, matcher);
 }
 
 void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
@@ -81,42 +161,33 @@ void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
       if (!result.needs_commit) stream.Reset();
     }
   } release{stream, result};
+  if (PumpFile(settings, matcher, files, stream, result, interrupted, nullptr, chunk))
+    result.needs_commit = stream.Rewriting();
+}
 
-  // The first block, for the binary rule, before anything is written.
-  char head[kBinaryCheckBytes];
-  std::size_t head_length = 0;
+void OutputStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
+                        const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result,
+                        const std::function<bool()>& await_turn, std::size_t chunk) {
+  result.needs_commit = false;
+  struct release {
+    CStreamedFile& stream;
+    ~release() { stream.Reset(); }
+  } let_go{stream};
+  CTurnOutput output(await_turn);
+  CResultOutput results(output);
+  CStreamedPreview preview(files.GetDiffName(result.file), settings.colored,
+                           [&](const narrow_buffer& hunks) { output.Write(hunks); });
+  TStreamSink& sink = settings.diff_mode ? static_cast<TStreamSink&>(preview) : results;
+  const std::function<bool()> never;
   try {
-    head_length = stream.Read(head, sizeof head);
-  } catch (...) {
-    files.AppendReadFailure(result.file, std::current_exception(), result.messages);
-    result.failed = true;
-    return;
-  }
-  // An empty file is skipped: no replacement, no output.
-  if (head_length == 0) return;
-  if (!settings.binary && result.file.by_listing && HasNulByte(head, head_length)) {
-    result.left_alone = true;
-    return;
-  }
-
-  stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CFileSource source(stream, head, head_length, interrupted);
-  CFileSink sink(stream);
-  try {
-    PumpStream(replacer, source, sink, chunk);
-  } catch (const CFileSource::INTERRUPTED&) {
+    if (PumpFile(settings, matcher, files, stream, result, never, &sink, chunk) &&
+        settings.diff_mode)
+      preview.Finish();
+  } catch (const TURN_LOST&) {
     result.skipped = true;
-    return;
-  } catch (const byExp& error) {
-    if (source.failed)
-      files.AppendReadFailure(result.file, std::current_exception(), result.messages);
-    else
-      files.AppendWriteFailure(result.file, error, result.messages);
-    result.failed = true;
-    return;
+  } catch (const OUTPUT_FAILED& failed) {
+    result.output_error = failed.error;
   }
-  result.count = replacer.count();
-  result.needs_commit = stream.Rewriting();
 }
 
 void CommitStreamedFile(const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result) {

@@ -14,10 +14,12 @@
 namespace Velk {
 
 CFileWork::CFileWork(const RUN_SETTINGS& settings, const CFileMode& files,
-                     const Matcher& matcher, unsigned workers, CChangeReview* review)
+                     const Matcher& matcher, unsigned workers, COrderedFilePool& pool,
+                     CChangeReview* review)
     : settings_(settings),
       files_(files),
       matcher_(matcher),
+      pool_(pool),
       caller_(std::this_thread::get_id()),
       review_(review),
       streams_(StreamsFiles(settings, matcher)),
@@ -41,7 +43,7 @@ void CFileWork::WorkerEnds(unsigned worker) noexcept {
   workers_[worker] = WORKER();
 }
 
-void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
+void CFileWork::Prepare(unsigned worker, std::size_t index, FILE_JOB_RESULT& result) {
   // The text stays with the worker, which commits the job next; only a
   // result for standard output travels to Emit in the job's slot.
   WORKER& own = workers_[worker];
@@ -71,6 +73,14 @@ void CFileWork::Prepare(unsigned worker, std::size_t, FILE_JOB_RESULT& result) {
   // A file larger than a chunk is streamed, and so read once: it is opened
   // again under its lock before its first byte is read. A smaller one is
   // read whole, which costs the same memory and fewer steps.
+  if (streams_ && size > STREAM_CHUNK && (settings_.diff_mode || settings_.stdout_mode)) {
+    // Nothing is written back, so the file stays unlocked while the job
+    // waits for its turn to write.
+    own.stream.Attach(own.identity);
+    OutputStreamedFile(settings_, own.matcher, files_, own.stream, result,
+                       [&] { return pool_.AwaitTurn(index); });
+    return;
+  }
   if (streams_ && size > STREAM_CHUNK) {
     if (!files_.Open(result.file, own.identity, size, result.messages, true)) {
       result.failed = true;
@@ -172,6 +182,7 @@ void CFileWork::__ReviewAndWrite(WORKER& own, FILE_JOB_RESULT& result) {
 bool CFileWork::Interrupted() const { return GetInterruptSignal() != 0; }
 
 void CFileWork::Emit(std::size_t, FILE_JOB_RESULT& result) {
+  if (result.output_error) std::rethrow_exception(result.output_error);
   if (result.skipped) {
     ++not_processed_;
     return;

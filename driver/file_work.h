@@ -4,7 +4,8 @@
 // mode or else its count line, and its count added to the total. A file
 // larger than a chunk is streamed where the find allows (file_stream.h):
 // Prepare reads it and writes its new contents to a temporary file, Commit
-// replaces the file by them.
+// replaces the file by them; under "-diff" or "-stdout" Prepare writes its
+// preview or result to standard output itself, in the file's turn.
 //
 // A regular-expression find needs a compiled expression on every thread
 // that searches (a compiled expression belongs to the thread that made
@@ -33,9 +34,11 @@ class CFileWork : public TFileWork {
  public:
   // matcher: the run's compiled expression, made on the calling thread.
   // review: asks about each file's changes in Commit (under "-review",
-  // which runs on the calling thread alone); null otherwise.
+  // which runs on the calling thread alone); null otherwise. pool: the pool
+  // that runs the work, whose order a file streamed to standard output
+  // waits for.
   CFileWork(const RUN_SETTINGS& settings, const CFileMode& files, const Matcher& matcher,
-            unsigned workers, CChangeReview* review = nullptr);
+            unsigned workers, COrderedFilePool& pool, CChangeReview* review = nullptr);
 
   void WorkerStarts(unsigned worker) override;
   void WorkerEnds(unsigned worker) noexcept override;
@@ -71,6 +74,7 @@ class CFileWork : public TFileWork {
   const RUN_SETTINGS& settings_;
   const CFileMode& files_;
   const Matcher& matcher_;
+  COrderedFilePool& pool_;
   const std::thread::id caller_;
   CChangeReview* review_;
   const bool streams_;  // files larger than a chunk are streamed

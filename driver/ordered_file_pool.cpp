@@ -41,6 +41,7 @@ void ResetResult(FILE_JOB_RESULT& result) {
   result.left_alone = false;
   result.skipped = false;
   result.error = nullptr;
+  result.output_error = nullptr;
 }
 
 // Prepares a job unless the run was interrupted; true when it then has
@@ -100,6 +101,7 @@ struct COrderedFilePool::STATE {
   std::size_t ended_well = 0;
   std::size_t first_failure = kNoJob;
   bool emitter_waiting = false;
+  unsigned turn_waiters = 0;  // jobs waiting for every earlier one to be emitted
   bool lister_held = false;  // the emitter waits for the queue to shrink
   std::size_t queue_low = 0;  // ... to this many names
   unsigned sleeping_workers = 0;
@@ -124,7 +126,8 @@ struct COrderedFilePool::STATE {
     if (!Finished(emitted)) return;
     const bool window_full = next_to_take >= emitted + Window();
     const bool all_taken = list_ended && next_to_take >= added;
-    if (window_full || all_taken || first_failure != kNoJob) emitter_wake.notify_one();
+    if (window_full || all_taken || first_failure != kNoJob || turn_waiters)
+      emitter_wake.notify_one();
   }
   void WakeWorkers() {
     if (sleeping_workers) workers_wake.notify_all();
@@ -302,6 +305,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       threads_.back()->Resume();
     }
     mode_ = threads_.empty() ? mode::here : mode::workers;
+    pool_.on_workers_ = mode_ == mode::workers;
   }
 
   // Ends the workers and waits for them, however the run ends.
@@ -318,6 +322,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     }
     s.workers_wake.notify_all();
     threads_.clear();  // each worker's destructor waits for its end
+    pool_.on_workers_ = false;
     if (here_started_) work_.WorkerEnds(0);
     here_started_ = false;
   }
@@ -479,6 +484,19 @@ bool COrderedFilePool::Run(TFileWork& work, const FileLister& list) {
   }
   if (list_error) std::rethrow_exception(list_error);
   return completed;
+}
+
+bool COrderedFilePool::AwaitTurn(std::size_t index) {
+  if (!on_workers_) return true;
+  STATE& s = *state_;
+  std::unique_lock<std::mutex> hold(s.mutex);
+  if (s.emitted < index && !s.stopping) {
+    ++s.turn_waiters;
+    s.WakeEmitter();
+    s.WorkerWait(hold, [&] { return s.stopping || s.emitted >= index; });
+    --s.turn_waiters;
+  }
+  return !s.stopping;
 }
 
 void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {

@@ -49,6 +49,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -84,6 +85,9 @@ struct FILE_JOB_RESULT {
   bool left_alone = false;   // Prepare left the file alone on purpose (Emit says why)
   bool skipped = false;      // not worked: the run was interrupted first
   std::exception_ptr error;  // escaped from Prepare or Commit (failed is then set)
+  // Standard output failed while the job wrote to it in its turn: Emit
+  // throws it, as a failed write of its own would have been.
+  std::exception_ptr output_error;
 };
 
 class TFileWork {
@@ -158,6 +162,13 @@ class COrderedFilePool {
   bool Run(TFileWork& work);
   bool Run(TFileWork& work, const FileLister& list);
 
+  // Called from the Prepare or Commit of job index: waits until every
+  // earlier job has been emitted, so that the job may write its own output
+  // to standard output while it works, in its place in the order. False,
+  // at once or later, when the run stops first: the job then writes
+  // nothing. A job worked on the calling thread always has its turn.
+  bool AwaitTurn(std::size_t index);
+
   // Names listed by the last Run (also those it did not get to work).
   std::size_t GetListedCount() const { return listed_; }
 
@@ -171,6 +182,7 @@ class COrderedFilePool {
   const std::vector<narrow_buffer>* names_ = nullptr;
   FILE_POOL_OPTIONS options_;
   STATE* state_ = nullptr;
+  std::atomic<bool> on_workers_{false};  // the jobs run on workers
   std::size_t listed_ = 0;
 };
 

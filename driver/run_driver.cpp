@@ -161,8 +161,9 @@ int Run(int argc, const char* const* argv) {
     // file after the other on this thread.
     options.threads = settings.review ? 1 : GetProcessorCount();
     options.stop_on_failure = settings.stop_on_error;
-    // Only a result for standard output (or a preview) holds a whole file
-    // until it is reported; otherwise a job in flight holds a few lines.
+    // Only a result for standard output (or a preview) that is not
+    // streamed holds a whole file until it is reported; otherwise a job in
+    // flight holds a few lines.
     options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
     // The file mode lists each file once.
     options.names_unique = true;
@@ -172,9 +173,9 @@ int Run(int argc, const char* const* argv) {
     options.commit_after_listing =
         settings.stop_on_error || CFileMode::NamesAFileBesideOtherPatterns(args);
     CChangeReview review(terminal, settings.colored);
-    CFileWork work(settings, files, matcher, options.threads,
-                   settings.review ? &review : nullptr);
     COrderedFilePool pool(options);
+    CFileWork work(settings, files, matcher, options.threads, pool,
+                   settings.review ? &review : nullptr);
     // An interrupt from here on lets the files being written finish and
     // every written file be reported before the process ends by it.
     const bool rewrites = !settings.stdout_mode && !settings.diff_mode;
