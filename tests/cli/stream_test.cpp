@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 
 #include "tests/cli/run_binary.h"
@@ -117,6 +118,74 @@ TEST(StreamTest, HardLinkedFileRewrittenInPlaceByChunks) {
   ASSERT_EQ(stat(file.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_nlink, 2u);
+}
+
+// "-diff" and "-stdout" over files larger than a chunk, beside small ones
+// and one without a match, stream them and write what the whole-text
+// finds write ("-rnnl" with the same plain pattern never streams), in list
+// order with their count lines; so does "-diff" over standard input.
+TEST(StreamTest, PreviewAndStandardOutputOfLargeFilesAreThoseOfTheWholeText) {
+  TempDir dir;
+  const BIG_TEXT text = Straddling("session", "connection");
+  dir.Write("a.txt", text.input);
+  dir.Write("b.txt", "one session\n");
+  dir.Write("c.txt", std::string(3 * kChunk, 'q') + "\n");
+  std::string lines;
+  for (int i = 0; lines.size() < 2 * kChunk; ++i)
+    lines += (i % 11 == 0 ? "a session " : "line ") + std::to_string(i) + "\r\n";
+  dir.Write("d.txt", lines + "session");
+  for (const char* mode : {"-diff", "-stdout"}) {
+    for (const char* find : {"-f:session", "-fic:SESSION", "-r:ses+ion"}) {
+      const RunResult streamed =
+          RunRplc({"*.txt", find, "-t:connection", mode, "-frc", "-trc"}, "", dir.path());
+      const RunResult whole =
+          RunRplc({"*.txt", "-rnnl:session", "-t:connection", mode, "-frc", "-trc"}, "",
+                  dir.path());
+      EXPECT_EQ(streamed.status, 0) << mode << find;
+      EXPECT_EQ(streamed.err, "") << mode << find;
+      EXPECT_EQ(whole.status, 0) << mode;
+      EXPECT_GT(whole.out.size(), kChunk) << mode;
+      EXPECT_TRUE(streamed.out == whole.out) << mode << " " << find;
+    }
+    EXPECT_TRUE(dir.Read("a.txt") == text.input);
+  }
+  const RunResult streamed = RunRplc({"-f:session", "-t:connection", "-diff"}, lines);
+  const RunResult whole = RunRplc({"-rnnl:session", "-t:connection", "-diff"}, lines);
+  EXPECT_EQ(streamed.status, 0);
+  EXPECT_TRUE(streamed.out == whole.out);
+  EXPECT_EQ(streamed.out.substr(0, 44), "--- (standard input)\n+++ (standard input)\n@@");
+}
+
+// A streamed preview holds only the lines around each change: its peak
+// memory does not grow with an input of many changes far larger than it.
+TEST(StreamTest, PreviewMemoryDoesNotGrowWithTheInput) {
+  TempDir dir;
+  std::string block;
+  for (int i = 1; i < 10; ++i) block += "the quick brown fox jumps over the lazy dog " + std::to_string(i) + "\n";
+  block += "a line with a needle in it\n";
+  // Written a block at a time: a child forked from a large test process
+  // would count its pages as its own.
+  std::size_t size = 0;
+  {
+    std::ofstream out(dir.path() + "/big.txt", std::ios::binary);
+    for (; size < (std::size_t(48) << 20); size += block.size()) out << block;
+  }
+  const RunResult from_stdin =
+      RunRplcUnder({"sh", "-c", "exec \"$0\" \"$@\" < big.txt > stdin.diff"},
+                   {"-f:needle", "-t:pin", "-diff"}, dir.path(), nullptr);
+  EXPECT_EQ(from_stdin.status, 0);
+  const RunResult from_file =
+      RunRplcUnder({"sh", "-c", "exec \"$0\" \"$@\" > file.diff"},
+                   {"big.txt", "-r:ne+dle", "-t:pin", "-diff"}, dir.path(), nullptr);
+  EXPECT_EQ(from_file.status, 0);
+  struct rusage usage {};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LE(usage.ru_maxrss, 16 * 1024) << "peak resident KiB";
+  struct stat info {};
+  ASSERT_EQ(stat((dir.path() + "/stdin.diff").c_str(), &info), 0);
+  EXPECT_GT(info.st_size, off_t(size / 2));
+  ASSERT_EQ(stat((dir.path() + "/file.diff").c_str(), &info), 0);
+  EXPECT_GT(info.st_size, off_t(size / 2));
 }
 
 // A 5 GiB sparse file with matches at both ends and across the 2 GiB and

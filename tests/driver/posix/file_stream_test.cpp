@@ -5,13 +5,17 @@
 // binary files left alone, files without a match never written.
 #include "driver/file_stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "driver/diff_preview.h"
 #include "driver/replace_step.h"
 #include "tests/support/fs/temp_tree.h"
 
@@ -172,6 +176,114 @@ TEST(FileStreamTest, TheChecksOfAWholeReadHold) {
       EXPECT_TRUE(S_ISLNK(Status(tree / "f").st_mode)) << row.what;
     }
   }
+}
+
+// What run writes to standard output (file descriptor 1, redirected to a
+// file meanwhile).
+std::string StandardOutputOf(const std::function<void()>& run) {
+  TempTree tree;
+  const std::string path = tree / "stdout";
+  const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  ::dup2(file, STDOUT_FILENO);
+  run();
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+  ::close(file);
+  return ReadAll(path);
+}
+
+// A file streamed to standard output under "-diff" and "-stdout", at chunk
+// sizes of a few bytes: the preview and the result are those of the whole
+// text, written only once the file's turn has come (and not at all when
+// the run stopped first, or for a binary file a listing found).
+TEST(FileStreamTest, OutputToStandardOutputIsThatOfTheWholeText) {
+  std::string lines;
+  for (int i = 0; i < 400; ++i) lines += (i % 37 == 5 ? "needle " : "hay ") + std::to_string(i) + "\n";
+  const struct {
+    RUN_SETTINGS settings;
+    std::string text;
+  } rows[] = {
+      {Settings(FindMethod::Literal, "needle", "pin"), Around("needle")},
+      {Settings(FindMethod::Literal, "needle", "pin"), lines},
+      {Settings(FindMethod::Literal, "needle 5\n", ""), lines + "needle"},
+      {Settings(FindMethod::Regex, "^a+$", "A"), Around("aaa")},
+      {Settings(FindMethod::Regex, "[0-9]$", "#"), lines},
+      {Settings(FindMethod::Regex, "x*", "-"), "ab\n\ncd"},
+      {Settings(FindMethod::Literal, "none", "x"), lines},
+  };
+  for (const auto& row : rows)
+    for (const bool diff : {true, false}) {
+      RUN_SETTINGS settings = row.settings;
+      settings.diff_mode = diff;
+      settings.stdout_mode = !diff;
+      const Matcher matcher = MatcherOf(settings);
+      CFileMode files(settings);
+      for (const std::size_t chunk : {std::size_t(1), std::size_t(3), std::size_t(7),
+                                      std::size_t(4096)})
+        for (const bool turn : {true, false}) {
+          TempTree tree;
+          tree.file("f", row.text);
+          FILE_JOB_RESULT result;
+          result.file.name = B(tree / "f");
+          narrow_buffer expected = B(row.text), scratch, log_text;
+          ReplacementLog log;
+          const std::uint64_t count =
+              diff ? ReplaceAndPreview(settings, matcher, files.GetDiffName(result.file), expected,
+                                       scratch, log, log_text)
+                   : ReplaceAll(settings, matcher, expected, scratch);
+          if (diff) expected = log_text;
+          FILE_IDENTITY identity;
+          std::uint64_t size = 0;
+          ASSERT_TRUE(files.Open(result.file, identity, size, result.messages, false));
+          CStreamedFile stream;
+          stream.Attach(identity);
+          int asked = 0;
+          const std::function<bool()> await_turn = [&] {
+            ++asked;
+            return turn;
+          };
+          const std::string out = StandardOutputOf([&] {
+            OutputStreamedFile(settings, matcher, files, stream, result, await_turn, chunk);
+          });
+          const std::string where = S(settings.find_text) + (diff ? " diff" : " stdout") +
+                                    " chunk " + std::to_string(chunk);
+          EXPECT_FALSE(result.failed) << where;
+          EXPECT_FALSE(result.needs_commit) << where;
+          EXPECT_EQ(asked, expected.empty() ? 0 : 1) << where;
+          if (turn || expected.empty()) {
+            EXPECT_TRUE(out == S(expected)) << where << "\n" << out;
+            EXPECT_EQ(result.count, count) << where;
+            EXPECT_FALSE(result.skipped) << where;
+          } else {
+            EXPECT_EQ(out, "") << where;
+            EXPECT_TRUE(result.skipped) << where;
+          }
+          EXPECT_TRUE(ReadAll(tree / "f") == row.text) << where;
+        }
+    }
+
+  // A binary file that a listing found writes nothing.
+  RUN_SETTINGS settings = Settings(FindMethod::Literal, "x", "y");
+  settings.stdout_mode = true;
+  CFileMode files(settings);
+  TempTree tree;
+  tree.file("f", std::string(100, 'x') + '\0' + std::string(9000, 'x'));
+  FILE_JOB_RESULT result;
+  result.file.name = B(tree / "f");
+  result.file.by_listing = true;
+  FILE_IDENTITY identity;
+  std::uint64_t size = 0;
+  ASSERT_TRUE(files.Open(result.file, identity, size, result.messages, false));
+  CStreamedFile stream;
+  stream.Attach(identity);
+  const std::function<bool()> await_turn = [] { return true; };
+  EXPECT_EQ(StandardOutputOf([&] {
+              OutputStreamedFile(settings, Matcher(), files, stream, result, await_turn, 5);
+            }),
+            "");
+  EXPECT_TRUE(result.left_alone);
 }
 
 }  // namespace
