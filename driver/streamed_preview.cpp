@@ -1,18 +1,19 @@
 #include "driver/streamed_preview.h"
 
 #include "driver/diff_colors.h"
+#include "driver/diff_lines.h"
 
 namespace Velk {
 namespace {
 
 // Bytes no longer needed are dropped once they are as many as those kept
 // (and not fewer than slack), so each byte is moved at most once on average.
-void DropFront(std::string& text, std::uint64_t& base, std::uint64_t needed,
+void DropFront(narrow_buffer& text, std::uint64_t& base, std::uint64_t needed,
                std::size_t slack) {
   if (needed <= base) return;
   const std::size_t dead = std::size_t(needed - base);
-  if (dead < slack || dead < text.size() - dead) return;
-  text.erase(0, dead);
+  if (dead < slack || dead < text.length() - dead) return;
+  text.erase(0, narrow_buffer::size_type(dead));
   base = needed;
 }
 
@@ -33,8 +34,8 @@ void CStreamedPreview::PieceInput(const char* input, const ReplacementLog& log) 
 
 void CStreamedPreview::Piece(const narrow_buffer& out, std::uint64_t input_start,
                              std::size_t input_length, bool) {
-  const std::uint64_t output_start = new_base_ + new_.size();
-  old_.append(input_, input_length);
+  const std::uint64_t output_start = new_base_ + new_.length();
+  old_.append(input_, narrow_buffer::size_type(input_length));
   new_.append(out.c_str(), out.length());
   __SetTexts(false);
   for (const REPLACEMENT_RECORD& record : *log_)
@@ -52,8 +53,7 @@ void CStreamedPreview::Finish() {
 }
 
 void CStreamedPreview::__SetTexts(bool complete) {
-  diff_.SetTexts({std::string_view(old_), old_base_, complete},
-                 {std::string_view(new_), new_base_, complete});
+  diff_.SetTexts({TextView(old_), old_base_, complete}, {TextView(new_), new_base_, complete});
 }
 
 void CStreamedPreview::__Write() {

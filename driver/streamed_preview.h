@@ -4,12 +4,12 @@
 // context after it) and hands each hunk on as soon as it is complete. The
 // diff is byte for byte the one of the whole texts (unified_diff.h); only
 // one hunk is ever held whole, so a run of changes with fewer than seven
-// unchanged lines between any two of them is held whole too.
+// unchanged lines between any two of them is held whole too, and so is
+// the line being read (with the three before it), however long.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <string>
 
 #include "driver/stream_pump.h"
 #include "driver/unified_diff.h"
@@ -47,8 +47,9 @@ class CStreamedPreview : public TStreamSink {
   narrow_buffer colored_hunks_;
   CUnifiedDiff diff_;
   // The bytes still needed of the input and of the result, from these
-  // offsets on.
-  std::string old_, new_;
+  // offsets on (in the library's buffers, whose growth failing is an
+  // error reported for the input).
+  narrow_buffer old_, new_;
   std::uint64_t old_base_ = 0, new_base_ = 0;
   const char* input_ = nullptr;
   const ReplacementLog* log_ = nullptr;

@@ -159,10 +159,19 @@ TEST(FileModeTest, AReadOutOfMemoryGivesItsReason) {
   dir.Write("big.txt", "");
   ASSERT_EQ(truncate(big.c_str(), 1L << 30), 0);  // sparse: no disk used
   dir.Write("small.txt", "x");
-  const RunResult r = RunRplcUnder({"prlimit", "--as=400000000", "--"},
-                                   {"big.txt", "small.txt", "-r:x", "-t:y", "-diff"},
-                                   dir.path(), nullptr);
+  // Read whole ("-rnnl" never streams).
+  RunResult r = RunRplcUnder({"prlimit", "--as=400000000", "--"},
+                             {"big.txt", "small.txt", "-rnnl:x", "-t:y", "-diff"}, dir.path(),
+                             nullptr);
   EXPECT_EQ(r.err, "[ERROR] failed reading file: " + big + "\n"
+                   "  vc runtime lib error: basic_buffer::__realloc - failed reallocating "
+                   "memory\n");
+  EXPECT_NE(r.out.find("+y"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 255);
+  // Streamed: a preview holds the line being read, here all of the file.
+  r = RunRplcUnder({"prlimit", "--as=400000000", "--"},
+                   {"big.txt", "small.txt", "-f:x", "-t:y", "-diff"}, dir.path(), nullptr);
+  EXPECT_EQ(r.err, "[ERROR] failed processing file: " + big + "\n"
                    "  vc runtime lib error: basic_buffer::__realloc - failed reallocating "
                    "memory\n");
   EXPECT_NE(r.out.find("+y"), std::string::npos) << r.out;
