@@ -424,5 +424,66 @@ TEST(OrderedFilePool, ExceptionInAJobIsThatFilesFailure) {
   }
 }
 
+// Jobs that write output of their own once AwaitTurn lets them land in list
+// order among what Emit writes, on any number of workers; once the run ends
+// (stop_on_failure met a failure, or Emit threw), no later job writes.
+TEST(OrderedFilePool, AJobWritesItsOwnOutputInItsTurn) {
+  class CTurnWork : public TFileWork {
+   public:
+    CTurnWork(COrderedFilePool& pool, int failing, int throwing)
+        : pool_(pool), failing_(failing), throwing_(throwing) {}
+    void Prepare(unsigned, std::size_t i, FILE_JOB_RESULT& r) override {
+      r.needs_commit = false;
+      std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 500));
+      if (int(i) == failing_) {
+        r.failed = true;
+        return;
+      }
+      if (i % 3 == 0) return;  // reported by Emit alone
+      if (!pool_.AwaitTurn(i)) {
+        r.skipped = true;
+        return;
+      }
+      std::lock_guard<std::mutex> hold(mutex_);
+      transcript += "own " + std::to_string(i) + "\n";
+    }
+    void Commit(unsigned, std::size_t, FILE_JOB_RESULT&) override {}
+    void Emit(std::size_t i, FILE_JOB_RESULT& r) override {
+      if (int(i) == throwing_) throw std::runtime_error("emit");
+      std::lock_guard<std::mutex> hold(mutex_);
+      transcript += (r.skipped ? "skipped " : "emit ") + std::to_string(i) + "\n";
+    }
+    std::string transcript;
+
+   private:
+    COrderedFilePool& pool_;
+    const int failing_;
+    const int throwing_;
+    std::mutex mutex_;
+  };
+  std::vector<narrow_buffer> names;
+  for (int i = 0; i < 40; ++i) names.push_back(narrow_buffer(("f" + std::to_string(i)).c_str()));
+  for (unsigned threads : {1u, 2u, 4u})
+    for (const auto& [failing, throwing] : {std::pair{-1, -1}, {17, -1}, {-1, 25}}) {
+      FILE_POOL_OPTIONS options;
+      options.threads = threads;
+      options.stop_on_failure = failing >= 0;
+      options.files_in_flight_per_worker = 2;
+      COrderedFilePool pool(names, options);
+      CTurnWork work(pool, failing, throwing);
+      if (throwing >= 0)
+        EXPECT_THROW(pool.Run(work), std::runtime_error);
+      else
+        EXPECT_EQ(pool.Run(work), failing < 0);
+      const int last = failing >= 0 ? failing : throwing >= 0 ? throwing : 39;
+      std::string expected;
+      for (int i = 0; i <= last; ++i) {
+        if (i % 3 != 0 && i != failing) expected += "own " + std::to_string(i) + "\n";
+        if (i != throwing) expected += "emit " + std::to_string(i) + "\n";
+      }
+      EXPECT_EQ(work.transcript, expected) << threads << " threads, failing " << failing;
+    }
+}
+
 }  // namespace
 }  // namespace Velk
