@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "driver/run_settings.h"
@@ -18,9 +19,10 @@ class CTextSource : public TByteSource {
   CTextSource(const std::string& text, std::size_t max_read, bool ahead = false)
       : text_(text), max_read_(max_read), ahead_(ahead) {}
   std::size_t Read(char* dest, std::size_t room) override {
-    const std::size_t n = std::min({room, max_read_, text_.size() - at_});
-    text_.copy(dest, n, at_);
-    at_ += n;
+    const std::size_t at = at_;
+    const std::size_t n = std::min({room, max_read_, text_.size() - at});
+    text_.copy(dest, n, at);
+    at_ = at + n;
     return n;
   }
   bool ReadsAhead() const override { return ahead_; }
@@ -30,7 +32,7 @@ class CTextSource : public TByteSource {
   const std::string& text_;
   std::size_t max_read_;
   bool ahead_;
-  std::size_t at_ = 0;
+  std::atomic<std::size_t> at_{0};  // read() may be asked on another thread
 };
 
 inline RUN_SETTINGS Settings(FindMethod method, const std::string& find, const std::string& with,
