@@ -47,6 +47,9 @@ using FileList = std::vector<narrow_buffer>;
 struct FILE_IDENTITY {
   CSysFile file;
   os::file_identity state;
+  // The folder the file was opened in by its name, when it was: the
+  // write-back looks for it there first.
+  FolderRef folder;
 };
 
 class CDir {

@@ -675,6 +675,21 @@ bool locate(file_handle read_handle, const char* path, int& folder, std::string&
   return false;
 }
 
+// The folder the file was opened in, when its name there still is the
+// file read: a handle of its own on that folder, and the name.
+bool locate_where_opened(const opened_in& where, const file_identity& read, int& folder,
+                         std::string& name) {
+  if (where.folder < 0 || !where.name) return false;
+  struct stat status;
+  if (::fstatat(where.folder, where.name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      std::uint64_t(status.st_dev) != read.volume || std::uint64_t(status.st_ino) != read.file_number)
+    return false;
+  folder = ::fcntl(where.folder, F_DUPFD_CLOEXEC, 0);
+  if (folder < 0) return false;
+  name = where.name;
+  return true;
+}
+
 // name in folder opened for writing, once checked to be still the file
 // that was read, unchanged, with its status; -1 with failure and result
 // set otherwise. Opening for writing proves that the file may be written:
@@ -710,11 +725,14 @@ int open_unchanged(int folder, const std::string& name, const file_identity& rea
 
 replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
                                      const char* path, const void* data, std::size_t size,
-                                     bool flush, replace_failure& failure) {
+                                     bool flush, replace_failure& failure,
+                                     const opened_in& where) {
   int folder_fd = -1;
   std::string name;
   replace_result result;
-  if (!locate(read_handle, path, folder_fd, name, failure, result)) return result;
+  if (!locate_where_opened(where, read, folder_fd, name) &&
+      !locate(read_handle, path, folder_fd, name, failure, result))
+    return result;
   const descriptor folder(folder_fd);
   struct stat status;
   const descriptor file(open_unchanged(folder.get(), name, read, status, failure, result));
