@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "support/core/binary_block.h"
+#include "support/core/system_info.h"
 
 namespace Velk {
 namespace {
@@ -12,8 +13,12 @@ namespace {
 class CFileSource : public TByteSource {
  public:
   CFileSource(CStreamedFile& file, const char* head, std::size_t head_length,
-              const std::function<bool()>& interrupted)
-      : file_(file), head_(head), head_length_(head_length), interrupted_(interrupted) {}
+              const std::function<bool()>& interrupted, bool ahead)
+      : file_(file),
+        head_(head),
+        head_length_(head_length),
+        interrupted_(interrupted),
+        ahead_(ahead) {}
 
   std::size_t Read(char* dest, std::size_t room) override {
     if (head_length_ != 0) {
@@ -34,6 +39,9 @@ class CFileSource : public TByteSource {
     }
   }
 
+  bool ReadsAhead() const override { return ahead_; }
+  bool ReadsMayHang() const override { return false; }
+
   struct INTERRUPTED {};
   bool failed = false;  // the exception came from a read
 
@@ -42,13 +50,15 @@ class CFileSource : public TByteSource {
   const char* head_;
   std::size_t head_length_;
   const std::function<bool()>& interrupted_;
+  bool ahead_;
 };
 
 // Writes nothing until the first change; then the unchanged start is copied
 // and every later piece written.
 class CFileSink : public TStreamSink {
  public:
-  explicit CFileSink(CStreamedFile& file) : file_(file) {}
+  CFileSink(CStreamedFile& file, bool behind) : file_(file), behind_(behind) {}
+  bool WritesBehind() const override { return behind_; }
   void Piece(const narrow_buffer& out, std::uint64_t input_start, std::size_t,
              bool changed) override {
     if (!file_.Rewriting()) {
@@ -60,6 +70,7 @@ class CFileSink : public TStreamSink {
 
  private:
   CStreamedFile& file_;
+  bool behind_;
 };
 
 }  // namespace
@@ -71,7 +82,8 @@ bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher) {
 
 void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
                          const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result,
-                         const std::function<bool()>& interrupted, std::size_t chunk) {
+                         const std::function<bool()>& interrupted, std::size_t chunk,
+                         std::uint64_t overlap_from) {
   result.needs_commit = false;
   // Whatever ends the work before its commit lets the file go.
   struct release_unless_committed {
@@ -99,9 +111,14 @@ void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
     return;
   }
 
+  // A large file is read ahead and written behind, each on a thread of its
+  // own, when a second processor can take them: the system's copies then
+  // overlap the search. A smaller one, or a tree of them, starts no thread.
+  const bool overlap = overlap_from == 0 || (stream.GetSize() >= overlap_from &&
+                                             GetProcessorCount() > 1);
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CFileSource source(stream, head, head_length, interrupted);
-  CFileSink sink(stream);
+  CFileSource source(stream, head, head_length, interrupted, overlap);
+  CFileSink sink(stream, overlap);
   try {
     PumpStream(replacer, source, sink, chunk);
   } catch (const CFileSource::INTERRUPTED&) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 #include "driver/file_mode.h"
@@ -19,6 +20,11 @@
 #include "support/fs/streamed_file.h"
 
 namespace Velk {
+
+// The size from which a streamed file's reads and writes overlap its
+// search: below it the threads' start and hand-overs cost more than they
+// save.
+constexpr std::uint64_t STREAM_OVERLAP_BYTES = 8 * 1024 * 1024;
 
 // Whether the run's files stream: a rewrite (not "-stdout", "-diff" or
 // "-review") with a find that streams, where the system supports it.
@@ -32,11 +38,14 @@ bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher);
 // chunks; failed with the error lines in its messages. needs_commit is set
 // when the new contents wait for CommitStreamedFile; otherwise the file is
 // let go. A line too long for the engine throws std::length_error. chunk
-// is STREAM_CHUNK except in tests.
+// is STREAM_CHUNK except in tests. A file of overlap_from bytes or more is
+// read ahead and written behind on threads of its own when there is a
+// second processor; 0 (tests) overlaps every file, on any machine.
 void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
                          const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result,
                          const std::function<bool()>& interrupted,
-                         std::size_t chunk = STREAM_CHUNK);
+                         std::size_t chunk = STREAM_CHUNK,
+                         std::uint64_t overlap_from = STREAM_OVERLAP_BYTES);
 
 // Replaces the file by the new contents PrepareStreamedFile wrote; on a
 // failure (or a change since the file was opened) sets result.failed, with

@@ -32,6 +32,10 @@ class TByteSource {
   // so that reading overlaps the search; Read is then called from that
   // thread only.
   virtual bool ReadsAhead() const { return false; }
+  // Whether a read may wait without end (a terminal, a pipe): a reader
+  // thread left in one is then not waited for when the pump stops early.
+  // A file's reads always return, and are waited for.
+  virtual bool ReadsMayHang() const { return true; }
 };
 
 class TStreamSink {
@@ -42,6 +46,10 @@ class TStreamSink {
   // out is cleared after the call.
   virtual void Piece(const narrow_buffer& out, std::uint64_t input_start,
                      std::size_t input_length, bool changed) = 0;
+  // Whether the pump may pass the pieces on from a thread of its own
+  // (write_behind.h), so that writing overlaps the search: from the first
+  // changed piece on, Piece is then called from that thread only.
+  virtual bool WritesBehind() const { return false; }
 };
 
 // Reads source to its end; returns the number of input bytes read. chunk is
