@@ -13,12 +13,8 @@ namespace {
 class CFileSource : public TByteSource {
  public:
   CFileSource(CStreamedFile& file, const char* head, std::size_t head_length,
-              const std::function<bool()>& interrupted, bool ahead)
-      : file_(file),
-        head_(head),
-        head_length_(head_length),
-        interrupted_(interrupted),
-        ahead_(ahead) {}
+              const std::function<bool()>& interrupted)
+      : file_(file), head_(head), head_length_(head_length), interrupted_(interrupted) {}
 
   std::size_t Read(char* dest, std::size_t room) override {
     if (head_length_ != 0) {
@@ -39,9 +35,6 @@ class CFileSource : public TByteSource {
     }
   }
 
-  bool ReadsAhead() const override { return ahead_; }
-  bool ReadsMayHang() const override { return false; }
-
   struct INTERRUPTED {};
   bool failed = false;  // the exception came from a read
 
@@ -50,7 +43,6 @@ class CFileSource : public TByteSource {
   const char* head_;
   std::size_t head_length_;
   const std::function<bool()>& interrupted_;
-  bool ahead_;
 };
 
 // Writes nothing until the first change; then the unchanged start is copied
@@ -111,13 +103,15 @@ void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
     return;
   }
 
-  // A large file is read ahead and written behind, each on a thread of its
-  // own, when a second processor can take them: the system's copies then
-  // overlap the search. A smaller one, or a tree of them, starts no thread.
+  // A large file's new contents are written on a thread of its own when a
+  // second processor can take it: the system's copy into the temporary file
+  // then overlaps the reads and the search. (Reading ahead as well, a third
+  // busy thread on two processors, measured slower.) A smaller file, or a
+  // tree of them, starts no thread.
   const bool overlap = overlap_from == 0 || (stream.GetSize() >= overlap_from &&
                                              GetProcessorCount() > 1);
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CFileSource source(stream, head, head_length, interrupted, overlap);
+  CFileSource source(stream, head, head_length, interrupted);
   CFileSink sink(stream, overlap);
   try {
     PumpStream(replacer, source, sink, chunk);

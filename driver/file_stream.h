@@ -21,9 +21,9 @@
 
 namespace Velk {
 
-// The size from which a streamed file's reads and writes overlap its
-// search: below it the threads' start and hand-overs cost more than they
-// save.
+// The size from which a streamed file's writes overlap its reads and
+// search: below it the thread's start and hand-overs save next to
+// nothing.
 constexpr std::uint64_t STREAM_OVERLAP_BYTES = 8 * 1024 * 1024;
 
 // Whether the run's files stream: a rewrite (not "-stdout", "-diff" or
@@ -39,8 +39,8 @@ bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher);
 // when the new contents wait for CommitStreamedFile; otherwise the file is
 // let go. A line too long for the engine throws std::length_error. chunk
 // is STREAM_CHUNK except in tests. A file of overlap_from bytes or more is
-// read ahead and written behind on threads of its own when there is a
-// second processor; 0 (tests) overlaps every file, on any machine.
+// written behind (write_behind.h) when there is a second processor; 0
+// (tests) writes every file behind, on any machine.
 void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
                          const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result,
                          const std::function<bool()>& interrupted,

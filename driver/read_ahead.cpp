@@ -117,7 +117,7 @@ class CReadAhead::CReader : public TThread {
 };
 
 CReadAhead::CReadAhead(TByteSource& source, std::size_t chunk, std::size_t room)
-    : shared_(std::make_shared<SHARED>()), room_(room), may_hang_(source.ReadsMayHang()) {
+    : shared_(std::make_shared<SHARED>()), room_(room) {
   for (SHARED::SLOT& slot : shared_->slots) slot.bytes.resize(room + chunk);
   std::unique_ptr<CReader> reader(new CReader(shared_, source, chunk, room));
   reader->Create(true);
@@ -129,10 +129,7 @@ CReadAhead::~CReadAhead() {
   shared_->stop = true;
   shared_->reader_wake.notify_one();
   shared_->user_waits = true;
-  if (may_hang_)
-    shared_->user_wake.wait_for(hold, kStopWait, [&] { return shared_->ended; });
-  else
-    shared_->user_wake.wait(hold, [&] { return shared_->ended; });
+  shared_->user_wake.wait_for(hold, kStopWait, [&] { return shared_->ended; });
 }
 
 CReadAhead::CHUNK CReadAhead::Next() {

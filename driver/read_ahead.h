@@ -8,9 +8,8 @@
 // window without copying the chunk.
 //
 // The reader's failure is thrown by Next, after the chunks read before it.
-// The destructor stops the reader and waits for it: until it ends when the
-// source's reads always return (a file), else briefly; one blocked in a
-// read that does not return (a terminal, say) is not waited for: it ends
+// The destructor stops the reader and waits for it briefly; one blocked in
+// a read that does not return (a terminal, say) is not waited for: it ends
 // when its read returns. Throws threadExp when the thread cannot start.
 #pragma once
 
@@ -43,7 +42,6 @@ class CReadAhead {
   class CReader;
   std::shared_ptr<SHARED> shared_;
   std::size_t room_;
-  bool may_hang_;
   unsigned next_ = 0;
   bool handed_out_ = false;
 };

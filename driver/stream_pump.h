@@ -32,10 +32,6 @@ class TByteSource {
   // so that reading overlaps the search; Read is then called from that
   // thread only.
   virtual bool ReadsAhead() const { return false; }
-  // Whether a read may wait without end (a terminal, a pipe): a reader
-  // thread left in one is then not waited for when the pump stops early.
-  // A file's reads always return, and are waited for.
-  virtual bool ReadsMayHang() const { return true; }
 };
 
 class TStreamSink {

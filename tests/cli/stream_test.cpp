@@ -119,9 +119,9 @@ TEST(StreamTest, HardLinkedFileRewrittenInPlaceByChunks) {
   EXPECT_EQ(after.st_nlink, 2u);
 }
 
-// Files large enough to be read and written on threads of their own (from
-// 8 MiB): exact results, renamed over or rewritten in place (a hard link),
-// and no temporary file left behind.
+// Files large enough to be written on a thread of their own (from 8 MiB):
+// exact results, renamed over or rewritten in place (a hard link), and no
+// temporary file left behind.
 TEST(StreamTest, LargeFilesOverlappedGiveExactResults) {
   TempDir dir;
   const BIG_TEXT text = Straddling("session", "connection", 40);

@@ -215,6 +215,7 @@ TEST(StreamPump, StreamedAgreesWithWholeTextOnRandomInputs) {
   } finds[] = {
       {FindMethod::Literal, "ab", "X"},      {FindMethod::Literal, "aa", "aaa"},
       {FindMethod::Literal, "\r\n", ""},     {FindMethod::Literal, "abab", "-"},
+      {FindMethod::Literal, "aba", "b"},     {FindMethod::Literal, "aaaa", "a"},
       {FindMethod::LiteralNoCase, "aB", "."}, {FindMethod::LiteralNoCase, "a", "AA"},
       {FindMethod::Regex, "a*", "-"},        {FindMethod::Regex, "^a", "^"},
       {FindMethod::Regex, "b$", "$"},        {FindMethod::Regex, "(a+)(b?)", "\\2\\1"},

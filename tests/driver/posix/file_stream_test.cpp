@@ -104,7 +104,7 @@ TEST(FileStreamTest, ResultsAreThoseOfTheWholeTextAtEveryChunkSize) {
       tree.file("f", row.text);
       const FILE_JOB_RESULT result = Stream(row.settings, tree / "f", true, chunk, overlap_from);
       const std::string where = S(row.settings.find_text) + " chunk " + std::to_string(chunk) +
-                                (overlap_from == 0 ? " overlapped" : "");
+                                (overlap_from == 0 ? " written behind" : "");
       EXPECT_FALSE(result.failed) << where << S(result.messages);
       EXPECT_EQ(result.count, count) << where;
       EXPECT_TRUE(ReadAll(tree / "f") == S(expected)) << where;
@@ -181,11 +181,11 @@ TEST(FileStreamTest, TheChecksOfAWholeReadHold) {
   }
 }
 
-// With its reads and writes on threads of their own, a file keeps every
-// promise of a rewrite: a write that fails (here a file-size limit, EFBIG)
-// is reported with the message of a one-thread run and leaves the file as
-// it was, and an interrupt between two chunks leaves it too; neither leaves
-// a temporary file, named or unnamed.
+// With its writes on a thread of their own, a file keeps every promise of
+// a rewrite: a write that fails (here a file-size limit, EFBIG) is
+// reported with the message of a one-thread run and leaves the file as it
+// was, and an interrupt between two chunks, with pieces still to write,
+// leaves it too; neither leaves a temporary file, named or unnamed.
 TEST(FileStreamTest, OverlappedFailuresAndInterruptsLeaveTheFileAlone) {
   std::string text;
   for (int i = 0; i < 2000; ++i) text += "a needle in a line\n";
@@ -194,7 +194,7 @@ TEST(FileStreamTest, OverlappedFailuresAndInterruptsLeaveTheFileAlone) {
   TempTree tree;
   tree.file("f", text);
   for (const std::uint64_t overlap_from : {STREAM_OVERLAP_BYTES, std::uint64_t(0)}) {
-    const std::string where = overlap_from == 0 ? "overlapped" : "one thread";
+    const std::string where = overlap_from == 0 ? "written behind" : "one thread";
     const test::ChildResult limited = test::RunInChild([&] {
       InstallWriteBackSignalHandlers();  // a size limit must fail, not kill
       const struct rlimit limit = {5000, 5000};
