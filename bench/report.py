@@ -122,6 +122,7 @@ def targets(rows):
             ratio(wl, "find -exec sed", 10, "")
             ratio(wl, "rg -l0", None, "", "rplc -s, one processor")
             ratio(wl, "find -exec sed", None, "", "rplc -s, one processor")
+            ratio(wl, "read floor", None, "")
     ratio("W3 names", "rplc '*.txt'", 1 / 1.5, "names within 1.5x of the wildcard")
     ratio("W4", "sd", 2.5, "")
     for wl in ("W1", "W1b", "W1 -noexp", "W4"):

@@ -121,6 +121,8 @@ fi
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/rplc-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 rows="$work/rows.tsv"
+floor="$work/read_floor"
+g++ -O2 -pthread -o "$floor" "$here/read_floor.cpp" 2>/dev/null || floor=""
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 : >"$rows"
 failed=0
@@ -294,6 +296,9 @@ if wanted W3; then
     fi
     run_one "$wl" "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
     run_one "$wl" "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
+    # What reading every file costs at the least, for scale: no tool that
+    # reads each file can go below it.
+    [ -n "$floor" ] && run_one "$wl" "read floor (list, 4 calls a file)" "$b" none $limit "'$floor' . $(nproc)" "$restore"
     cd "$work"
     rm -rf "$T" "$B"
     first_size=0

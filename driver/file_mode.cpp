@@ -120,12 +120,25 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
   TWalkFilter* filter = settings_.use_ignore_files ? &ignore_rules : nullptr;
   const std::uint32_t patterns = args.GetPatternCount();
   std::vector<KEPT_WALK> kept(patterns);
+  // Names given one by one (a long list from the shell): those that share a
+  // folder are looked up by one listing of it.
+  std::vector<WALK_ENTRY> named;
+  if (!settings_.include_subfolders) {
+    std::vector<narrow_buffer> plain(patterns);
+    for (std::uint32_t j = 0; j < patterns; ++j)
+      if (!HasWildcard(args.GetPattern(j))) plain[j] = args.GetPattern(j);
+    base.FindNamedFiles(plain, named, true, true);
+  }
   bool refused = false;
   for (std::uint32_t j = 0; j < patterns; ++j) {
     const narrow_buffer pattern = args.GetPattern(j);
     if (HasWildcard(pattern)) {
       base.CheckPatternFolder(pattern);
       kept[j].again = true;
+      continue;
+    }
+    if (j < named.size() && !named[j].path.empty()) {
+      kept[j].entries.push_back(std::move(named[j]));
       continue;
     }
     try {

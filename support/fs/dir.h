@@ -12,8 +12,9 @@
 // removed or de-duplicated. Wildcards ("*", "?") apply to the last path
 // component only, case-sensitive on POSIX and ignoring the case of ASCII
 // letters on Windows; a name without them (and without recursion) is looked
-// up with one status call, not by listing its folder, and a symbolic link
-// so named is followed. Hidden names are those that start with "." on
+// up with one status call, not by listing its folder (FindNamedFiles lists
+// a folder that many such names share), and a symbolic link so named is
+// followed. Hidden names are those that start with "." on
 // POSIX, those with the hidden attribute on Windows. A listing reports
 // regular files only: symbolic links (to files or folders) are neither
 // listed nor descended into (see dir_walk.h), and a recursive search never
@@ -46,6 +47,9 @@ using FileList = std::vector<narrow_buffer>;
 struct FILE_IDENTITY {
   CSysFile file;
   os::file_identity state;
+  // The folder the file was opened in by its name, when it was: the
+  // write-back looks for it there first.
+  FolderRef folder;
 };
 
 class CDir {
@@ -67,6 +71,17 @@ class CDir {
   // recursive walk leaves out what filter, when given, skips.
   std::uint64_t WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recursive,
                           bool includeHidden, TWalkFilter* filter = nullptr) const;
+  // Looks up, for each name without wildcards in names, the regular file
+  // it names, as WalkFiles without recursion would report it, by listing
+  // the folder that many of the names share once instead of one status
+  // call per name (a long list from the shell: `rplc *.c`). found gets one
+  // entry per name: the file's, or an empty path where the name is left to
+  // WalkFiles (few names in its folder, not a regular file in the
+  // listing, a link, a folder, hidden and not wanted, not listed yet when
+  // the listing's budget ran out, or names that ignore case). with_folders
+  // keeps the folder open for the files found (WALK_ENTRY::folder).
+  void FindNamedFiles(const std::vector<narrow_buffer>& names, std::vector<WALK_ENTRY>& found,
+                      bool includeHidden, bool with_folders) const;
   // Opens the folder that pattern's folder part names, as WalkFiles does,
   // and throws as it would when that folder is missing.
   void CheckPatternFolder(narrow_buffer pattern) const {

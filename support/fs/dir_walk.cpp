@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -410,6 +412,89 @@ bool CDir::__FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern,
   entry.by_wildcard = false;
   sink.Found(entry);
   return true;
+}
+
+namespace {
+
+// A folder is listed for the names given in it only when this many share
+// it: for fewer, their status calls cost less than a listing may.
+constexpr std::size_t kNamesWorthAListing = 8;
+// How many entries a listing reads before it leaves the names it has not
+// met to their status calls (a large folder named by a few names): an
+// entry read costs a small part of the status call it may save.
+constexpr std::size_t kEntriesPerName = 16;
+constexpr std::size_t kEntriesFree = 1024;
+
+}  // namespace
+
+void CDir::FindNamedFiles(const std::vector<narrow_buffer>& names, std::vector<WALK_ENTRY>& found,
+                          bool includeHidden, bool with_folders) const {
+  found.assign(names.size(), WALK_ENTRY());
+  if (os::names_ignore_case()) return;
+  // Each name's full path, and where its name begins, grouped by folder.
+  std::vector<narrow_buffer> paths(names.size());
+  std::vector<narrow_buffer::size_type> offsets(names.size(), 0);
+  std::unordered_map<std::string_view, std::vector<std::size_t>> folders;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const narrow_buffer& name = names[i];
+    if (name.empty() || HasWildcard(name) || name.ends_with_any(kPathDelimiters)) continue;
+    const narrow_buffer::size_type slash = name.find_last_of(kPathDelimiters);
+    const char* last = name.c_str() + (slash == narrow_buffer::npos ? 0 : slash + 1);
+    const std::size_t last_length = name.c_str() + name.length() - last;
+    if (IsDots(last, last_length) || (!includeHidden && IsHidden(last, last_length))) continue;
+    paths[i] = __Resolve(name);
+    const narrow_buffer::size_type at = paths[i].find_last_of(kPathDelimiters);
+    if (at == narrow_buffer::npos || at + 1 == paths[i].length()) continue;
+    offsets[i] = at + 1;
+    folders[std::string_view(paths[i].c_str(), at + 1)].push_back(i);
+  }
+  // The names looked for in one folder, each with the first of the given
+  // names that spell it, and from each given name the next one that spells
+  // the same (one name may be given twice).
+  std::unordered_map<std::string_view, std::size_t> wanted;
+  std::vector<std::size_t> same(names.size(), std::size_t(-1));
+  for (const auto& [folder, members] : folders) {
+    if (members.size() < kNamesWorthAListing) continue;
+    wanted.clear();
+    for (const std::size_t i : members) {
+      const std::string_view name(paths[i].c_str() + offsets[i], paths[i].length() - offsets[i]);
+      const auto [place, added] = wanted.emplace(name, i);
+      if (!added) {
+        same[i] = same[place->second];
+        same[place->second] = i;
+      }
+    }
+    os::dir_reader reader;
+    if (reader.open(std::string(folder).c_str()) != 0) continue;  // left to the status calls
+    FolderRef shared;
+    bool share = with_folders;
+    std::size_t left = wanted.size();
+    std::size_t budget = kEntriesFree + kEntriesPerName * members.size();
+    const char* entry_name;
+    std::size_t length;
+    int error;
+    while (left != 0 && budget-- != 0 && reader.next(entry_name, length, error)) {
+      const auto place = wanted.find(std::string_view(entry_name, length));
+      if (place == wanted.end()) continue;
+      const std::size_t first = place->second;
+      wanted.erase(place);
+      --left;
+      if (reader.current_type() != os::entry_type::file) continue;
+      if (share) {
+        share = false;
+        shared = ShareFolder(reader);
+      }
+      for (std::size_t i = first; i != std::size_t(-1); i = same[i]) {
+        WALK_ENTRY& entry = found[i];
+        entry.path = paths[i];
+        entry.name_offset = offsets[i];
+        entry.identity = reader.current_id();
+        entry.by_wildcard = false;
+        entry.folder = shared;
+      }
+    }
+    reader.close();
+  }
 }
 
 std::uint64_t CDir::WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recursive,

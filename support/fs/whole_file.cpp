@@ -58,10 +58,11 @@ std::uint64_t CDir::OpenToRead(const narrow_buffer& path, const FolderRef& folde
   const std::uint32_t extra = follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
   const narrow_buffer::size_type slash = path.find_last_of(narrow_buffer::literal(os::path_separator));
   auto open = [&] {
-    if (folder && slash != narrow_buffer::npos)
+    if (folder && slash != narrow_buffer::npos) {
       file.OpenIn(folder->handle, path.c_str() + slash + 1, path, GENERIC_READ, OPEN_EXISTING,
                   extra);
-    else
+      opened.folder = folder;
+    } else
       file.Open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, extra);
   };
   open();
@@ -173,9 +174,16 @@ void CDir::WriteFile(const narrow_buffer& path, const narrow_buffer& data, bool 
     read_handle = os::invalid_file_handle;
   }
   os::replace_failure failure;
+  os::opened_in where;
+  const narrow_buffer::size_type slash =
+      path.find_last_of(narrow_buffer::literal(os::path_separator));
+  if (identity->folder && slash != narrow_buffer::npos) {
+    where.folder = identity->folder->handle;
+    where.name = path.c_str() + slash + 1;
+  }
   const os::replace_result result =
       os::replace_file_contents(read_handle, identity->state, full_path.c_str(), data.c_str(),
-                                data.length(), flush, failure);
+                                data.length(), flush, failure, where);
   // The file is replaced or left alone: its lock goes.
   identity->file.Close();
   ThrowUnlessReplaced(result, full_path, failure);

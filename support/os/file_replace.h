@@ -49,13 +49,24 @@ struct replace_failure {
   const char* change = "";  // with `changed`: what happened to the file
 };
 
+// Where the file was opened when it was opened by its name in an open
+// folder (open_file_in): the file is then looked for there first, which
+// spares asking the system where the handle leads and opening that folder
+// by its path. Only if that name still is the file read; otherwise it is
+// found through its handle as without.
+struct opened_in {
+  int folder = -1;
+  const char* name = nullptr;
+};
+
 // read_handle is the file as it was read, still open, and read its identity
 // then. path names it (a full path); it is used only where the system
 // cannot tell the location of an open handle. flush syncs the new contents
 // to the device before they replace the old ones.
 replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
                                      const char* path, const void* data, std::size_t size,
-                                     bool flush, replace_failure& failure);
+                                     bool flush, replace_failure& failure,
+                                     const opened_in& where = opened_in());
 
 // True where a file cannot be replaced while it is open (Windows): the
 // caller then closes the read handle and passes invalid_file_handle, and

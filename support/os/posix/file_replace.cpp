@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -72,11 +73,25 @@ wind_down_state g_wind_down;
 
 const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// The handlers spin for the slots' lock (nothing else is safe there).
 void lock_temps() {
   while (g_temps_busy.test_and_set(std::memory_order_acquire)) {
   }
 }
 void unlock_temps() { g_temps_busy.clear(std::memory_order_release); }
+
+// A working thread gives its processor up while another holds the lock:
+// a holder that was preempted mid-call is not spun against for a whole
+// time slice. Held for one naming, renaming or removal at a time.
+class temps_locked {
+ public:
+  temps_locked() {
+    while (g_temps_busy.test_and_set(std::memory_order_acquire)) ::sched_yield();
+  }
+  ~temps_locked() { unlock_temps(); }
+  temps_locked(const temps_locked&) = delete;
+  temps_locked& operator=(const temps_locked&) = delete;
+};
 
 // Removes every live named temporary file and ends the process by the
 // signal, unless a rewrite in place is under way. Async-signal-safe.
@@ -110,7 +125,9 @@ class signals_held {
     sigemptyset(&set);
     for (int each : kHeldSignals) sigaddset(&set, each);
     pthread_sigmask(SIG_BLOCK, &set, &old_);
-    if (locked_) lock_temps();
+    if (locked_) {
+      while (g_temps_busy.test_and_set(std::memory_order_acquire)) ::sched_yield();
+    }
   }
   ~signals_held() {
     if (locked_) unlock_temps();
@@ -405,7 +422,8 @@ class temp_file {
   bool named() const { return !name_.empty(); }
 
   // Gives the complete unnamed file a temporary name next to name, ready
-  // for the rename. Call with the signals held. Returns errno, 0 on success.
+  // for the rename. Call with the signals and the slots held. Returns
+  // errno, 0 on success.
   int give_name(const std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::string temp = temp_name(name);
@@ -429,7 +447,7 @@ class temp_file {
     return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
   }
 
-  // Renames over name. Call with the signals held. Returns errno.
+  // Renames over name. Call with the signals and the slots held. Returns errno.
   int rename_over(const std::string& name) {
     if (::renameat(folder_, name_.c_str(), folder_, name.c_str()) != 0) return errno;
     unregister_temp(slot_);
@@ -547,14 +565,21 @@ outcome rename_over_original(int folder, const std::string& name, temp_file& tem
   probe(replace_moment::before_check);
   {
     const folder_rename_hold renaming(folder);
-    signals_held held;
+    // The slots are locked only while a name comes or goes, so that they
+    // agree with the folder whenever a handler looks; a handler that has
+    // begun keeps the lock, so no name comes or goes after it.
+    signals_held held(false);
     if (!still_as_read(folder, name, read, failure))
       return failure.error ? outcome::failed : outcome::changed;
-    if (!temp.named() && temp.give_name(name) != 0) return outcome::use_in_place;
+    if (!temp.named()) {
+      const temps_locked naming;
+      if (temp.give_name(name) != 0) return outcome::use_in_place;
+    }
     if (const int error = temp.close()) {
       failure = {"close the temporary file", error, ""};
       return outcome::failed;
     }
+    const temps_locked renaming_temp;
     if (const int error = temp.rename_over(name)) {
       failure = {"rename the temporary file over the file", error, ""};
       return outcome::failed;
@@ -650,6 +675,21 @@ bool locate(file_handle read_handle, const char* path, int& folder, std::string&
   return false;
 }
 
+// The folder the file was opened in, when its name there still is the
+// file read: a handle of its own on that folder, and the name.
+bool locate_where_opened(const opened_in& where, const file_identity& read, int& folder,
+                         std::string& name) {
+  if (where.folder < 0 || !where.name) return false;
+  struct stat status;
+  if (::fstatat(where.folder, where.name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      std::uint64_t(status.st_dev) != read.volume || std::uint64_t(status.st_ino) != read.file_number)
+    return false;
+  folder = ::fcntl(where.folder, F_DUPFD_CLOEXEC, 0);
+  if (folder < 0) return false;
+  name = where.name;
+  return true;
+}
+
 // name in folder opened for writing, once checked to be still the file
 // that was read, unchanged, with its status; -1 with failure and result
 // set otherwise. Opening for writing proves that the file may be written:
@@ -685,11 +725,14 @@ int open_unchanged(int folder, const std::string& name, const file_identity& rea
 
 replace_result replace_file_contents(file_handle read_handle, const file_identity& read,
                                      const char* path, const void* data, std::size_t size,
-                                     bool flush, replace_failure& failure) {
+                                     bool flush, replace_failure& failure,
+                                     const opened_in& where) {
   int folder_fd = -1;
   std::string name;
   replace_result result;
-  if (!locate(read_handle, path, folder_fd, name, failure, result)) return result;
+  if (!locate_where_opened(where, read, folder_fd, name) &&
+      !locate(read_handle, path, folder_fd, name, failure, result))
+    return result;
   const descriptor folder(folder_fd);
   struct stat status;
   const descriptor file(open_unchanged(folder.get(), name, read, status, failure, result));

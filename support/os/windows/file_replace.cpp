@@ -496,7 +496,8 @@ bool rewrite_in_place(HANDLE file, const void* data, std::size_t size, bool flus
 
 replace_result replace_file_contents(file_handle /*read_handle*/, const file_identity& read,
                                      const char* path, const void* data, std::size_t size,
-                                     bool flush, replace_failure& failure) {
+                                     bool flush, replace_failure& failure,
+                                     const opened_in& /*where: never, no folder handles*/) {
   probe(replace_moment::before_check);
   TARGET target;
   const replace_result check = open_unchanged(path, read, target, failure);

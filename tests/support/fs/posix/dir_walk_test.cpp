@@ -365,3 +365,65 @@ TEST(DirWalkTest, AFolderMovedWhileItsHandleWasClosedIsReported) {
 
 }  // namespace
 }  // namespace Velk
+
+namespace Velk {
+namespace {
+
+// Names given one by one and looked up by one listing of the folder they
+// share come out as each name alone finds them; what the listing cannot
+// settle is left to that lookup.
+TEST(DirWalkTest, NamesSharingAFolderAreFoundAsEachAloneIs) {
+  struct KEEP_ALL : TWalkSink {
+    std::vector<WALK_ENTRY> entries;
+    void Found(WALK_ENTRY& entry) override { entries.push_back(entry); }
+    bool FolderFailed(const narrow_buffer&, const dirExp&) override { return true; }
+  };
+  TempTree tree;
+  std::vector<std::string> names;
+  for (int i = 0; i < 10; ++i) {
+    names.push_back("f" + std::to_string(i) + ".c");
+    tree.file(names.back());
+  }
+  tree.file(".hidden");
+  tree.link("f0.c", "link.c");
+  tree.dir("folder");
+  tree.dir("sub");
+  tree.file("sub/alone.c");
+  ASSERT_EQ(::mkfifo((tree / "fifo").c_str(), 0600), 0);
+  const std::vector<std::string> left = {"f3.c", ".hidden", "link.c", "folder", "fifo",
+                                         "missing.c", "sub/alone.c", "*.c", "", "./f4.c"};
+  names.insert(names.end(), left.begin(), left.end());
+  std::vector<narrow_buffer> given;
+  for (const std::string& name : names) given.push_back(B(name));
+  CDir dir(B(tree.path()), false, false);
+  for (const bool hidden : {true, false}) {
+    std::vector<WALK_ENTRY> found;
+    dir.FindNamedFiles(given, found, hidden, true);
+    ASSERT_EQ(found.size(), given.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      SCOPED_TRACE(names[i] + (hidden ? " with hidden names" : ""));
+      const bool listed = (i < 10 || names[i] == "f3.c" || names[i] == "./f4.c" ||
+                           (hidden && names[i] == ".hidden"));
+      if (!listed) {
+        EXPECT_TRUE(found[i].path.empty());
+        continue;
+      }
+      KEEP_ALL alone;
+      dir.WalkFiles(alone, given[i], false, hidden);
+      ASSERT_EQ(alone.entries.size(), 1u);
+      EXPECT_EQ(S(found[i].path), S(alone.entries[0].path));
+      EXPECT_EQ(found[i].name_offset, alone.entries[0].name_offset);
+      EXPECT_TRUE(found[i].identity == alone.entries[0].identity);
+      EXPECT_FALSE(found[i].by_wildcard);
+      EXPECT_TRUE(found[i].folder != nullptr);
+    }
+  }
+  // A few names in a folder are left to their own lookups.
+  std::vector<WALK_ENTRY> found;
+  dir.FindNamedFiles({B("f1.c"), B("f2.c")}, found, true, true);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_TRUE(found[0].path.empty() && found[1].path.empty());
+}
+
+}  // namespace
+}  // namespace Velk

@@ -431,18 +431,26 @@ std::string ChangedMessage(const std::string& path, const char* detail) {
          "  error desc  = the file changed while it was being processed: " + detail;
 }
 
+// The folder a walk keeps open, for a file read through it.
+FolderRef OpenFolder(const std::string& path) {
+  return std::make_shared<const OPEN_FOLDER>(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
   for (const ChangeRow& row : ChangeRows()) {
     for (const bool in_place : {false, true}) {
       // Once between the read and the write; once while the new contents
-      // are being prepared.
-      for (const bool during_write : {false, true}) {
+      // are being prepared. Read by its path, or through its folder (where
+      // the write-back looks for it first).
+      for (const bool during_write : {false, true})
+      for (const bool in_folder : {false, true}) {
         TempTree tree;
         tree.file("f", "original");
         if (in_place) ::link((tree / "f").c_str(), (tree / "second").c_str());
         narrow_buffer content;
         FILE_IDENTITY identity;
-        CDir::ReadFile(B(tree / "f"), content, narrow_buffer::max_size - 1, &identity);
+        CDir::ReadFile(B(tree / "f"), in_folder ? OpenFolder(tree.path()) : FolderRef(), content,
+                       narrow_buffer::max_size - 1, &identity, nullptr, true);
         if (!during_write) row.change(tree);
         std::string message;
         int code = 0;
@@ -455,7 +463,8 @@ TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
           message = S(e.GetMessage());
         }
         const std::string where = std::string(row.what) + (in_place ? ", in place" : "") +
-                                  (during_write ? ", during the write" : "");
+                                  (during_write ? ", during the write" : "") +
+                                  (in_folder ? ", read in its folder" : "");
         EXPECT_EQ(code, 9) << where;
         EXPECT_EQ(message, ChangedMessage(tree / "f", row.detail)) << where;
         EXPECT_EQ(ReadAll(tree / "f"), row.left) << where;
@@ -466,6 +475,26 @@ TEST(WriteBackChangeTest, AFileChangedMeanwhileIsLeftAsTheOtherProcessLeftIt) {
           EXPECT_EQ(name.find(".rplc-"), std::string::npos) << where << ": " << name;
       }
     }
+  }
+}
+
+// A file renamed after it was read, and another file put under its old
+// name, leave both as they are, whether the file was read by its path or
+// through its folder: the name in the folder is not taken for the file.
+TEST(WriteBackChangeTest, AFileRenamedAfterTheReadIsNotFoundUnderItsOldName) {
+  for (const bool in_folder : {false, true}) {
+    TempTree tree;
+    tree.file("f", "original");
+    narrow_buffer content;
+    FILE_IDENTITY identity;
+    CDir::ReadFile(B(tree / "f"), in_folder ? OpenFolder(tree.path()) : FolderRef(), content,
+                   narrow_buffer::max_size - 1, &identity, nullptr, true);
+    ASSERT_EQ(::rename((tree / "f").c_str(), (tree / "g").c_str()), 0);
+    tree.file("f", "another file");
+    EXPECT_THROW(CDir::WriteFile(B(tree / "f"), B("replacement"), false, false, &identity),
+                 sysfileExp);
+    EXPECT_EQ(ReadAll(tree / "g"), "original") << in_folder;
+    EXPECT_EQ(ReadAll(tree / "f"), "another file") << in_folder;
   }
 }
 
