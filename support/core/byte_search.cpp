@@ -9,6 +9,11 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define VELK_SSE2_FILTER 1
+// Not on Windows, where GCC does not keep 32-byte values on the stack
+// aligned in every case.
+#ifndef _WIN32
+#define VELK_AVX2_FILTER 1
+#endif
 #endif
 
 namespace Velk {
@@ -154,11 +159,13 @@ bool have_sse2() {
   return yes;
 }
 #endif
+#ifdef VELK_AVX2_FILTER
 // AVX2 compares 32 candidate positions at once, where the processor has it.
 bool have_avx2() {
   static const bool yes = __builtin_cpu_supports("avx2");
   return yes;
 }
+#endif
 
 // The block filters: the candidates among the `width` positions at block
 // whose two filter bytes pass, one bit each. The loads read block[at, at +
@@ -186,6 +193,7 @@ struct sse2_filter {
   }
 };
 
+#ifdef VELK_AVX2_FILTER
 struct avx2_filter {
   static constexpr std::size_t width = 32;
   __m256i rare_value, rare_fold, second_value, second_fold;
@@ -208,6 +216,8 @@ struct avx2_filter {
     return std::uint32_t(_mm256_movemask_epi8(_mm256_and_si256(hit_a, hit_b)));
   }
 };
+
+#endif
 
 // Candidate positions are [0, positions), positions >= width: pairs of
 // blocks, then single blocks, then one last block that ends at the last
@@ -252,12 +262,14 @@ __attribute__((target("sse2"))) const char* scan_sse2(const unsigned char (*lane
   return scan_blocks(sse2_filter(lanes, rare_at, second_at), hay, positions, check);
 }
 
+#ifdef VELK_AVX2_FILTER
 __attribute__((target("avx2"))) const char* scan_avx2(const unsigned char (*lanes)[16],
                                                       std::size_t rare_at,
                                                       std::size_t second_at, const char* hay,
                                                       std::size_t positions, verifier& check) {
   return scan_blocks(avx2_filter(lanes, rare_at, second_at), hay, positions, check);
 }
+#endif  // VELK_AVX2_FILTER
 #endif
 
 }  // namespace
@@ -290,8 +302,10 @@ const char* byte_finder::find(const char* hay, std::size_t len, search_work* wor
 #ifdef VELK_SSE2_FILTER
   if (have_sse2()) {
     verifier check(hay, len, needle_, count_, folded_, work);
+#ifdef VELK_AVX2_FILTER
     if (positions >= avx2_filter::width && have_avx2())
       return scan_avx2(lanes_, rare_.at, second_.at, hay, positions, check);
+#endif
     if (positions >= sse2_filter::width)
       return scan_sse2(lanes_, rare_.at, second_.at, hay, positions, check);
     const char* result = nullptr;
