@@ -6,6 +6,7 @@
 #include "driver/std_streams.h"
 #include "driver/streamed_preview.h"
 #include "support/core/binary_block.h"
+#include "support/core/system_info.h"
 
 namespace Velk {
 namespace {
@@ -50,7 +51,8 @@ class CFileSource : public TByteSource {
 // and every later piece written.
 class CFileSink : public TStreamSink {
  public:
-  explicit CFileSink(CStreamedFile& file) : file_(file) {}
+  CFileSink(CStreamedFile& file, bool behind) : file_(file), behind_(behind) {}
+  bool WritesBehind() const override { return behind_; }
   void Piece(const narrow_buffer& out, std::uint64_t input_start, std::size_t,
              bool changed) override {
     if (!file_.Rewriting()) {
@@ -62,6 +64,7 @@ class CFileSink : public TStreamSink {
 
  private:
   CStreamedFile& file_;
+  bool behind_;
 };
 
 // Writes a streamed file's output to standard output, in the file's turn:
@@ -104,7 +107,8 @@ class CResultOutput : public TStreamSink {
 // not run to the end.
 bool PumpFile(const RUN_SETTINGS& settings, const Matcher& matcher, const CFileMode& files,
               CStreamedFile& stream, FILE_JOB_RESULT& result,
-              const std::function<bool()>& interrupted, TStreamSink* sink, std::size_t chunk) {
+              const std::function<bool()>& interrupted, TStreamSink* sink, std::size_t chunk,
+              std::uint64_t overlap_from) {
   // The first block, for the binary rule, before anything is written.
   char head[kBinaryCheckBytes];
   std::size_t head_length = 0;
@@ -122,9 +126,16 @@ bool PumpFile(const RUN_SETTINGS& settings, const Matcher& matcher, const CFileM
     return false;
   }
 
+  // A large file's new contents are written on a thread of its own when a
+  // second processor can take it: the system's copy into the temporary file
+  // then overlaps the reads and the search. (Reading ahead as well, a third
+  // busy thread on two processors, measured slower.) A smaller file, or a
+  // tree of them, starts no thread.
+  const bool overlap = overlap_from == 0 || (stream.GetSize() >= overlap_from &&
+                                             GetProcessorCount() > 1);
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
   CFileSource source(stream, head, head_length, interrupted);
-  CFileSink rewrite(stream);
+  CFileSink rewrite(stream, overlap);
   try {
     PumpStream(replacer, source, sink ? *sink : rewrite, chunk);
   } catch (const CFileSource::INTERRUPTED&) {
@@ -151,7 +162,8 @@ bool StreamsFiles(const RUN_SETTINGS& settings, const Matcher& matcher) {
 
 void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
                          const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result,
-                         const std::function<bool()>& interrupted, std::size_t chunk) {
+                         const std::function<bool()>& interrupted, std::size_t chunk,
+                         std::uint64_t overlap_from) {
   result.needs_commit = false;
   // Whatever ends the work before its commit lets the file go.
   struct release_unless_committed {
@@ -161,7 +173,8 @@ void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
       if (!result.needs_commit) stream.Reset();
     }
   } release{stream, result};
-  if (PumpFile(settings, matcher, files, stream, result, interrupted, nullptr, chunk))
+  if (PumpFile(settings, matcher, files, stream, result, interrupted, nullptr, chunk,
+               overlap_from))
     result.needs_commit = stream.Rewriting();
 }
 
@@ -180,7 +193,8 @@ void OutputStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
   TStreamSink& sink = settings.diff_mode ? static_cast<TStreamSink&>(preview) : results;
   const std::function<bool()> never;
   try {
-    if (PumpFile(settings, matcher, files, stream, result, never, &sink, chunk) &&
+    if (PumpFile(settings, matcher, files, stream, result, never, &sink, chunk,
+                 STREAM_OVERLAP_BYTES) &&
         settings.diff_mode)
       preview.Finish();
   } catch (const TURN_LOST&) {

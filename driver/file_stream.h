@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 
@@ -21,6 +22,11 @@
 #include "support/fs/streamed_file.h"
 
 namespace Velk {
+
+// The size from which a streamed file's writes overlap its reads and
+// search: below it the thread's start and hand-overs save next to
+// nothing.
+constexpr std::uint64_t STREAM_OVERLAP_BYTES = 8 * 1024 * 1024;
 
 // Whether the run's files stream: a rewrite, a preview ("-diff") or a
 // result for standard output ("-stdout"), not a "-review", with a find that
@@ -43,11 +49,14 @@ struct TURN_LOST {};
 // chunks; failed with the error lines in its messages. needs_commit is set
 // when the new contents wait for CommitStreamedFile; otherwise the file is
 // let go. A line too long for the engine throws std::length_error. chunk
-// is STREAM_CHUNK except in tests.
+// is STREAM_CHUNK except in tests. A file of overlap_from bytes or more is
+// written behind (write_behind.h) when there is a second processor; 0
+// (tests) writes every file behind, on any machine.
 void PrepareStreamedFile(const RUN_SETTINGS& settings, const Matcher& matcher,
                          const CFileMode& files, CStreamedFile& stream, FILE_JOB_RESULT& result,
                          const std::function<bool()>& interrupted,
-                         std::size_t chunk = STREAM_CHUNK);
+                         std::size_t chunk = STREAM_CHUNK,
+                         std::uint64_t overlap_from = STREAM_OVERLAP_BYTES);
 
 // Under "-diff" or "-stdout": reads and replaces the file attached to
 // stream (opened unlocked by CFileMode::Open) and writes its preview or its

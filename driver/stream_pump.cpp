@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/read_ahead.h"
+#include "driver/write_behind.h"
 #include "engine/text_limit.h"
 #include "support/core/exceptions.h"
 
@@ -25,12 +26,18 @@ constexpr std::size_t kReadAheadRoom = 64 * 1024;
   throw std::length_error("a line is longer than the longest text the engine takes");
 }
 
-// Feeds windows to the replacer and hands each result to the sink.
+// Feeds windows to the replacer and hands each result to the sink, or,
+// from the first change on, to a writer thread when the sink allows one:
+// an input without a match starts no thread.
 class CFeeder {
  public:
   CFeeder(stream_replacer& replacer, TStreamSink& sink, std::size_t chunk)
-      : replacer_(replacer), sink_(sink), logs_(sink.WantsReplacements()) {
-    out_.reserve_exact(chunk * kOutputReserveFactor + 1);
+      : replacer_(replacer),
+        sink_(sink),
+        logs_(sink.WantsReplacements()),
+        reserve_(chunk * kOutputReserveFactor),
+        behind_wanted_(sink.WritesBehind() && !logs_) {
+    out_.reserve_exact(narrow_buffer::size_type(reserve_ + 1));
     if (logs_) replacer_.set_log(&log_);
   }
   ~CFeeder() { replacer_.set_log(nullptr); }
@@ -43,22 +50,43 @@ class CFeeder {
     log_.clear();
     const std::size_t consumed = replacer_.feed(window, length, at_end, out_);
     if (consumed != 0 || !out_.empty()) {
+      const bool changed = replacer_.count() != before;
+      if (changed && behind_wanted_) StartWriter();
       if (logs_) sink_.PieceInput(window, log_);
-      sink_.Piece(out_, input_start_, consumed, replacer_.count() != before);
+      if (behind_)
+        behind_->Hand(out_, input_start_, consumed, changed);
+      else
+        sink_.Piece(out_, input_start_, consumed, changed);
       out_.clear();
     }
     input_start_ += consumed;
     return consumed;
   }
+  // After the last Feed: the sink has every piece.
+  void Finish() {
+    if (behind_) behind_->Finish();
+  }
   std::uint64_t input_read() const { return input_start_; }
 
  private:
+  void StartWriter() {
+    behind_wanted_ = false;
+    try {
+      behind_ = std::make_unique<CWriteBehind>(sink_, reserve_);
+    } catch (const threadExp&) {
+      // No thread to spare: write on this one.
+    }
+  }
+
   stream_replacer& replacer_;
   TStreamSink& sink_;
   const bool logs_;
   ReplacementLog log_;  // the replacements of one piece, when the sink wants them
   narrow_buffer out_;
   std::uint64_t input_start_ = 0;  // input offset of the next window
+  std::size_t reserve_;
+  bool behind_wanted_;
+  std::unique_ptr<CWriteBehind> behind_;
 };
 
 std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) {
@@ -88,6 +116,7 @@ std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) 
       std::memmove(window.data(), window.data() + consumed, held);
     if (at_end && held == 0) break;
   }
+  feeder.Finish();
   return feeder.input_read();
 }
 
@@ -117,6 +146,7 @@ std::uint64_t PumpReadingAhead(CFeeder& feeder, CReadAhead& reader, std::size_t 
     feed_at = 2 * kept.size();
     if (next.last) break;
   }
+  feeder.Finish();
   return feeder.input_read();
 }
 

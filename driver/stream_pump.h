@@ -46,12 +46,17 @@ class TStreamSink {
   // Whether the sink wants each piece's input and replacements (a preview
   // does): PieceInput is then called just before each Piece, with the
   // piece's input bytes and a record per replacement in them (offsets from
-  // the piece's input and from its out).
+  // the piece's input and from its out). Such a sink is never written
+  // behind.
   virtual bool WantsReplacements() const { return false; }
   virtual void PieceInput(const char* input, const ReplacementLog& log) {
     (void)input;
     (void)log;
   }
+  // Whether the pump may pass the pieces on from a thread of its own
+  // (write_behind.h), so that writing overlaps the search: from the first
+  // changed piece on, Piece is then called from that thread only.
+  virtual bool WritesBehind() const { return false; }
 };
 
 // Reads source to its end; returns the number of input bytes read. chunk is

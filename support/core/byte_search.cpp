@@ -7,8 +7,13 @@
 #include "support/core/two_way_search.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <emmintrin.h>
+#include <immintrin.h>
 #define VELK_SSE2_FILTER 1
+// Not on Windows, where GCC does not keep 32-byte values on the stack
+// aligned in every case.
+#ifndef _WIN32
+#define VELK_AVX2_FILTER 1
+#endif
 #endif
 
 namespace Velk {
@@ -154,64 +159,117 @@ bool have_sse2() {
   return yes;
 }
 #endif
+#ifdef VELK_AVX2_FILTER
+// AVX2 compares 32 candidate positions at once, where the processor has it.
+bool have_avx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+#endif
 
+// The block filters: the candidates among the `width` positions at block
+// whose two filter bytes pass, one bit each. The loads read block[at, at +
+// width) for both offsets, which the callers keep inside the text.
 struct sse2_filter {
+  static constexpr std::size_t width = 16;
   __m128i rare_value, rare_fold, second_value, second_fold;
   std::size_t rare_at, second_at;
+
+  __attribute__((target("sse2"))) sse2_filter(const unsigned char (*lanes)[16],
+                                              std::size_t rare, std::size_t second)
+      : rare_value(_mm_load_si128(reinterpret_cast<const __m128i*>(lanes[0]))),
+        rare_fold(_mm_load_si128(reinterpret_cast<const __m128i*>(lanes[1]))),
+        second_value(_mm_load_si128(reinterpret_cast<const __m128i*>(lanes[2]))),
+        second_fold(_mm_load_si128(reinterpret_cast<const __m128i*>(lanes[3]))),
+        rare_at(rare),
+        second_at(second) {}
+
+  __attribute__((target("sse2"))) std::uint64_t block(const char* block) const {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + rare_at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + second_at));
+    const __m128i hit_a = _mm_cmpeq_epi8(_mm_or_si128(a, rare_fold), rare_value);
+    const __m128i hit_b = _mm_cmpeq_epi8(_mm_or_si128(b, second_fold), second_value);
+    return unsigned(_mm_movemask_epi8(_mm_and_si128(hit_a, hit_b)));
+  }
 };
 
-// The candidates among the 16 positions at block whose two filter bytes pass,
-// one bit each. The loads read block[at, at + 16) for both offsets, which
-// the callers keep inside the text.
-__attribute__((target("sse2"))) inline unsigned filter_block(const sse2_filter& f,
-                                                             const char* block) {
-  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + f.rare_at));
-  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + f.second_at));
-  const __m128i hit_a = _mm_cmpeq_epi8(_mm_or_si128(a, f.rare_fold), f.rare_value);
-  const __m128i hit_b = _mm_cmpeq_epi8(_mm_or_si128(b, f.second_fold), f.second_value);
-  return unsigned(_mm_movemask_epi8(_mm_and_si128(hit_a, hit_b)));
-}
+#ifdef VELK_AVX2_FILTER
+struct avx2_filter {
+  static constexpr std::size_t width = 32;
+  __m256i rare_value, rare_fold, second_value, second_fold;
+  std::size_t rare_at, second_at;
 
-// Candidate positions are [0, positions), positions >= 16: pairs of blocks
-// of 16, then single blocks, then one last block that ends at the last
+  __attribute__((target("avx2"))) avx2_filter(const unsigned char (*lanes)[16],
+                                              std::size_t rare, std::size_t second)
+      : rare_value(_mm256_set1_epi8(char(lanes[0][0]))),
+        rare_fold(_mm256_set1_epi8(char(lanes[1][0]))),
+        second_value(_mm256_set1_epi8(char(lanes[2][0]))),
+        second_fold(_mm256_set1_epi8(char(lanes[3][0]))),
+        rare_at(rare),
+        second_at(second) {}
+
+  __attribute__((target("avx2"))) std::uint64_t block(const char* block) const {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + rare_at));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + second_at));
+    const __m256i hit_a = _mm256_cmpeq_epi8(_mm256_or_si256(a, rare_fold), rare_value);
+    const __m256i hit_b = _mm256_cmpeq_epi8(_mm256_or_si256(b, second_fold), second_value);
+    return std::uint32_t(_mm256_movemask_epi8(_mm256_and_si256(hit_a, hit_b)));
+  }
+};
+
+#endif
+
+// Candidate positions are [0, positions), positions >= width: pairs of
+// blocks, then single blocks, then one last block that ends at the last
 // position and overlaps the one before it (its positions already looked at
-// are masked off). A block at p reads at most up to p + 15 + count - 1, the
-// last byte of the text.
-__attribute__((target("sse2"))) const char* scan_sse2(const unsigned char (*lanes)[16],
-                                                      std::size_t rare_at,
-                                                      std::size_t second_at, const char* hay,
-                                                      std::size_t positions, verifier& check) {
-  sse2_filter f;
-  f.rare_value = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[0]));
-  f.rare_fold = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[1]));
-  f.second_value = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[2]));
-  f.second_fold = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[3]));
-  f.rare_at = rare_at;
-  f.second_at = second_at;
+// are masked off). A block at p reads at most up to p + width - 1 + count -
+// 1, the last byte of the text. Inlined into each filter's own scan, which
+// is compiled for that filter's instructions.
+template <class Filter>
+__attribute__((always_inline)) inline const char* scan_blocks(const Filter& f, const char* hay,
+                                                              std::size_t positions,
+                                                              verifier& check) {
+  constexpr std::size_t width = Filter::width;
   const char* result = nullptr;
   std::size_t p = 0;
   for (;;) {
-    std::uint32_t mask;
-    std::size_t step = 16;
-    if (p + 32 <= positions) {
-      mask = filter_block(f, hay + p) | filter_block(f, hay + p + 16) << 16;
-      step = 32;
-    } else if (p + 16 <= positions) {
-      mask = filter_block(f, hay + p);
+    std::uint64_t mask;
+    std::size_t step = width;
+    if (p + 2 * width <= positions) {
+      mask = f.block(hay + p) | f.block(hay + p + width) << width;
+      step = 2 * width;
+    } else if (p + width <= positions) {
+      mask = f.block(hay + p);
     } else if (p < positions) {
-      const std::size_t last = positions - 16;
-      mask = filter_block(f, hay + last) & (~0u << (p - last));
+      const std::size_t last = positions - width;
+      mask = f.block(hay + last) & (~std::uint64_t(0) << (p - last));
       p = last;
     } else {
       return nullptr;
     }
     while (mask != 0) {
-      if (check.settles(p + std::size_t(__builtin_ctz(mask)), result)) return result;
+      if (check.settles(p + std::size_t(__builtin_ctzll(mask)), result)) return result;
       mask &= mask - 1;
     }
     p += step;
   }
 }
+
+__attribute__((target("sse2"))) const char* scan_sse2(const unsigned char (*lanes)[16],
+                                                      std::size_t rare_at,
+                                                      std::size_t second_at, const char* hay,
+                                                      std::size_t positions, verifier& check) {
+  return scan_blocks(sse2_filter(lanes, rare_at, second_at), hay, positions, check);
+}
+
+#ifdef VELK_AVX2_FILTER
+__attribute__((target("avx2"))) const char* scan_avx2(const unsigned char (*lanes)[16],
+                                                      std::size_t rare_at,
+                                                      std::size_t second_at, const char* hay,
+                                                      std::size_t positions, verifier& check) {
+  return scan_blocks(avx2_filter(lanes, rare_at, second_at), hay, positions, check);
+}
+#endif  // VELK_AVX2_FILTER
 #endif
 
 }  // namespace
@@ -244,7 +302,11 @@ const char* byte_finder::find(const char* hay, std::size_t len, search_work* wor
 #ifdef VELK_SSE2_FILTER
   if (have_sse2()) {
     verifier check(hay, len, needle_, count_, folded_, work);
-    if (positions >= 16)
+#ifdef VELK_AVX2_FILTER
+    if (positions >= avx2_filter::width && have_avx2())
+      return scan_avx2(lanes_, rare_.at, second_.at, hay, positions, check);
+#endif
+    if (positions >= sse2_filter::width)
       return scan_sse2(lanes_, rare_.at, second_.at, hay, positions, check);
     const char* result = nullptr;
     for (std::size_t p = 0; p < positions; ++p)

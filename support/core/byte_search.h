@@ -4,10 +4,11 @@
 // that compares every candidate would. Candidates are found by a filter on
 // two of the needle's bytes, the two rarest in typical text and logs (not
 // the first, so that a needle starting with a common letter does not stop at
-// every such letter): on x86 SSE2 compares both at 16 candidate positions at
-// once; elsewhere memchr scans for the rarest. When verifying candidates
-// grows costly (a periodic needle over text that repeats it, say), the rest
-// of the text goes to the two-way search, so the worst case stays linear.
+// every such letter): on x86 AVX2 (where the processor has it) or SSE2
+// compares both at 32 or 16 candidate positions at once; elsewhere memchr
+// scans for the rarest. When verifying candidates grows costly (a periodic
+// needle over text that repeats it, say), the rest of the text goes to the
+// two-way search, so the worst case stays linear.
 // No search reads a byte outside hay[0, len).
 #pragma once
 

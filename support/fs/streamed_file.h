@@ -34,6 +34,8 @@ class CStreamedFile {
   std::size_t Read(char* dest, std::size_t room);
   // Bytes read so far.
   std::uint64_t GetRead() const { return read_; }
+  // The file's size when it was opened.
+  std::uint64_t GetSize() const { return file_.state.size; }
   const narrow_buffer& GetPath() const { return file_.file.GetPath(); }
 
   // Starts the new contents with the first `unchanged` bytes as read.

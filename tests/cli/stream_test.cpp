@@ -26,12 +26,12 @@ struct BIG_TEXT {
   int count = 0;
 };
 
-BIG_TEXT Straddling(const std::string& find, const std::string& with) {
+BIG_TEXT Straddling(const std::string& find, const std::string& with, int chunks = 5) {
   BIG_TEXT text;
   text.input = find;
   text.expected = with;
   ++text.count;
-  for (int k = 1; k <= 5; ++k) {
+  for (int k = 1; k <= chunks; ++k) {
     for (std::size_t filler = 0; text.input.size() < k * kChunk - find.size() / 2; ++filler) {
       const char c = filler % 61 == 60 ? '\n' : char('a' + filler % 7);
       text.input += c;
@@ -189,6 +189,28 @@ TEST(StreamTest, PreviewMemoryDoesNotGrowWithTheInput) {
   EXPECT_GT(info.st_size, off_t(size / 2));
   ASSERT_EQ(stat((dir.path() + "/file.diff").c_str(), &info), 0);
   EXPECT_GT(info.st_size, off_t(size / 2));
+}
+
+// Files large enough to be written on a thread of their own (from 8 MiB):
+// exact results, renamed over or rewritten in place (a hard link), and no
+// temporary file left behind.
+TEST(StreamTest, LargeFilesOverlappedGiveExactResults) {
+  TempDir dir;
+  const BIG_TEXT text = Straddling("session", "connection", 40);
+  ASSERT_GT(text.input.size(), 8u << 20);
+  dir.Write("big.txt", text.input);
+  const std::string linked = dir.Write("linked.txt", text.input);
+  ASSERT_EQ(link(linked.c_str(), (dir.path() + "/other").c_str()), 0);
+  RunResult r = RunRplc({"*.txt", "-f:session", "-t:connection", "-trc"}, "", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "\n## total replaced " + std::to_string(2 * text.count) + " matchs\n");
+  EXPECT_TRUE(dir.Read("big.txt") == text.expected);
+  EXPECT_TRUE(dir.Read("other") == text.expected);
+  struct stat status {};
+  ASSERT_EQ(stat(linked.c_str(), &status), 0);
+  EXPECT_EQ(status.st_nlink, 2u);
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"big.txt", "linked.txt", "other"}));
 }
 
 // A 5 GiB sparse file with matches at both ends and across the 2 GiB and

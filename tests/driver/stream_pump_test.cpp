@@ -14,8 +14,11 @@
 namespace Velk {
 namespace {
 
+// Takes the pieces on the pump's writer thread when asked to.
 class CTextSink : public TStreamSink {
  public:
+  explicit CTextSink(bool behind = false) : behind_(behind) {}
+  bool WritesBehind() const override { return behind_; }
   void Piece(const narrow_buffer& out, std::uint64_t input_start, std::size_t input_length,
              bool changed) override {
     EXPECT_EQ(input_start, input_seen);  // pieces follow each other
@@ -29,11 +32,22 @@ class CTextSink : public TStreamSink {
   std::string result;
   std::uint64_t input_seen = 0;
   int changed_pieces = 0;
+
+ private:
+  bool behind_;
 };
 
 using test::CTextSource;
 using test::Compile;
 using test::Settings;
+
+// The ways a pump can run: reading on the calling thread or ahead, writing
+// there or behind.
+struct THREADS {
+  bool ahead;
+  bool behind;
+};
+constexpr THREADS kAllThreads[] = {{false, false}, {true, false}, {false, true}, {true, true}};
 
 struct OUTCOME {
   std::string text;
@@ -50,10 +64,10 @@ OUTCOME Whole(RUN_SETTINGS settings, const Matcher& matcher, const std::string& 
 }
 
 OUTCOME Streamed(const RUN_SETTINGS& settings, const Matcher& matcher, const std::string& input,
-                 std::size_t chunk, std::size_t max_read, bool ahead = false) {
+                 std::size_t chunk, std::size_t max_read, THREADS threads = {false, false}) {
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CTextSource source(input, max_read, ahead);
-  CTextSink sink;
+  CTextSource source(input, max_read, threads.ahead);
+  CTextSink sink(threads.behind);
   EXPECT_EQ(PumpStream(replacer, source, sink, chunk), input.size());
   EXPECT_EQ(sink.input_seen, input.size());
   return {sink.result, replacer.count()};
@@ -106,12 +120,15 @@ TEST(StreamPump, ChunkEdgesGiveTheWholeTextResult) {
       EXPECT_EQ(whole.text, row.output) << row.find << " expand " << expand;
       EXPECT_EQ(whole.count, row.count) << row.find << " expand " << expand;
     }
-    for (bool ahead : {false, true})
+    for (const THREADS threads : kAllThreads)
       for (std::size_t chunk : {1, 2, 3, 5, 7, 64})
         for (std::size_t max_read : {std::size_t(1), std::size_t(4), chunk}) {
-          const OUTCOME streamed = Streamed(settings, matcher, row.input, chunk, max_read, ahead);
-          EXPECT_EQ(streamed.text, row.output) << row.find << " chunk " << chunk << " ahead " << ahead;
-          EXPECT_EQ(streamed.count, row.count) << row.find << " chunk " << chunk << " ahead " << ahead;
+          const OUTCOME streamed = Streamed(settings, matcher, row.input, chunk, max_read, threads);
+          const std::string where = std::string(row.find) + " chunk " + std::to_string(chunk) +
+                                    " ahead " + std::to_string(threads.ahead) + " behind " +
+                                    std::to_string(threads.behind);
+          EXPECT_EQ(streamed.text, row.output) << where;
+          EXPECT_EQ(streamed.count, row.count) << where;
         }
   }
 }
@@ -167,6 +184,7 @@ TEST(StreamPump, StreamedAgreesWithWholeTextOnRandomInputs) {
   } finds[] = {
       {FindMethod::Literal, "ab", "X"},      {FindMethod::Literal, "aa", "aaa"},
       {FindMethod::Literal, "\r\n", ""},     {FindMethod::Literal, "abab", "-"},
+      {FindMethod::Literal, "aba", "b"},     {FindMethod::Literal, "aaaa", "a"},
       {FindMethod::LiteralNoCase, "aB", "."}, {FindMethod::LiteralNoCase, "a", "AA"},
       {FindMethod::Regex, "a*", "-"},        {FindMethod::Regex, "^a", "^"},
       {FindMethod::Regex, "b$", "$"},        {FindMethod::Regex, "(a+)(b?)", "\\2\\1"},
@@ -184,9 +202,11 @@ TEST(StreamPump, StreamedAgreesWithWholeTextOnRandomInputs) {
       const std::size_t max_read = 1 + random() % 12;
       const OUTCOME expanding = Whole(settings, matcher, input, true);
       const OUTCOME in_place = Whole(settings, matcher, input, false);
-      const bool ahead = round % 2;
-      const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read, ahead);
-      ASSERT_EQ(streamed.text, expanding.text) << find.find << " chunk " << chunk << " ahead " << ahead;
+      const THREADS threads = kAllThreads[round % 4];
+      const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read, threads);
+      ASSERT_EQ(streamed.text, expanding.text)
+          << find.find << " chunk " << chunk << " ahead " << threads.ahead << " behind "
+          << threads.behind;
       ASSERT_EQ(streamed.count, expanding.count) << find.find << " chunk " << chunk;
       ASSERT_EQ(in_place.text, expanding.text) << find.find;
     }
@@ -227,7 +247,7 @@ TEST(StreamPump, LongLinesReadAheadGiveTheWholeTextResult) {
   const OUTCOME whole = Whole(settings, matcher, input, true);
   for (std::size_t chunk : {4, 16, 64})
     for (std::size_t max_read : {std::size_t(3), chunk}) {
-      const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read, true);
+      const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read, {true, true});
       EXPECT_EQ(streamed.text, whole.text) << "chunk " << chunk << " max_read " << max_read;
       EXPECT_EQ(streamed.count, whole.count) << "chunk " << chunk;
     }
@@ -273,6 +293,65 @@ TEST(StreamPump, FailuresOnEitherSideEndTheRun) {
     CFailingSink failing;
     failing.fail = true;
     EXPECT_THROW(PumpStream(again, endless, failing, 8), std::runtime_error) << ahead;
+  }
+}
+
+// Written behind, a failed piece ends the run with the sink's own error:
+// no piece after it reaches the sink, and the pump stops reading an input
+// that never ends. A read that fails meanwhile drops what was not written.
+TEST(StreamPump, FailuresOfAWriterThreadEndTheRun) {
+  class CMatchesWithoutEnd : public TByteSource {
+   public:
+    std::size_t Read(char* dest, std::size_t room) override {
+      if (reads++ == fail_at) throw std::runtime_error("read failed");
+      for (std::size_t i = 0; i < room; ++i) dest[i] = "xy"[i % 2];
+      return room - room % 2;
+    }
+    bool ReadsAhead() const override { return ahead; }
+    bool ahead = false;
+    int fail_at = -1;
+    int reads = 0;
+  };
+  class CFailingSink : public TStreamSink {
+   public:
+    bool WritesBehind() const override { return true; }
+    void Piece(const narrow_buffer& out, std::uint64_t, std::size_t, bool) override {
+      if (++calls == fail_at) throw std::runtime_error("disk full");
+      written += out.length();
+    }
+    int fail_at = -1;
+    int calls = 0;
+    std::size_t written = 0;
+  };
+  const RUN_SETTINGS settings = Settings(FindMethod::Literal, "xy", "z");
+  for (bool ahead : {false, true}) {
+    stream_replacer replacer(settings.method, settings.find_text, settings.replacement, Matcher());
+    CMatchesWithoutEnd endless;
+    endless.ahead = ahead;
+    CFailingSink sink;
+    sink.fail_at = 5;
+    try {
+      PumpStream(replacer, endless, sink, 8);
+      ADD_FAILURE() << "no failure, ahead " << ahead;
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "disk full") << ahead;
+    }
+    EXPECT_EQ(sink.calls, 5) << ahead;
+    EXPECT_EQ(sink.written, 4u * 4u) << ahead;  // four pieces of "zzzz"
+
+    stream_replacer again(settings.method, settings.find_text, settings.replacement, Matcher());
+    CMatchesWithoutEnd failing;
+    failing.ahead = ahead;
+    failing.fail_at = 40;
+    CFailingSink writes;
+    try {
+      PumpStream(again, failing, writes, 8);
+      ADD_FAILURE() << "no failure, ahead " << ahead;
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "read failed") << ahead;
+    }
+    EXPECT_LE(writes.written, 40u * 4u) << ahead;
+    EXPECT_EQ(writes.written % 4, 0u) << ahead;
   }
 }
 

@@ -7,9 +7,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -17,6 +19,7 @@
 
 #include "driver/diff_preview.h"
 #include "driver/replace_step.h"
+#include "support/fs/write_back.h"
 #include "tests/support/fs/temp_tree.h"
 
 namespace Velk {
@@ -48,7 +51,9 @@ Matcher MatcherOf(const RUN_SETTINGS& settings) {
 // Streams the file at path as the file mode's work does (open with every
 // check, prepare, commit when there is something to commit).
 FILE_JOB_RESULT Stream(const RUN_SETTINGS& settings, const std::string& path,
-                       bool by_listing = false, std::size_t chunk = STREAM_CHUNK) {
+                       bool by_listing = false, std::size_t chunk = STREAM_CHUNK,
+                       std::uint64_t overlap_from = STREAM_OVERLAP_BYTES,
+                       const std::function<bool()>& interrupted = nullptr) {
   const Matcher matcher = MatcherOf(settings);
   CFileMode files(settings);
   FILE_JOB_RESULT result;
@@ -62,7 +67,7 @@ FILE_JOB_RESULT Stream(const RUN_SETTINGS& settings, const std::string& path,
   }
   CStreamedFile stream;
   stream.Attach(identity);
-  PrepareStreamedFile(settings, matcher, files, stream, result, nullptr, chunk);
+  PrepareStreamedFile(settings, matcher, files, stream, result, interrupted, chunk, overlap_from);
   if (result.needs_commit && !result.failed) CommitStreamedFile(files, stream, result);
   return result;
 }
@@ -96,12 +101,14 @@ TEST(FileStreamTest, ResultsAreThoseOfTheWholeTextAtEveryChunkSize) {
   for (const ROW& row : rows) {
     narrow_buffer expected = B(row.text), scratch;
     const std::uint64_t count = ReplaceAll(row.settings, MatcherOf(row.settings), expected, scratch);
+    for (const std::uint64_t overlap_from : {STREAM_OVERLAP_BYTES, std::uint64_t(0)})
     for (const std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(3),
                                     std::size_t(7), std::size_t(4096), STREAM_CHUNK}) {
       TempTree tree;
       tree.file("f", row.text);
-      const FILE_JOB_RESULT result = Stream(row.settings, tree / "f", true, chunk);
-      const std::string where = S(row.settings.find_text) + " chunk " + std::to_string(chunk);
+      const FILE_JOB_RESULT result = Stream(row.settings, tree / "f", true, chunk, overlap_from);
+      const std::string where = S(row.settings.find_text) + " chunk " + std::to_string(chunk) +
+                                (overlap_from == 0 ? " written behind" : "");
       EXPECT_FALSE(result.failed) << where << S(result.messages);
       EXPECT_EQ(result.count, count) << where;
       EXPECT_TRUE(ReadAll(tree / "f") == S(expected)) << where;
@@ -284,6 +291,55 @@ TEST(FileStreamTest, OutputToStandardOutputIsThatOfTheWholeText) {
             }),
             "");
   EXPECT_TRUE(result.left_alone);
+}
+
+// With its writes on a thread of their own, a file keeps every promise of
+// a rewrite: a write that fails (here a file-size limit, EFBIG) is
+// reported with the message of a one-thread run and leaves the file as it
+// was, and an interrupt between two chunks, with pieces still to write,
+// leaves it too; neither leaves a temporary file, named or unnamed.
+TEST(FileStreamTest, OverlappedFailuresAndInterruptsLeaveTheFileAlone) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "a needle in a line\n";
+  const RUN_SETTINGS settings = Settings(FindMethod::Literal, "needle", "pin");
+  std::string one_thread_messages;
+  TempTree tree;
+  tree.file("f", text);
+  for (const std::uint64_t overlap_from : {STREAM_OVERLAP_BYTES, std::uint64_t(0)}) {
+    const std::string where = overlap_from == 0 ? "written behind" : "one thread";
+    const test::ChildResult limited = test::RunInChild([&] {
+      InstallWriteBackSignalHandlers();  // a size limit must fail, not kill
+      const struct rlimit limit = {5000, 5000};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      const FILE_JOB_RESULT result = Stream(settings, tree / "f", false, 64, overlap_from);
+      return std::to_string(result.failed) + std::to_string(result.needs_commit) + "|" +
+             S(result.messages);
+    });
+    EXPECT_EQ(limited.status, 0) << where;
+    EXPECT_EQ(limited.output.rfind("10|[ERROR] can't write to file: " + tree / "f" + "\n  " +
+                                       "CDir::WriteFile - error replace file contents\n",
+                                   0),
+              0u)
+        << where << limited.output;
+    EXPECT_NE(limited.output.find("  sys error   = 27\n"), std::string::npos) << limited.output;
+    if (overlap_from != 0)
+      one_thread_messages = limited.output;
+    else
+      EXPECT_EQ(limited.output, one_thread_messages);
+    EXPECT_TRUE(ReadAll(tree / "f") == text) << where;
+    EXPECT_EQ(test::Names(tree.path()), std::vector<std::string>{"f"}) << where;
+
+    // Interrupted after a few chunks, with the temporary file begun.
+    std::atomic<int> asked{0};
+    const FILE_JOB_RESULT stopped = Stream(settings, tree / "f", false, 64, overlap_from,
+                                           [&] { return ++asked > 20; });
+    EXPECT_TRUE(stopped.skipped) << where;
+    EXPECT_FALSE(stopped.failed) << where;
+    EXPECT_FALSE(stopped.needs_commit) << where;
+    EXPECT_TRUE(ReadAll(tree / "f") == text) << where;
+    EXPECT_EQ(test::Names(tree.path()), std::vector<std::string>{"f"}) << where;
+    EXPECT_EQ(test::UnnamedFilesHeld(::getpid(), tree.path()), 0) << where;
+  }
 }
 
 }  // namespace

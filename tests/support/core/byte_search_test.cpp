@@ -57,16 +57,17 @@ struct exact_block {
   }
 };
 
-// The block filter looks at 16 candidates at a time: every alignment of the
-// match (and of the text), matches that end exactly at the text's end, and
-// texts shorter than a block, with the needle's bytes scattered as decoys.
+// The block filters look at 16 or 32 candidates at a time, two blocks at
+// once while they fit: every alignment of the match (and of the text),
+// matches that end exactly at the text's end, and texts shorter than a
+// block, with the needle's bytes scattered as decoys.
 TEST(ByteSearchTest, AgreesWithAPlainScanAtEveryAlignmentAndEnd) {
   std::mt19937 random(7);
   const std::string needles[] = {"a", "Q", "ab", "session", "ledger shard 7", "xXx",
                                  "\xE9t\xC9", "aaaa", std::string(40, 'z') + "Z"};
   const std::string fill = "abcdefgh ssn\n";
   for (const std::string& needle : needles) {
-    for (std::size_t len = 0; len < 70; ++len) {
+    for (std::size_t len = 0; len < 140; ++len) {
       for (int round = 0; round < 12; ++round) {
         std::string text;
         for (std::size_t i = 0; i < len; ++i)
