@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <vector>
 
 #include "driver/read_ahead.h"
 #include "driver/write_behind.h"
@@ -89,18 +88,21 @@ class CFeeder {
   std::unique_ptr<CWriteBehind> behind_;
 };
 
+// The windows are the library's buffers, so that memory refused for a long
+// line is reported as the run's error rather than ending the process.
 std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) {
-  std::vector<char> window(chunk);
-  std::size_t held = 0;  // kept bytes at the window's start
+  narrow_buffer window;  // its length: the kept bytes at its start
+  window.reserve_exact(chunk + 1);
   bool at_end = false;
   for (;;) {
+    std::size_t held = window.length();
     if (!at_end) {
       // Read one chunk behind the kept bytes, or as much again as is kept
       // when that is more (a long line): the window doubles then, so a long
       // line costs linear time.
       const std::size_t want = held + std::max(chunk, held);
       if (want > MAX_TEXT_LENGTH) ThrowLineTooLong();
-      if (window.size() < want) window.resize(want);
+      if (window.capacity() < want + 1) window.reserve_exact(want + 1);
       while (held < want) {
         const std::size_t got = source.Read(window.data() + held, want - held);
         if (got == 0) {
@@ -114,6 +116,7 @@ std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) 
     held -= consumed;
     if (held != 0 && consumed != 0)
       std::memmove(window.data(), window.data() + consumed, held);
+    window.set_length(narrow_buffer::size_type(held));
     if (at_end && held == 0) break;
   }
   feeder.Finish();
@@ -125,25 +128,25 @@ std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) 
 // kept line gathers the chunks in a window of its own until it has doubled,
 // as above.
 std::uint64_t PumpReadingAhead(CFeeder& feeder, CReadAhead& reader, std::size_t room) {
-  std::vector<char> kept;
+  narrow_buffer kept;
   std::size_t feed_at = 0;  // a long kept line is fed once it holds this much
   for (;;) {
     const CReadAhead::CHUNK next = reader.Next();
-    if (kept.size() <= room) {
-      char* window = next.data - kept.size();
-      if (!kept.empty()) std::memcpy(window, kept.data(), kept.size());
-      const std::size_t length = kept.size() + next.length;
+    if (kept.length() <= room) {
+      char* window = next.data - kept.length();
+      if (!kept.empty()) std::memcpy(window, kept.data(), kept.length());
+      const std::size_t length = kept.length() + next.length;
       const std::size_t consumed = feeder.Feed(window, length, next.last);
-      kept.assign(window + consumed, window + length);
+      kept.assign(window + consumed, narrow_buffer::size_type(length - consumed));
     } else {
-      if (kept.size() + next.length > MAX_TEXT_LENGTH) ThrowLineTooLong();
-      kept.insert(kept.end(), next.data, next.data + next.length);
-      if (kept.size() >= feed_at || next.last) {
-        const std::size_t consumed = feeder.Feed(kept.data(), kept.size(), next.last);
-        kept.erase(kept.begin(), kept.begin() + std::ptrdiff_t(consumed));
+      if (kept.length() + next.length > MAX_TEXT_LENGTH) ThrowLineTooLong();
+      kept.append(next.data, narrow_buffer::size_type(next.length));
+      if (kept.length() >= feed_at || next.last) {
+        const std::size_t consumed = feeder.Feed(kept.data(), kept.length(), next.last);
+        kept.erase(0, narrow_buffer::size_type(consumed));
       }
     }
-    feed_at = 2 * kept.size();
+    feed_at = 2 * std::size_t(kept.length());
     if (next.last) break;
   }
   feeder.Finish();

@@ -176,6 +176,14 @@ TEST(FileModeTest, AReadOutOfMemoryGivesItsReason) {
                    "memory\n");
   EXPECT_NE(r.out.find("+y"), std::string::npos) << r.out;
   EXPECT_EQ(r.status, 255);
+  // Rewritten streamed: a line-bounded find keeps the line being read.
+  r = RunRplcUnder({"prlimit", "--as=400000000", "--"}, {"big.txt", "small.txt", "-r:x$", "-t:y"},
+                   dir.path(), nullptr);
+  EXPECT_EQ(r.err, "[ERROR] failed processing file: " + big + "\n"
+                   "  vc runtime lib error: basic_buffer::__realloc - failed reallocating "
+                   "memory\n");
+  EXPECT_EQ(dir.Read("small.txt"), "y");
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST(FileModeTest, AFailedWriteKeepsTheFileAndTheRunGoesOn) {
