@@ -188,17 +188,20 @@ TEST(DirWalkTest, AFileInAFolderThatCannotBeListedCanBeNamed) {
 namespace Velk {
 namespace {
 
+// Keeps every entry a walk reports, each with its folder kept open.
+struct KEEP_ALL : TWalkSink {
+  std::vector<WALK_ENTRY> entries;
+  void Found(WALK_ENTRY& entry) override { entries.push_back(entry); }
+  bool FolderFailed(const narrow_buffer&, const dirExp&) override { return true; }
+  bool WantsFolders() const override { return true; }
+};
+
 // Files a walk finds come with their folder kept open: a file read through
 // it is the file named, found by its name within that folder (so even a
 // folder renamed meanwhile still gives it), and however many folders the
 // walk passes, no more than the limit are held at once.
 TEST(DirWalkTest, FilesComeWithTheirFolderOpenWithinTheLimit) {
-  struct KEEP_ALL : TWalkSink {
-    std::vector<WALK_ENTRY> entries;
-    void Found(WALK_ENTRY& entry) override { entries.push_back(entry); }
-    bool FolderFailed(const narrow_buffer&, const dirExp&) override { return true; }
-    bool WantsFolders() const override { return true; }
-  } sink;
+  KEEP_ALL sink;
   TempTree tree;
   const int folders = kSharedFolderLimit + 10;
   for (int i = 0; i < folders; ++i) {
@@ -363,21 +366,10 @@ TEST(DirWalkTest, AFolderMovedWhileItsHandleWasClosedIsReported) {
   EXPECT_EQ(S(sink.found[std::size_t(late)].path).find("deep.txt") != std::string::npos, true);
 }
 
-}  // namespace
-}  // namespace Velk
-
-namespace Velk {
-namespace {
-
 // Names given one by one and looked up by one listing of the folder they
 // share come out as each name alone finds them; what the listing cannot
 // settle is left to that lookup.
 TEST(DirWalkTest, NamesSharingAFolderAreFoundAsEachAloneIs) {
-  struct KEEP_ALL : TWalkSink {
-    std::vector<WALK_ENTRY> entries;
-    void Found(WALK_ENTRY& entry) override { entries.push_back(entry); }
-    bool FolderFailed(const narrow_buffer&, const dirExp&) override { return true; }
-  };
   TempTree tree;
   std::vector<std::string> names;
   for (int i = 0; i < 10; ++i) {
