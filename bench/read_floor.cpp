@@ -1,8 +1,9 @@
 // The floor of the tree workload: list every regular file below a folder
 // (not following links), then read each whole on N threads with the four
 // calls a file without a match costs (open relative to its folder, status,
-// one read of its size, close). No search, no write: what no replace tool
-// that reads every file can go below.
+// one read of its size, close). No search, no write: about the least a
+// replace tool that reads every file can take (the listing is done first,
+// not while the files are read).
 //   read_floor FOLDER [THREADS]
 #include <dirent.h>
 #include <fcntl.h>

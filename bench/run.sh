@@ -296,8 +296,8 @@ if wanted W3; then
     fi
     run_one "$wl" "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
     run_one "$wl" "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
-    # What reading every file costs at the least, for scale: no tool that
-    # reads each file can go below it.
+    # What reading every file costs, for scale: about the least a tool that
+    # reads each file can take (it lists the tree before it reads).
     [ -n "$floor" ] && run_one "$wl" "read floor (list, 4 calls a file)" "$b" none $limit "'$floor' . $(nproc)" "$restore"
     cd "$work"
     rm -rf "$T" "$B"
