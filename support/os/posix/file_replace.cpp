@@ -676,13 +676,14 @@ bool locate(file_handle read_handle, const char* path, int& folder, std::string&
 }
 
 // The folder the file was opened in, when its name there still is the
-// file read: a handle of its own on that folder, and the name.
+// file read, unchanged: a handle of its own on that folder, and the name.
+// This is the check open_unchanged makes before it opens the file.
 bool locate_where_opened(const opened_in& where, const file_identity& read, int& folder,
                          std::string& name) {
   if (where.folder < 0 || !where.name) return false;
   struct stat status;
   if (::fstatat(where.folder, where.name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-      std::uint64_t(status.st_dev) != read.volume || std::uint64_t(status.st_ino) != read.file_number)
+      change_since_read(read, status) != nullptr)
     return false;
   folder = ::fcntl(where.folder, F_DUPFD_CLOEXEC, 0);
   if (folder < 0) return false;
@@ -695,9 +696,10 @@ bool locate_where_opened(const opened_in& where, const file_identity& read, int&
 // set otherwise. Opening for writing proves that the file may be written:
 // a file the user may not write is never replaced behind its permissions.
 int open_unchanged(int folder, const std::string& name, const file_identity& read,
-                   struct stat& status, replace_failure& failure, replace_result& result) {
+                   struct stat& status, replace_failure& failure, replace_result& result,
+                   bool checked = false) {
   result = replace_result::failed;
-  if (!still_as_read(folder, name, read, failure)) {
+  if (!checked && !still_as_read(folder, name, read, failure)) {
     result = check_result(failure);
     return -1;
   }
@@ -730,12 +732,12 @@ replace_result replace_file_contents(file_handle read_handle, const file_identit
   int folder_fd = -1;
   std::string name;
   replace_result result;
-  if (!locate_where_opened(where, read, folder_fd, name) &&
-      !locate(read_handle, path, folder_fd, name, failure, result))
-    return result;
+  const bool checked = locate_where_opened(where, read, folder_fd, name);
+  if (!checked && !locate(read_handle, path, folder_fd, name, failure, result)) return result;
   const descriptor folder(folder_fd);
   struct stat status;
-  const descriptor file(open_unchanged(folder.get(), name, read, status, failure, result));
+  const descriptor file(
+      open_unchanged(folder.get(), name, read, status, failure, result, checked));
   if (file.get() < 0) return result;
 
   if (status.st_nlink == 1) {
