@@ -16,6 +16,7 @@ class CStandardInput : public TByteSource {
     return ReadStandardInputSome(dest, room);
   }
   bool ReadsAhead() const override { return ahead_; }
+  bool ReadsInTurns() const override { return ahead_; }
 
  private:
   bool ahead_;
@@ -36,7 +37,11 @@ std::uint64_t StreamStandardInput(const RUN_SETTINGS& settings, const Matcher& m
   const bool ahead = GetProcessorCount() > 1;
   CStandardInput input(ahead);
   CStandardOutput output;
-  PumpStream(replacer, input, output, ahead ? STREAM_CHUNK_READ_AHEAD : STREAM_CHUNK);
+  // A literal find is read and searched on both processors in turn, in
+  // chunks that stay in a processor's cache.
+  const bool in_turns = ahead && settings.method != FindMethod::Regex;
+  PumpStream(replacer, input, output,
+             ahead && !in_turns ? STREAM_CHUNK_READ_AHEAD : STREAM_CHUNK);
   return replacer.count();
 }
 

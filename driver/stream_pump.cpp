@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "driver/paired_pump.h"
 #include "driver/read_ahead.h"
 #include "driver/write_behind.h"
 #include "engine/text_limit.h"
@@ -158,6 +159,10 @@ std::uint64_t PumpReadingAhead(CFeeder& feeder, CReadAhead& reader, std::size_t 
 std::uint64_t PumpStream(stream_replacer& replacer, TByteSource& source, TStreamSink& sink,
                          std::size_t chunk) {
   if (chunk == 0) chunk = 1;
+  std::uint64_t input_read = 0;
+  if (source.ReadsInTurns() && !sink.WantsReplacements() &&
+      PumpInPairs(replacer, source, sink, chunk, input_read))
+    return input_read;
   CFeeder feeder(replacer, sink, chunk);
   if (source.ReadsAhead()) {
     std::unique_ptr<CReadAhead> reader;

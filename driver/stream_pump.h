@@ -33,6 +33,10 @@ class TByteSource {
   // so that reading overlaps the search; Read is then called from that
   // thread only.
   virtual bool ReadsAhead() const { return false; }
+  // Whether, for a literal find, two threads may read it in turn, each
+  // searching what it read (paired_pump.h): each read then follows the one
+  // before, on either thread, and so does each Piece of the sink.
+  virtual bool ReadsInTurns() const { return false; }
 };
 
 class TStreamSink {

@@ -11,6 +11,9 @@
 namespace Velk {
 namespace {
 
+// Matches taken from the finder at once.
+constexpr std::size_t kMatchBatch = 64;
+
 // Offset just past the last line feed of window[0, length); 0 when none.
 std::size_t end_of_last_line(const char* window, std::size_t length) {
   for (std::size_t i = length; i > 0; --i)
@@ -44,6 +47,21 @@ stream_replacer::stream_replacer(FindMethod method, const narrow_buffer& find,
     translate_escapes(replacement_, '\\', control_escape_table(), false, true);
     span_need_ = template_span_need(replacement_);
   }
+}
+
+std::unique_ptr<stream_replacer> stream_replacer::twin() const {
+  if (method_ == FindMethod::Regex) return nullptr;
+  return std::make_unique<stream_replacer>(method_, find_, replacement_, matcher_);
+}
+
+bool stream_replacer::begins_match_in(const char* window, std::size_t length, std::size_t kept,
+                                      bool at_end) const {
+  if (find_.empty() || kept == 0) return false;
+  // A match that begins in the kept bytes ends within kept + find length - 1.
+  const std::size_t reach = kept + find_.length() - 1;
+  if (length < reach && !at_end) return true;
+  const char* match = finder_.find(window, std::min(length, reach));
+  return match && std::size_t(match - window) < kept;
 }
 
 std::size_t stream_replacer::feed(const char* window, std::size_t length, bool at_end,
@@ -102,17 +120,21 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
   const std::size_t out_base = cursor.length();
   std::size_t copied = 0;
   if (find_length != 0) {
+    const char* matches[kMatchBatch];
     for (;;) {
-      const char* match = finder_.find(window + copied, length - copied);
-      if (!match) break;
-      const std::size_t at = std::size_t(match - window);
-      cursor.put(window + copied, at - copied);
-      if (log_)
-        log_->push_back({std::uint32_t(at), std::uint32_t(find_length),
-                         std::uint32_t(cursor.length() - out_base), replacement_.length()});
-      cursor.put(replacement_.c_str(), replacement_.length());
-      copied = at + find_length;
-      ++count_;
+      const std::size_t found =
+          finder_.find_many(window + copied, length - copied, matches, kMatchBatch);
+      for (std::size_t i = 0; i < found; ++i) {
+        const std::size_t at = std::size_t(matches[i] - window);
+        cursor.put(window + copied, at - copied);
+        if (log_)
+          log_->push_back({std::uint32_t(at), std::uint32_t(find_length),
+                           std::uint32_t(cursor.length() - out_base), replacement_.length()});
+        cursor.put(replacement_.c_str(), replacement_.length());
+        copied = at + find_length;
+      }
+      count_ += found;
+      if (found < kMatchBatch) break;
     }
   }
   std::size_t consumed = length;

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "engine/find_method.h"
 #include "engine/match_span.h"
@@ -48,6 +49,21 @@ class stream_replacer {
 
   // Replacements made so far.
   std::uint64_t count() const { return count_; }
+  void add_count(std::uint64_t replacements) { count_ += replacements; }
+
+  // For a literal find, a window may be fed from any byte at which the whole
+  // text's search would look for its next match: a twin (same find, its own
+  // count) can feed window[kept, length) on another thread while this one
+  // feeds what comes before. When the window's first kept bytes are those
+  // the feed before kept back, the twin's result is the whole text's exactly
+  // when no match begins in them, which begins_match_in tells (at_end as for
+  // the feed of the window; a window too short to tell counts as a match).
+  // twin() is null for a regular-expression find.
+  std::unique_ptr<stream_replacer> twin() const;
+  // What a literal find keeps back at most: find length - 1 bytes.
+  std::size_t literal_keep() const { return find_.empty() ? 0 : find_.length() - 1; }
+  bool begins_match_in(const char* window, std::size_t length, std::size_t kept,
+                       bool at_end) const;
 
   // From now on each feed() appends to log one record per replacement, its
   // input offsets from the window's start and its output offsets from

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -42,12 +43,20 @@ using test::Compile;
 using test::Settings;
 
 // The ways a pump can run: reading on the calling thread or ahead, writing
-// there or behind.
+// there or behind, or reading and searching on two threads in turn (a
+// literal find; the others take one of the ways before).
 struct THREADS {
   bool ahead;
   bool behind;
+  bool turns = false;
 };
-constexpr THREADS kAllThreads[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+constexpr THREADS kAllThreads[] = {{false, false}, {true, false}, {false, true},
+                                   {true, true},   {false, false, true}};
+
+std::string Describe(const THREADS& threads) {
+  return " ahead " + std::to_string(threads.ahead) + " behind " +
+         std::to_string(threads.behind) + " turns " + std::to_string(threads.turns);
+}
 
 struct OUTCOME {
   std::string text;
@@ -66,7 +75,7 @@ OUTCOME Whole(RUN_SETTINGS settings, const Matcher& matcher, const std::string& 
 OUTCOME Streamed(const RUN_SETTINGS& settings, const Matcher& matcher, const std::string& input,
                  std::size_t chunk, std::size_t max_read, THREADS threads = {false, false}) {
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CTextSource source(input, max_read, threads.ahead);
+  CTextSource source(input, max_read, threads.ahead, threads.turns);
   CTextSink sink(threads.behind);
   EXPECT_EQ(PumpStream(replacer, source, sink, chunk), input.size());
   EXPECT_EQ(sink.input_seen, input.size());
@@ -124,9 +133,8 @@ TEST(StreamPump, ChunkEdgesGiveTheWholeTextResult) {
       for (std::size_t chunk : {1, 2, 3, 5, 7, 64})
         for (std::size_t max_read : {std::size_t(1), std::size_t(4), chunk}) {
           const OUTCOME streamed = Streamed(settings, matcher, row.input, chunk, max_read, threads);
-          const std::string where = std::string(row.find) + " chunk " + std::to_string(chunk) +
-                                    " ahead " + std::to_string(threads.ahead) + " behind " +
-                                    std::to_string(threads.behind);
+          const std::string where =
+              std::string(row.find) + " chunk " + std::to_string(chunk) + Describe(threads);
           EXPECT_EQ(streamed.text, row.output) << where;
           EXPECT_EQ(streamed.count, row.count) << where;
         }
@@ -202,11 +210,10 @@ TEST(StreamPump, StreamedAgreesWithWholeTextOnRandomInputs) {
       const std::size_t max_read = 1 + random() % 12;
       const OUTCOME expanding = Whole(settings, matcher, input, true);
       const OUTCOME in_place = Whole(settings, matcher, input, false);
-      const THREADS threads = kAllThreads[round % 4];
+      const THREADS threads = kAllThreads[round % std::size(kAllThreads)];
       const OUTCOME streamed = Streamed(settings, matcher, input, chunk, max_read, threads);
       ASSERT_EQ(streamed.text, expanding.text)
-          << find.find << " chunk " << chunk << " ahead " << threads.ahead << " behind "
-          << threads.behind;
+          << find.find << " chunk " << chunk << Describe(threads);
       ASSERT_EQ(streamed.count, expanding.count) << find.find << " chunk " << chunk;
       ASSERT_EQ(in_place.text, expanding.text) << find.find;
     }
@@ -254,45 +261,59 @@ TEST(StreamPump, LongLinesReadAheadGiveTheWholeTextResult) {
 }
 
 // A read that fails ends the run with its error, after the pieces of what
-// was read before it; a sink that fails stops the reader.
+// was read before it, whichever thread read them; a sink that fails stops
+// the reading.
 TEST(StreamPump, FailuresOnEitherSideEndTheRun) {
   class CFailingSource : public TByteSource {
    public:
     std::size_t Read(char* dest, std::size_t room) override {
-      if (reads_++ == 3) throw std::runtime_error("read failed");
+      if (reads_++ == fail_at) throw std::runtime_error("read failed");
       std::memset(dest, 'x', room);
       return room;
     }
-    bool ReadsAhead() const override { return ahead; }
-    bool ahead = false;
+    bool ReadsAhead() const override { return threads.ahead || threads.turns; }
+    bool ReadsInTurns() const override { return threads.turns; }
+    THREADS threads;
+    int fail_at = 3;
     int reads_ = 0;
   };
   class CFailingSink : public TStreamSink {
    public:
     void Piece(const narrow_buffer& out, std::uint64_t, std::size_t, bool) override {
-      if (fail) throw std::runtime_error("write failed");
+      if (++calls == fail_at) throw std::runtime_error("write failed");
       written += out.length();
     }
-    bool fail = false;
+    int fail_at = 0;
+    int calls = 0;
     std::size_t written = 0;
   };
   const RUN_SETTINGS settings = Settings(FindMethod::Literal, "xy", "z");
-  for (bool ahead : {false, true}) {
-    stream_replacer replacer(settings.method, settings.find_text, settings.replacement, Matcher());
-    CFailingSource source;
-    source.ahead = ahead;
-    CFailingSink sink;
-    EXPECT_THROW(PumpStream(replacer, source, sink, 8), std::runtime_error) << ahead;
-    // Three chunks read; all but the byte that may begin a match written.
-    EXPECT_EQ(sink.written, 23u) << ahead;
-
-    stream_replacer again(settings.method, settings.find_text, settings.replacement, Matcher());
-    CFailingSource endless;
-    endless.ahead = ahead;
-    endless.reads_ = -1000000;
-    CFailingSink failing;
-    failing.fail = true;
-    EXPECT_THROW(PumpStream(again, endless, failing, 8), std::runtime_error) << ahead;
+  for (const THREADS threads : {THREADS{false, false}, THREADS{true, false},
+                                THREADS{false, false, true}}) {
+    for (int fail_at : {0, 1, 2, 3, 4}) {
+      stream_replacer replacer(settings.method, settings.find_text, settings.replacement,
+                               Matcher());
+      CFailingSource source;
+      source.threads = threads;
+      source.fail_at = fail_at;
+      CFailingSink sink;
+      EXPECT_THROW(PumpStream(replacer, source, sink, 8), std::runtime_error)
+          << Describe(threads);
+      // The chunks read; all but the byte that may begin a match written.
+      EXPECT_EQ(sink.written, fail_at == 0 ? 0u : 8u * fail_at - 1) << Describe(threads);
+    }
+    for (int fail_at : {1, 2, 5}) {
+      stream_replacer again(settings.method, settings.find_text, settings.replacement,
+                            Matcher());
+      CFailingSource endless;
+      endless.threads = threads;
+      endless.fail_at = -1;
+      CFailingSink failing;
+      failing.fail_at = fail_at;
+      EXPECT_THROW(PumpStream(again, endless, failing, 8), std::runtime_error)
+          << Describe(threads);
+      EXPECT_EQ(failing.calls, fail_at) << Describe(threads);
+    }
   }
 }
 

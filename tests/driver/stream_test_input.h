@@ -13,11 +13,13 @@
 namespace Velk::test {
 
 // Hands out the text in reads of at most max_read bytes, as a pipe may;
-// read ahead on the pump's reader thread when asked to.
+// read ahead on the pump's reader thread, or by two threads in turn, when
+// asked to.
 class CTextSource : public TByteSource {
  public:
-  CTextSource(const std::string& text, std::size_t max_read, bool ahead = false)
-      : text_(text), max_read_(max_read), ahead_(ahead) {}
+  CTextSource(const std::string& text, std::size_t max_read, bool ahead = false,
+              bool in_turns = false)
+      : text_(text), max_read_(max_read), ahead_(ahead || in_turns), in_turns_(in_turns) {}
   std::size_t Read(char* dest, std::size_t room) override {
     const std::size_t at = at_;
     const std::size_t n = std::min({room, max_read_, text_.size() - at});
@@ -26,12 +28,14 @@ class CTextSource : public TByteSource {
     return n;
   }
   bool ReadsAhead() const override { return ahead_; }
+  bool ReadsInTurns() const override { return in_turns_; }
   std::size_t read() const { return at_; }
 
  private:
   const std::string& text_;
   std::size_t max_read_;
   bool ahead_;
+  bool in_turns_;
   std::atomic<std::size_t> at_{0};  // read() may be asked on another thread
 };
 

@@ -196,5 +196,85 @@ TEST(ByteSearchTest, OrdinaryTextDoesNotNeedTheFallback) {
   }
 }
 
+// The matches of one search after another, each from the end of the last.
+std::vector<std::size_t> naive_all(const std::string& hay, const std::string& needle,
+                                   bool folded) {
+  std::vector<std::size_t> at;
+  for (std::size_t from = 0; from <= hay.size();) {
+    const std::string rest = hay.substr(from);
+    const char* hit = naive(rest, needle, folded);
+    if (!hit) break;
+    at.push_back(from + std::size_t(hit - rest.data()));
+    from = at.back() + needle.size();
+  }
+  return at;
+}
+
+// find_many gives what one find after another gives, whatever the batch:
+// self-overlapping needles, matches that touch, cross a block's edge or end
+// the text, dense decoys, and texts longer and shorter than a block.
+TEST(ByteSearchTest, ManyMatchesAreThoseOfOneFindAfterAnother) {
+  std::mt19937 random(13);
+  const std::string needles[] = {"a", "aa", "aba", "aaaa", "ab", "session", "sEsS",
+                                 "\xE9" "a", std::string(33, 'a') + "b"};
+  const std::string alphabets[] = {"ab", "aAbB", "sessionSE \xE9"};
+  for (const std::string& needle : needles) {
+    for (const std::string& alphabet : alphabets) {
+      for (int round = 0; round < 150; ++round) {
+        std::string text;
+        for (int i = int(random() % 400); i > 0; --i)
+          text += random() % 8 ? std::string(1, alphabet[random() % alphabet.size()]) : needle;
+        const exact_block block(text);
+        for (bool folded : {false, true}) {
+          const std::vector<std::size_t> want = naive_all(text, needle, folded);
+          const byte_finder finder(needle.data(), needle.size(), folded);
+          for (std::size_t room : {1, 2, 3, 64}) {
+            std::vector<std::size_t> got;
+            std::vector<const char*> batch(room);
+            std::size_t from = 0;
+            for (;;) {
+              const std::size_t found =
+                  finder.find_many(block.bytes.get() + from, text.size() - from, batch.data(), room);
+              for (std::size_t i = 0; i < found; ++i)
+                got.push_back(std::size_t(batch[i] - block.bytes.get()));
+              if (found < room) break;
+              from = got.back() + needle.size();
+            }
+            ASSERT_EQ(got, want) << "text=" << text << " needle=" << needle
+                                 << " folded=" << folded << " room=" << room;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Taking every match of a needle that matches nearly everywhere, or that
+// makes each candidate compare nearly the whole needle, stays linear.
+TEST(ByteSearchTest, ManyMatchesCostLinearWork) {
+  struct Case {
+    std::string hay, needle;
+    std::size_t matches;
+  } cases[] = {
+      {std::string(300000, 'a'), "aa", 150000},
+      {std::string(300000, 'x') + "y" + std::string(300000, 'x') + "y", std::string(3000, 'x') + "y",
+       2},
+  };
+  for (const Case& c : cases) {
+    const byte_finder finder(c.needle.data(), c.needle.size(), false);
+    search_work work;
+    const char* batch[64];
+    std::size_t from = 0, total = 0;
+    for (;;) {
+      const std::size_t found = finder.find_many(c.hay.data() + from, c.hay.size() - from, batch, 64, &work);
+      total += found;
+      if (found < 64) break;
+      from = std::size_t(batch[63] - c.hay.data()) + c.needle.size();
+    }
+    EXPECT_EQ(total, c.matches) << c.needle.size();
+    EXPECT_LE(work.compared, 4 * c.hay.size() + 2 * c.needle.size()) << c.needle.size();
+  }
+}
+
 }  // namespace
 }  // namespace Velk
