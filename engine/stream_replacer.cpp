@@ -11,9 +11,6 @@
 namespace Velk {
 namespace {
 
-// Matches taken from the finder at once.
-constexpr std::size_t kMatchBatch = 64;
-
 // Offset just past the last line feed of window[0, length); 0 when none.
 std::size_t end_of_last_line(const char* window, std::size_t length) {
   for (std::size_t i = length; i > 0; --i)
@@ -120,21 +117,17 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
   const std::size_t out_base = cursor.length();
   std::size_t copied = 0;
   if (find_length != 0) {
-    const char* matches[kMatchBatch];
     for (;;) {
-      const std::size_t found =
-          finder_.find_many(window + copied, length - copied, matches, kMatchBatch);
-      for (std::size_t i = 0; i < found; ++i) {
-        const std::size_t at = std::size_t(matches[i] - window);
-        cursor.put(window + copied, at - copied);
-        if (log_)
-          log_->push_back({std::uint32_t(at), std::uint32_t(find_length),
-                           std::uint32_t(cursor.length() - out_base), replacement_.length()});
-        cursor.put(replacement_.c_str(), replacement_.length());
-        copied = at + find_length;
-      }
-      count_ += found;
-      if (found < kMatchBatch) break;
+      const char* match = finder_.find(window + copied, length - copied);
+      if (!match) break;
+      const std::size_t at = std::size_t(match - window);
+      cursor.put(window + copied, at - copied);
+      if (log_)
+        log_->push_back({std::uint32_t(at), std::uint32_t(find_length),
+                         std::uint32_t(cursor.length() - out_base), replacement_.length()});
+      cursor.put(replacement_.c_str(), replacement_.length());
+      copied = at + find_length;
+      ++count_;
     }
   }
   std::size_t consumed = length;

@@ -219,32 +219,18 @@ struct avx2_filter {
 
 #endif
 
-// The matches a scan collects: up to `room` of them, leftmost first and not
-// overlapping, into at[0, found).
-struct match_list {
-  const char** at;
-  std::size_t room;
-  std::size_t found = 0;
-  // Takes a match (null: there is none left); whether to look for more.
-  bool take(const char* match) {
-    if (!match) return false;
-    at[found++] = match;
-    return found < room;
-  }
-};
-
 // Candidate positions are [0, positions), positions >= width: pairs of
 // blocks, then single blocks, then one last block that ends at the last
 // position and overlaps the one before it (its positions already looked at
 // are masked off). A block at p reads at most up to p + width - 1 + count -
-// 1, the last byte of the text. After a match the scan goes on from its
-// end. Inlined into each filter's own scan, which is compiled for that
-// filter's instructions.
+// 1, the last byte of the text. Inlined into each filter's own scan, which
+// is compiled for that filter's instructions.
 template <class Filter>
-__attribute__((always_inline)) inline void scan_blocks(const Filter& f, const char* hay,
-                                                       std::size_t positions, std::size_t count,
-                                                       verifier& check, match_list& matches) {
+__attribute__((always_inline)) inline const char* scan_blocks(const Filter& f, const char* hay,
+                                                              std::size_t positions,
+                                                              verifier& check) {
   constexpr std::size_t width = Filter::width;
+  const char* result = nullptr;
   std::size_t p = 0;
   for (;;) {
     std::uint64_t mask;
@@ -259,38 +245,29 @@ __attribute__((always_inline)) inline void scan_blocks(const Filter& f, const ch
       mask = f.block(hay + last) & (~std::uint64_t(0) << (p - last));
       p = last;
     } else {
-      return;
+      return nullptr;
     }
-    for (;; mask &= mask - 1) {
-      if (mask == 0) {
-        p += step;
-        break;
-      }
-      const char* result = nullptr;
-      if (check.settles(p + std::size_t(__builtin_ctzll(mask)), result)) {
-        if (!matches.take(result)) return;
-        p = std::size_t(result - hay) + count;
-        break;
-      }
+    while (mask != 0) {
+      if (check.settles(p + std::size_t(__builtin_ctzll(mask)), result)) return result;
+      mask &= mask - 1;
     }
+    p += step;
   }
 }
 
-__attribute__((target("sse2"))) void scan_sse2(const unsigned char (*lanes)[16],
-                                               std::size_t rare_at, std::size_t second_at,
-                                               const char* hay, std::size_t positions,
-                                               std::size_t count, verifier& check,
-                                               match_list& matches) {
-  scan_blocks(sse2_filter(lanes, rare_at, second_at), hay, positions, count, check, matches);
+__attribute__((target("sse2"))) const char* scan_sse2(const unsigned char (*lanes)[16],
+                                                      std::size_t rare_at,
+                                                      std::size_t second_at, const char* hay,
+                                                      std::size_t positions, verifier& check) {
+  return scan_blocks(sse2_filter(lanes, rare_at, second_at), hay, positions, check);
 }
 
 #ifdef VELK_AVX2_FILTER
-__attribute__((target("avx2"))) void scan_avx2(const unsigned char (*lanes)[16],
-                                               std::size_t rare_at, std::size_t second_at,
-                                               const char* hay, std::size_t positions,
-                                               std::size_t count, verifier& check,
-                                               match_list& matches) {
-  scan_blocks(avx2_filter(lanes, rare_at, second_at), hay, positions, count, check, matches);
+__attribute__((target("avx2"))) const char* scan_avx2(const unsigned char (*lanes)[16],
+                                                      std::size_t rare_at,
+                                                      std::size_t second_at, const char* hay,
+                                                      std::size_t positions, verifier& check) {
+  return scan_blocks(avx2_filter(lanes, rare_at, second_at), hay, positions, check);
 }
 #endif  // VELK_AVX2_FILTER
 #endif
@@ -318,48 +295,19 @@ byte_finder::byte_finder(const char* needle, std::size_t count, bool folded) noe
 }
 
 const char* byte_finder::find(const char* hay, std::size_t len, search_work* work) const noexcept {
-  const char* match = nullptr;
-  return find_many(hay, len, &match, 1, work) ? match : nullptr;
-}
-
-std::size_t byte_finder::find_many(const char* hay, std::size_t len, const char** at,
-                                   std::size_t room, search_work* work) const noexcept {
-  if (room == 0 || count_ > len) return 0;
-  if (count_ == 0) {
-    at[0] = hay;
-    return 1;
-  }
-  match_list matches{at, room};
-#ifdef VELK_SSE2_FILTER
-  // A single byte is memchr's.
-  const std::size_t positions = len - count_ + 1;
-  if ((count_ > 1 || folded_) && have_sse2() && positions >= sse2_filter::width) {
-    verifier check(hay, len, needle_, count_, folded_, work);
-#ifdef VELK_AVX2_FILTER
-    if (positions >= avx2_filter::width && have_avx2()) {
-      scan_avx2(lanes_, rare_.at, second_.at, hay, positions, count_, check, matches);
-      return matches.found;
-    }
-#endif
-    scan_sse2(lanes_, rare_.at, second_.at, hay, positions, count_, check, matches);
-    return matches.found;
-  }
-#endif
-  // One match at a time from the end of the one before.
-  std::size_t from = 0;
-  while (matches.take(find_one(hay + from, len - from, work)))
-    from = std::size_t(at[matches.found - 1] - hay) + count_;
-  return matches.found;
-}
-
-// The search for a text too short for the block filters, or without them.
-const char* byte_finder::find_one(const char* hay, std::size_t len, search_work* work) const {
   if (count_ > len) return nullptr;
+  if (count_ == 0) return hay;
   if (count_ == 1 && !folded_) return static_cast<const char*>(std::memchr(hay, needle_[0], len));
+  const std::size_t positions = len - count_ + 1;
 #ifdef VELK_SSE2_FILTER
   if (have_sse2()) {
     verifier check(hay, len, needle_, count_, folded_, work);
-    const std::size_t positions = len - count_ + 1;
+#ifdef VELK_AVX2_FILTER
+    if (positions >= avx2_filter::width && have_avx2())
+      return scan_avx2(lanes_, rare_.at, second_.at, hay, positions, check);
+#endif
+    if (positions >= sse2_filter::width)
+      return scan_sse2(lanes_, rare_.at, second_.at, hay, positions, check);
     const char* result = nullptr;
     for (std::size_t p = 0; p < positions; ++p)
       if (rare_.passes(hay + p) && second_.passes(hay + p) && check.settles(p, result))

@@ -30,13 +30,6 @@ class byte_finder {
   // First occurrence in hay[0, len); null when none. When work is given, the
   // comparisons made are added to it.
   const char* find(const char* hay, std::size_t len, search_work* work = nullptr) const noexcept;
-  // The first occurrences in hay[0, len), up to room of them, leftmost
-  // first and not overlapping (each searched for from the end of the one
-  // before, as find would be), into at; returns how many. The replace
-  // loops take their matches in batches, so that a match costs no search
-  // start of its own.
-  std::size_t find_many(const char* hay, std::size_t len, const char** at, std::size_t room,
-                        search_work* work = nullptr) const noexcept;
 
  private:
   // The filter byte at offset `at`: a candidate's byte b passes when
@@ -49,7 +42,6 @@ class byte_finder {
       return (static_cast<unsigned char>(candidate[at]) | fold) == value;
     }
   };
-  const char* find_one(const char* hay, std::size_t len, search_work* work) const;
   const char* scan_with_memchr(const char* hay, std::size_t len, search_work* work) const;
 
   const char* needle_;
