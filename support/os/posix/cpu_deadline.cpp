@@ -78,7 +78,12 @@ bool arm_cpu_deadline(std::uint64_t nanoseconds, const char* message) noexcept {
   if (!install_handler() || !thread_timer.ensure()) return false;
   deadline_message.store(message);
   // A zero time would disarm; the smallest wait stands for "at once".
-  return set_timer(nanoseconds ? nanoseconds : 1);
+  const std::uint64_t wait = nanoseconds ? nanoseconds : 1;
+  if (set_timer(wait)) return true;
+  // A child of fork has the parent's timer id but no timer (timers are not
+  // inherited): it makes its own.
+  thread_timer.created = false;
+  return thread_timer.ensure() && set_timer(wait);
 }
 
 void disarm_cpu_deadline() noexcept {
