@@ -31,7 +31,7 @@ constexpr std::size_t kOutputReserveFactor = 2;
 struct HALF {
   std::unique_ptr<stream_replacer> replacer;
   narrow_buffer buffer;  // room, then the chunk
-  narrow_buffer out;     // room, then the chunk's own result
+  narrow_buffer out;     // the chunk's own result
 };
 
 // What the two threads share. The helper keeps it alive as long as it
@@ -94,8 +94,8 @@ void Announce(SHARED& s, Change change) {
 }
 
 // Puts the chunk behind the carry and hands the result to the sink: the
-// chunk's own result when no match begins in the carry, else the result of
-// the carry and the chunk searched again as one window.
+// carry unchanged and then the chunk's own result when no match begins in
+// the carry, else the result of the two searched again as one window.
 void PassOn(SHARED& s, HALF& half, char* data, std::size_t length, bool last,
             std::size_t consumed, std::uint64_t found) {
   const std::size_t kept = s.carry.length();
@@ -103,16 +103,20 @@ void PassOn(SHARED& s, HALF& half, char* data, std::size_t length, bool last,
   std::memcpy(window, s.carry.data(), kept);
   std::size_t used;
   if (!half.replacer->begins_match_in(window, kept + length, kept, last)) {
-    std::memcpy(half.out.data() + (s.room - kept), s.carry.data(), kept);
-    if (kept < s.room) half.out.erase(0, narrow_buffer::size_type(s.room - kept));
-    used = kept + consumed;
+    if (kept != 0) {
+      s.sink.Piece(s.carry, s.input_start, kept, false);
+      s.input_start += kept;
+    }
+    used = consumed;
+    window = data;
   } else {
     half.out.clear();
     const std::uint64_t before = half.replacer->count();
     used = half.replacer->feed(window, kept + length, last, half.out);
     found = half.replacer->count() - before;
+    length += kept;
   }
-  s.carry.assign(window + used, narrow_buffer::size_type(kept + length - used));
+  s.carry.assign(window + used, narrow_buffer::size_type(length - used));
   if (used != 0 || !half.out.empty()) s.sink.Piece(half.out, s.input_start, used, found != 0);
   s.input_start += used;
   s.count += found;
@@ -140,14 +144,17 @@ void Work(SHARED& s, HALF& half) {
     bool last = false;
     std::exception_ptr failure;
     try {
-      // A whole chunk unless the input ends.
+      // A whole chunk, unless the input ends or a read brings less than
+      // asked: what came is worked at once.
       while (length < s.chunk) {
-        const std::size_t got = s.source.Read(data + length, s.chunk - length);
+        const std::size_t asked = s.chunk - length;
+        const std::size_t got = s.source.Read(data + length, asked);
         if (got == 0) {
           last = true;
           break;
         }
         length += got;
+        if (got < asked) break;  // what has come is worked before waiting for more
       }
     } catch (...) {
       failure = std::current_exception();
@@ -161,7 +168,7 @@ void Work(SHARED& s, HALF& half) {
     std::uint64_t found = 0;
     if (!failure) {
       try {
-        half.out.set_length(narrow_buffer::size_type(s.room));
+        half.out.clear();
         const std::uint64_t before = half.replacer->count();
         consumed = half.replacer->feed(data, length, last, half.out);
         found = half.replacer->count() - before;
@@ -221,7 +228,7 @@ bool PumpInPairs(stream_replacer& replacer, TByteSource& source, TStreamSink& si
     HALF& half = shared->halves[i];
     half.replacer = std::move(twins[i]);
     half.buffer.reserve_exact(room + chunk + 1);
-    half.out.reserve_exact(room + chunk * kOutputReserveFactor + 1);
+    half.out.reserve_exact(chunk * kOutputReserveFactor + 1);
   }
   shared->carry.reserve_exact(room + 1);
   try {

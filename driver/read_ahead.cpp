@@ -65,18 +65,21 @@ class CReadAhead::CReader : public TThread {
         if (s.stop) break;
       }
       filling_ = k;
-      // A whole chunk unless the input ends: the window is then as large as
-      // a run without the reader would make it.
+      // A whole chunk, unless the input ends or a read brings less than
+      // asked (a pipe or a terminal with nothing more for now): what came is
+      // worked at once rather than held until more comes.
       char* data = slot.bytes.data() + room_;
       std::size_t length = 0;
       bool last = false;
       while (length < chunk_) {
-        const std::size_t got = source_.Read(data + length, chunk_ - length);
+        const std::size_t asked = chunk_ - length;
+        const std::size_t got = source_.Read(data + length, asked);
         if (got == 0) {
           last = true;
           break;
         }
         length += got;
+        if (got < asked) break;  // what has come is worked before waiting for more
       }
       Publish(length, last, nullptr);
       if (last) break;

@@ -24,7 +24,7 @@ class CReadAhead {
  public:
   struct CHUNK {
     char* data;          // data[-room, length) is writable
-    std::size_t length;  // filled: a whole chunk, or less at the end
+    std::size_t length;  // filled: a whole chunk, or what one short read brought
     bool last;           // the input ends with it
   };
 

@@ -19,7 +19,8 @@ namespace {
 constexpr std::size_t kOutputReserveFactor = 2;
 
 // Room for kept bytes in front of each chunk read ahead: enough for a find
-// text or a line; a longer kept line takes the slower way below.
+// text or a line; a longer kept line takes the slower way below. Kept bytes
+// of at most this size are also worked again after any short read.
 constexpr std::size_t kReadAheadRoom = 64 * 1024;
 
 [[noreturn]] void ThrowLineTooLong() {
@@ -101,16 +102,22 @@ std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) 
       // Read one chunk behind the kept bytes, or as much again as is kept
       // when that is more (a long line): the window doubles then, so a long
       // line costs linear time.
+      // A read that brings less than asked (a pipe or a terminal with
+      // nothing more for now) ends the filling, so that what came is worked
+      // at once, unless a long kept line has not yet doubled.
+      const std::size_t kept = held;
       const std::size_t want = held + std::max(chunk, held);
       if (want > MAX_TEXT_LENGTH) ThrowLineTooLong();
       if (window.capacity() < want + 1) window.reserve_exact(want + 1);
       while (held < want) {
-        const std::size_t got = source.Read(window.data() + held, want - held);
+        const std::size_t asked = want - held;
+        const std::size_t got = source.Read(window.data() + held, asked);
         if (got == 0) {
           at_end = true;
           break;
         }
         held += got;
+        if (got < asked && (kept <= kReadAheadRoom || held >= 2 * kept)) break;
       }
     }
     const std::size_t consumed = feeder.Feed(window.data(), held, at_end);

@@ -6,6 +6,7 @@
 #include "engine/expand_template.h"
 #include "engine/match_walker.h"
 #include "engine/translate.h"
+#include "support/core/ascii.h"
 #include "support/core/byte_search.h"
 
 namespace Velk {
@@ -131,10 +132,32 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
     }
   }
   std::size_t consumed = length;
-  if (!at_end && find_length != 0)
-    consumed = std::max(copied, length >= find_length ? length - (find_length - 1) : 0);
+  if (!at_end && find_length != 0) consumed = length - kept_tail(window + copied, length - copied);
   cursor.put(window + copied, consumed - copied);
   return consumed;
+}
+
+// Only a tail that begins the find text may begin a match that runs on into
+// the next piece: the longest such tail is kept back, so that a piece whose
+// end cannot begin a match is passed on whole (a pipe or a terminal line is
+// seen at once). Finds longer than kShortFind keep find length - 1 bytes,
+// which bounds the comparisons per piece.
+std::size_t stream_replacer::kept_tail(const char* rest, std::size_t length) const {
+  constexpr std::size_t kShortFind = 64;
+  const std::size_t most = std::min<std::size_t>(length, find_.length() - 1);
+  if (find_.length() > kShortFind) return most;
+  const bool folded = method_ == FindMethod::LiteralNoCase;
+  const char* find = find_.c_str();
+  for (std::size_t keep = most; keep > 0; --keep) {
+    const char* tail = rest + (length - keep);
+    std::size_t same = 0;
+    if (folded)
+      while (same < keep && ascii::to_lower(tail[same]) == ascii::to_lower(find[same])) ++same;
+    else
+      while (same < keep && tail[same] == find[same]) ++same;
+    if (same == keep) return keep;
+  }
+  return 0;
 }
 
 // Unless the window ends the text, it is searched up to the end of its

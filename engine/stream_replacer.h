@@ -76,6 +76,7 @@ class stream_replacer {
                            narrow_buffer& out);
   std::size_t feed_regex(const char* window, std::size_t length, bool at_end,
                          narrow_buffer& out);
+  std::size_t kept_tail(const char* rest, std::size_t length) const;
 
   FindMethod method_;
   narrow_buffer find_;

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -373,6 +376,81 @@ TEST(StreamPump, FailuresOfAWriterThreadEndTheRun) {
     }
     EXPECT_LE(writes.written, 40u * 4u) << ahead;
     EXPECT_EQ(writes.written % 4, 0u) << ahead;
+  }
+}
+
+// A read that brings less than asked (a pipe or a terminal with nothing more
+// for now) has what it brought worked and passed on before the pump waits
+// for more: the second read waits until the sink has the first line's
+// result, which a pump holding the line for a whole chunk never gives. A
+// literal find keeps back only a tail that may begin a match.
+TEST(StreamPump, WhatAShortReadBroughtIsPassedOnBeforeTheNextRead) {
+  struct SHARED {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string result;
+  };
+  class CSlowSource : public TByteSource {
+   public:
+    CSlowSource(SHARED& shared, THREADS threads, std::string want)
+        : shared_(shared), threads_(threads), want_(std::move(want)) {}
+    std::size_t Read(char* dest, std::size_t room) override {
+      if (reads_++ == 0) {
+        // A line-bounded expression decides a line once a byte follows it.
+        const std::string line = "a session\nb";
+        EXPECT_GT(room, line.size());
+        line.copy(dest, line.size());
+        return line.size();
+      }
+      // Not a bound on speed: only keeps a pump that holds the line from
+      // hanging the test.
+      std::unique_lock<std::mutex> hold(shared_.mutex);
+      waited_out = !shared_.changed.wait_for(hold, std::chrono::seconds(60),
+                                             [&] { return shared_.result == want_; });
+      return 0;
+    }
+    bool ReadsAhead() const override { return threads_.ahead || threads_.turns; }
+    bool ReadsInTurns() const override { return threads_.turns; }
+    bool waited_out = false;
+
+   private:
+    SHARED& shared_;
+    THREADS threads_;
+    std::string want_;
+    int reads_ = 0;
+  };
+  class CSharedSink : public TStreamSink {
+   public:
+    explicit CSharedSink(SHARED& shared) : shared_(shared) {}
+    void Piece(const narrow_buffer& out, std::uint64_t, std::size_t, bool) override {
+      std::lock_guard<std::mutex> hold(shared_.mutex);
+      shared_.result.append(out.c_str(), out.length());
+      shared_.changed.notify_all();
+    }
+
+   private:
+    SHARED& shared_;
+  };
+  struct Find {
+    FindMethod method;
+    const char* find;
+    const char* want;  // the first line's result
+  } finds[] = {{FindMethod::Literal, "session", "a connection\nb"},
+               {FindMethod::Regex, "s+ion$", "a seconnection\n"}};
+  for (const Find& find : finds) {
+    const RUN_SETTINGS settings = Settings(find.method, find.find, "connection");
+    const Matcher matcher = Compile(settings);
+    for (const THREADS threads : {THREADS{false, false}, THREADS{true, false},
+                                  THREADS{false, false, true}}) {
+      SHARED shared;
+      CSlowSource source(shared, threads, find.want);
+      CSharedSink sink(shared);
+      stream_replacer replacer(settings.method, settings.find_text, settings.replacement,
+                               matcher);
+      PumpStream(replacer, source, sink);
+      EXPECT_FALSE(source.waited_out) << find.find << Describe(threads);
+      EXPECT_EQ(replacer.count(), 1u) << find.find << Describe(threads);
+    }
   }
 }
 
