@@ -15,8 +15,13 @@ namespace {
 class CFileSource : public TByteSource {
  public:
   CFileSource(CStreamedFile& file, const char* head, std::size_t head_length,
-              const std::function<bool()>& interrupted)
-      : file_(file), head_(head), head_length_(head_length), interrupted_(interrupted) {}
+              const std::function<bool()>& interrupted, bool in_turns)
+      : file_(file),
+        head_(head),
+        head_length_(head_length),
+        interrupted_(interrupted),
+        in_turns_(in_turns) {}
+  bool ReadsInTurns() const override { return in_turns_; }
 
   std::size_t Read(char* dest, std::size_t room) override {
     if (head_length_ != 0) {
@@ -45,6 +50,7 @@ class CFileSource : public TByteSource {
   const char* head_;
   std::size_t head_length_;
   const std::function<bool()>& interrupted_;
+  bool in_turns_;
 };
 
 // Writes nothing until the first change; then the unchanged start is copied
@@ -129,12 +135,14 @@ bool PumpFile(const RUN_SETTINGS& settings, const Matcher& matcher, const CFileM
   // A large file's new contents are written on a thread of its own when a
   // second processor can take it: the system's copy into the temporary file
   // then overlaps the reads and the search. (Reading ahead as well, a third
-  // busy thread on two processors, measured slower.) A smaller file, or a
-  // tree of them, starts no thread.
+  // busy thread on two processors, measured slower.) A literal find that
+  // rewrites the file reads and searches it on both processors in turn
+  // instead (paired_pump.h), which measured faster still. A smaller file,
+  // or a tree of them, starts no thread.
   const bool overlap = overlap_from == 0 || (stream.GetSize() >= overlap_from &&
                                              GetProcessorCount() > 1);
   stream_replacer replacer(settings.method, settings.find_text, settings.replacement, matcher);
-  CFileSource source(stream, head, head_length, interrupted);
+  CFileSource source(stream, head, head_length, interrupted, overlap && !sink);
   CFileSink rewrite(stream, overlap);
   try {
     PumpStream(replacer, source, sink ? *sink : rewrite, chunk);
