@@ -11,10 +11,11 @@
 // can decide in the window, appends the result of the window's first
 // `consumed` bytes to out and returns consumed; the caller keeps the rest
 // of the window, in front of what it reads next. A literal find keeps back
-// at most find length - 1 bytes; a regular-expression find keeps back the
-// unfinished last line (consumed is 0 when the window holds no line feed:
-// the caller then reads more into a larger window). With at_end the window
-// is the end of the text and is consumed whole.
+// at most find length - 1 bytes, and only a tail that may begin a match; a
+// regular-expression find keeps back the unfinished last line (consumed is
+// 0 when the window holds no line feed: the caller then reads more into a
+// larger window). With at_end the window is the end of the text and is
+// consumed whole.
 #pragma once
 
 #include <cstddef>
@@ -60,10 +61,10 @@ class stream_replacer {
   // the feed of the window; a window too short to tell counts as a match).
   // twin() is null for a regular-expression find.
   std::unique_ptr<stream_replacer> twin() const;
-  // What a literal find keeps back at most: find length - 1 bytes.
-  std::size_t literal_keep() const { return find_.empty() ? 0 : find_.length() - 1; }
   bool begins_match_in(const char* window, std::size_t length, std::size_t kept,
                        bool at_end) const;
+  // What a literal find keeps back at most: find length - 1 bytes.
+  std::size_t literal_keep() const { return find_.empty() ? 0 : find_.length() - 1; }
 
   // From now on each feed() appends to log one record per replacement, its
   // input offsets from the window's start and its output offsets from

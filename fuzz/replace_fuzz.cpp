@@ -7,7 +7,8 @@
 // the same text, count and replacement log for every find (both judge "^"
 // from the input), and each log rebuilds the result from the input; the
 // streamed finds, cut into chunks of one to four bytes (options' top bits)
-// and read a few bytes at a time, give the whole-text result.
+// and read a few bytes at a time, give the whole-text result, literal finds
+// also read and searched by two threads in turn.
 #include <algorithm>
 #include <cstdint>
 
@@ -53,7 +54,10 @@ void CheckLog(const narrow_buffer& text, const narrow_buffer& result,
 
 class CPieceSource : public Velk::TByteSource {
  public:
-  CPieceSource(const narrow_buffer& text, std::size_t most) : text_(text), most_(most) {}
+  CPieceSource(const narrow_buffer& text, std::size_t most, bool in_turns)
+      : text_(text), most_(most), in_turns_(in_turns) {}
+  bool ReadsAhead() const override { return in_turns_; }
+  bool ReadsInTurns() const override { return in_turns_; }
   std::size_t Read(char* dest, std::size_t room) override {
     const std::size_t n = std::min({room, most_, std::size_t(text_.length()) - at_});
     std::copy(text_.c_str() + at_, text_.c_str() + at_ + n, dest);
@@ -64,6 +68,7 @@ class CPieceSource : public Velk::TByteSource {
  private:
   const narrow_buffer& text_;
   std::size_t most_;
+  bool in_turns_;
   std::size_t at_ = 0;
 };
 
@@ -80,12 +85,15 @@ void CheckStreamed(Velk::FindMethod method, const narrow_buffer& find, const nar
                    const Velk::Matcher& matcher, const narrow_buffer& text, std::size_t chunk,
                    const narrow_buffer& whole, std::uint32_t count) {
   if (!Velk::stream_replacer::can_stream(method, matcher)) return;
-  Velk::stream_replacer replacer(method, find, templ, matcher);
-  CPieceSource source(text, chunk + 2);
-  CJoinSink sink;
-  Velk::PumpStream(replacer, source, sink, chunk);
-  Check(replacer.count() == count);
-  Check(sink.result == whole);
+  for (bool in_turns : {false, true}) {
+    if (in_turns && method == Velk::FindMethod::Regex) break;
+    Velk::stream_replacer replacer(method, find, templ, matcher);
+    CPieceSource source(text, chunk + 2, in_turns);
+    CJoinSink sink;
+    Velk::PumpStream(replacer, source, sink, chunk);
+    Check(replacer.count() == count);
+    Check(sink.result == whole);
+  }
 }
 
 void CheckLiteral(const narrow_buffer& text, const narrow_buffer& find,
