@@ -18,8 +18,19 @@ done
 if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+  # A mirror in mid-sync fails now and then: tried again a few times.
+  for attempt in 1 2 3 4 5; do
+    $sudo apt-get update && break
+    echo "apt-get update failed (attempt $attempt)" >&2
+    sleep $((attempt * 10))
+  done
+  for attempt in 1 2 3 4 5; do
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}" && break
+    ((attempt < 5)) || exit 1
+    echo "apt-get install failed (attempt $attempt)" >&2
+    sleep $((attempt * 10))
+    $sudo apt-get update || true
+  done
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)

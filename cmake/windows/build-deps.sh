@@ -17,8 +17,26 @@ mkdir -p "$cache"
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+# A mirror in mid-sync fails an update or a download now and then: each is
+# tried again a few times.
+apt_update() {
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    $sudo apt-get update && return 0
+    echo "apt-get update failed (attempt $attempt)" >&2
+    sleep $((attempt * 10))
+  done
+}
 apt_install() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "$@"
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "$@" &&
+      return 0
+    ((attempt < 5)) || return 1
+    echo "apt-get install failed (attempt $attempt)" >&2
+    sleep $((attempt * 10))
+    $sudo apt-get update || true
+  done
 }
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -32,7 +50,7 @@ done
 installed wine32:i386 || need+=(wine wine32:i386)
 if ((${#need[@]})); then
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update
+  apt_update
   apt_install "${need[@]}"
 fi
 
@@ -46,7 +64,7 @@ if ! apt-get source --print-uris tcl8.6 >/dev/null 2>&1; then
     grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
       $sudo tee /etc/apt/sources.list.d/rplc-deb-src.list >/dev/null
   fi
-  $sudo apt-get update
+  apt_update
 fi
 
 # Unpacks Debian's source package $1 into the folder $2: the version apt
