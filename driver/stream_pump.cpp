@@ -101,10 +101,10 @@ std::uint64_t PumpHere(CFeeder& feeder, TByteSource& source, std::size_t chunk) 
     if (!at_end) {
       // Read one chunk behind the kept bytes, or as much again as is kept
       // when that is more (a long line): the window doubles then, so a long
-      // line costs linear time.
-      // A read that brings less than asked (a pipe or a terminal with
-      // nothing more for now) ends the filling, so that what came is worked
-      // at once, unless a long kept line has not yet doubled.
+      // line costs linear time. A read that brings less than asked (a pipe
+      // or a terminal with nothing more for now) ends the filling, so that
+      // what came is worked at once, unless a long kept line has not yet
+      // doubled.
       const std::size_t kept = held;
       const std::size_t want = held + std::max(chunk, held);
       if (want > MAX_TEXT_LENGTH) ThrowLineTooLong();
