@@ -17,14 +17,7 @@
 namespace Velk {
 namespace {
 
-// How long a failed run waits for the other thread to stop.
-constexpr std::chrono::milliseconds kStopWait(500);
-
 constexpr std::uint64_t kNotYetKnown = std::numeric_limits<std::uint64_t>::max();
-
-// A chunk's result may be longer than the chunk (a long replacement); it
-// is reserved once at this multiple and grows by the buffer's policy.
-constexpr std::size_t kOutputReserveFactor = 2;
 
 // One thread's own: its replacer, and the chunk it read, behind room for
 // the bytes the chunk before kept back.
@@ -228,7 +221,7 @@ bool PumpInPairs(stream_replacer& replacer, TByteSource& source, TStreamSink& si
     HALF& half = shared->halves[i];
     half.replacer = std::move(twins[i]);
     half.buffer.reserve_exact(room + chunk + 1);
-    half.out.reserve_exact(chunk * kOutputReserveFactor + 1);
+    half.out.reserve_exact(chunk * STREAM_OUTPUT_RESERVE_FACTOR + 1);
   }
   shared->carry.reserve_exact(room + 1);
   try {
@@ -245,7 +238,7 @@ bool PumpInPairs(stream_replacer& replacer, TByteSource& source, TStreamSink& si
     std::unique_lock<std::mutex> hold(s.mutex);
     s.failed = true;
     s.wake.notify_all();
-    s.wake.wait_for(hold, kStopWait, [&] { return s.helper_done; });
+    s.wake.wait_for(hold, STREAM_THREAD_STOP_WAIT, [&] { return s.helper_done; });
     throw;
   }
   std::unique_lock<std::mutex> hold(s.mutex);

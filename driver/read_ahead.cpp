@@ -11,10 +11,6 @@
 namespace Velk {
 namespace {
 
-// How long the destructor waits for a reader that is still in a read; one
-// that takes longer is left to end by itself when its read returns.
-constexpr std::chrono::milliseconds kStopWait(500);
-
 // Chunk buffers in turn. A reader that has filled them all sleeps until
 // half are given back, and its user sleeps only when the reader is behind,
 // so that the two threads wake each other a few times per eight chunks,
@@ -132,7 +128,7 @@ CReadAhead::~CReadAhead() {
   shared_->stop = true;
   shared_->reader_wake.notify_one();
   shared_->user_waits = true;
-  shared_->user_wake.wait_for(hold, kStopWait, [&] { return shared_->ended; });
+  shared_->user_wake.wait_for(hold, STREAM_THREAD_STOP_WAIT, [&] { return shared_->ended; });
 }
 
 CReadAhead::CHUNK CReadAhead::Next() {

@@ -14,10 +14,6 @@
 namespace Velk {
 namespace {
 
-// A chunk's result may be longer than the chunk (a long replacement); it
-// is reserved once at this multiple and grows by the buffer's policy.
-constexpr std::size_t kOutputReserveFactor = 2;
-
 // Room for kept bytes in front of each chunk read ahead: enough for a find
 // text or a line; a longer kept line takes the slower way below. Kept bytes
 // of at most this size are also worked again after any short read.
@@ -36,7 +32,7 @@ class CFeeder {
       : replacer_(replacer),
         sink_(sink),
         logs_(sink.WantsReplacements()),
-        reserve_(chunk * kOutputReserveFactor),
+        reserve_(chunk * STREAM_OUTPUT_RESERVE_FACTOR),
         behind_wanted_(sink.WritesBehind() && !logs_) {
     out_.reserve_exact(narrow_buffer::size_type(reserve_ + 1));
     if (logs_) replacer_.set_log(&log_);

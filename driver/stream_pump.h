@@ -6,6 +6,7 @@
 // text longer than a chunk, doubling each time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,6 +23,12 @@ constexpr std::size_t STREAM_CHUNK = 256 * 1024;
 // The chunk of an input read ahead (TByteSource::ReadsAhead): larger, so
 // that the reader and the search hand chunks to each other less often.
 constexpr std::size_t STREAM_CHUNK_READ_AHEAD = 1024 * 1024;
+// A chunk's result may be longer than the chunk (a long replacement); it is
+// reserved once at this multiple and grows by the buffer's policy.
+constexpr std::size_t STREAM_OUTPUT_RESERVE_FACTOR = 2;
+// How long a pump's helper thread is waited for when the run ends early;
+// one still in a read that does not return is left to end when it returns.
+constexpr std::chrono::milliseconds STREAM_THREAD_STOP_WAIT(500);
 
 class TByteSource {
  public:
