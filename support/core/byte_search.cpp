@@ -1,5 +1,6 @@
 #include "support/core/byte_search.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -73,7 +74,8 @@ bool word_differs(const char* a, const char* b, std::size_t at, std::size_t& sam
   return true;
 }
 
-std::size_t common_prefix(const char* a, const char* b, std::size_t n) {
+inline __attribute__((always_inline)) std::size_t common_prefix(const char* a, const char* b,
+                                                                std::size_t n) {
   std::size_t same = n;
   if (n >= 8) {
     std::size_t i = 0;
@@ -113,6 +115,8 @@ constexpr std::size_t kCostly = 4;
 // Verifies the candidates of one search, left to right.
 class verifier {
  public:
+  enum verdict { no, match, costly };
+
   verifier(const char* hay, std::size_t len, const char* needle, std::size_t count,
            bool folded, search_work* work)
       : hay_(hay), len_(len), needle_(needle), count_(count), folded_(folded), work_(work) {}
@@ -120,24 +124,25 @@ class verifier {
     if (work_) work_->compared += compared_;
   }
 
-  // Whether the candidate at hay + at settles the search: then result is
-  // the match there or, once verifying costs too much, the two-way search's
-  // answer for the rest of the text.
-  bool settles(std::size_t at, const char*& result) {
+  // Whether the candidate at hay + at is a match, or verifying has grown
+  // too costly to go on with candidates.
+  verdict test(std::size_t at) {
     const char* candidate = hay_ + at;
     const std::size_t same = folded_ ? common_prefix_folded(candidate, needle_, count_)
                                      : common_prefix(candidate, needle_, count_);
     if (same == count_) {
       compared_ += count_;
-      result = candidate;
-      return true;
+      return match;
     }
     compared_ += same + 1;
-    if (same >= kCostly && compared_ > 2 * at + count_) {
-      result = two_way_find(candidate + 1, len_ - at - 1, needle_, count_, folded_, work_);
-      return true;
-    }
-    return false;
+    return same >= kCostly && compared_ > 2 * at + count_ ? costly : no;
+  }
+
+  const char* hay_at(std::size_t at) const { return hay_ + at; }
+
+  // The two-way search's answer for the text after a costly candidate.
+  const char* two_way_after(std::size_t at) const {
+    return two_way_find(hay_ + at + 1, len_ - at - 1, needle_, count_, folded_, work_);
   }
 
  private:
@@ -148,6 +153,90 @@ class verifier {
   bool folded_;
   search_work* work_;
   std::size_t compared_ = 0;
+};
+
+// The scans hand each candidate position to a visitor, which returns the
+// first position it still wants (every position after a match is skipped
+// until its end) or kStop.
+constexpr std::size_t kStop = SIZE_MAX;
+
+// Looks for the first match only.
+class first_match {
+ public:
+  explicit first_match(verifier& check) : check_(check) {}
+  std::size_t operator()(std::size_t at) {
+    switch (check_.test(at)) {
+      case verifier::no:
+        return at + 1;
+      case verifier::match:
+        result_ = check_.hay_at(at);
+        return kStop;
+      case verifier::costly:
+        result_ = check_.two_way_after(at);
+        return kStop;
+    }
+    return kStop;
+  }
+  const char* result() const { return result_; }
+
+ private:
+  verifier& check_;
+  const char* result_ = nullptr;
+};
+
+// Copies the text through each match, the match replaced, as long as out
+// has room; stops at a costly candidate, which the caller searches on with
+// the one-match search (and its two-way fallback).
+class replacing_copy {
+  // Copies out a gap or the replacement: the short ones (most, in dense
+  // matches) in 16-byte steps, the last overlapping the one before, which
+  // keeps memcpy's call (and the filter's registers saved around it) off
+  // the common path.
+  static void copy(char* to, const char* from, std::size_t n) {
+    constexpr std::size_t kStep = 16, kInline = 256;
+    if (n >= kStep && n <= kInline) {
+      for (std::size_t i = 0; i + kStep < n; i += kStep) std::memcpy(to + i, from + i, kStep);
+      std::memcpy(to + n - kStep, from + n - kStep, kStep);
+    } else if (n >= 8 && n < kStep) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+    } else {
+      std::memcpy(to, from, n);
+    }
+  }
+
+ public:
+  replacing_copy(verifier& check, std::size_t count, const byte_finder::copy_target& to)
+      : check_(check), count_(count), to_(to) {}
+  std::size_t operator()(std::size_t at) {
+    switch (check_.test(at)) {
+      case verifier::no:
+        return at + 1;
+      case verifier::costly:
+        done_.why = byte_finder::copy_done::handed_back;
+        return kStop;
+      case verifier::match:
+        break;
+    }
+    const std::size_t gap = at - done_.read;
+    if (gap + to_.with_length > to_.room - done_.written) {
+      done_.why = byte_finder::copy_done::no_room;
+      return kStop;
+    }
+    copy(to_.out + done_.written, check_.hay_at(done_.read), gap);
+    copy(to_.out + done_.written + gap, to_.with, to_.with_length);
+    done_.written += gap + to_.with_length;
+    done_.read = at + count_;
+    ++done_.count;
+    return done_.read;
+  }
+  const byte_finder::copy_done& done() const { return done_; }
+
+ private:
+  verifier& check_;
+  std::size_t count_;
+  const byte_finder::copy_target& to_;
+  byte_finder::copy_done done_;
 };
 
 #ifdef VELK_SSE2_FILTER
@@ -225,13 +314,12 @@ struct avx2_filter {
 // are masked off). A block at p reads at most up to p + width - 1 + count -
 // 1, the last byte of the text. Inlined into each filter's own scan, which
 // is compiled for that filter's instructions.
-template <class Filter>
-__attribute__((always_inline)) inline const char* scan_blocks(const Filter& f, const char* hay,
-                                                              std::size_t positions,
-                                                              verifier& check) {
+template <class Filter, class Visit>
+__attribute__((always_inline)) inline void scan_blocks(const Filter& f, const char* hay,
+                                                       std::size_t positions, Visit& visit) {
   constexpr std::size_t width = Filter::width;
-  const char* result = nullptr;
   std::size_t p = 0;
+  std::size_t wanted = 0;
   for (;;) {
     std::uint64_t mask;
     std::size_t step = width;
@@ -245,29 +333,34 @@ __attribute__((always_inline)) inline const char* scan_blocks(const Filter& f, c
       mask = f.block(hay + last) & (~std::uint64_t(0) << (p - last));
       p = last;
     } else {
-      return nullptr;
+      return;
     }
     while (mask != 0) {
-      if (check.settles(p + std::size_t(__builtin_ctzll(mask)), result)) return result;
+      const std::size_t at = p + std::size_t(__builtin_ctzll(mask));
       mask &= mask - 1;
+      if (at < wanted) continue;
+      wanted = visit(at);
+      if (wanted == kStop) return;
     }
-    p += step;
+    p = std::max(p + step, wanted);
   }
 }
 
-__attribute__((target("sse2"))) const char* scan_sse2(const unsigned char (*lanes)[16],
-                                                      std::size_t rare_at,
-                                                      std::size_t second_at, const char* hay,
-                                                      std::size_t positions, verifier& check) {
-  return scan_blocks(sse2_filter(lanes, rare_at, second_at), hay, positions, check);
+template <class Visit>
+__attribute__((target("sse2"))) void scan_sse2(const unsigned char (*lanes)[16],
+                                               std::size_t rare_at, std::size_t second_at,
+                                               const char* hay, std::size_t positions,
+                                               Visit& visit) {
+  scan_blocks(sse2_filter(lanes, rare_at, second_at), hay, positions, visit);
 }
 
 #ifdef VELK_AVX2_FILTER
-__attribute__((target("avx2"))) const char* scan_avx2(const unsigned char (*lanes)[16],
-                                                      std::size_t rare_at,
-                                                      std::size_t second_at, const char* hay,
-                                                      std::size_t positions, verifier& check) {
-  return scan_blocks(avx2_filter(lanes, rare_at, second_at), hay, positions, check);
+template <class Visit>
+__attribute__((target("avx2"))) void scan_avx2(const unsigned char (*lanes)[16],
+                                               std::size_t rare_at, std::size_t second_at,
+                                               const char* hay, std::size_t positions,
+                                               Visit& visit) {
+  scan_blocks(avx2_filter(lanes, rare_at, second_at), hay, positions, visit);
 }
 #endif  // VELK_AVX2_FILTER
 #endif
@@ -294,28 +387,58 @@ byte_finder::byte_finder(const char* needle, std::size_t count, bool folded) noe
   for (int i = 0; i < 4; ++i) std::memset(lanes_[i], bytes[i], sizeof lanes_[i]);
 }
 
+template <class Visit>
+bool byte_finder::visit_candidates(const char* hay, std::size_t positions, Visit& visit) const {
+#ifdef VELK_SSE2_FILTER
+  if (!have_sse2()) return false;
+#ifdef VELK_AVX2_FILTER
+  if (positions >= avx2_filter::width && have_avx2()) {
+    scan_avx2(lanes_, rare_.at, second_.at, hay, positions, visit);
+    return true;
+  }
+#endif
+  if (positions >= sse2_filter::width) {
+    scan_sse2(lanes_, rare_.at, second_.at, hay, positions, visit);
+    return true;
+  }
+  std::size_t wanted = 0;
+  for (std::size_t p = 0; p < positions; ++p) {
+    if (p < wanted || !rare_.passes(hay + p) || !second_.passes(hay + p)) continue;
+    wanted = visit(p);
+    if (wanted == kStop) break;
+  }
+  return true;
+#else
+  (void)hay, (void)positions, (void)visit;
+  return false;
+#endif
+}
+
 const char* byte_finder::find(const char* hay, std::size_t len, search_work* work) const noexcept {
   if (count_ > len) return nullptr;
   if (count_ == 0) return hay;
   if (count_ == 1 && !folded_) return static_cast<const char*>(std::memchr(hay, needle_[0], len));
-  const std::size_t positions = len - count_ + 1;
-#ifdef VELK_SSE2_FILTER
-  if (have_sse2()) {
+  {
     verifier check(hay, len, needle_, count_, folded_, work);
-#ifdef VELK_AVX2_FILTER
-    if (positions >= avx2_filter::width && have_avx2())
-      return scan_avx2(lanes_, rare_.at, second_.at, hay, positions, check);
-#endif
-    if (positions >= sse2_filter::width)
-      return scan_sse2(lanes_, rare_.at, second_.at, hay, positions, check);
-    const char* result = nullptr;
-    for (std::size_t p = 0; p < positions; ++p)
-      if (rare_.passes(hay + p) && second_.passes(hay + p) && check.settles(p, result))
-        return result;
-    return nullptr;
+    first_match first(check);
+    if (visit_candidates(hay, len - count_ + 1, first)) return first.result();
   }
-#endif
   return scan_with_memchr(hay, len, work);
+}
+
+byte_finder::copy_done byte_finder::copy_replacing(const char* hay, std::size_t len,
+                                                   const copy_target& to) const noexcept {
+  copy_done none;
+  if (count_ == 0) none.why = copy_done::handed_back;
+  if (count_ == 0 || count_ > len) return none;
+  verifier check(hay, len, needle_, count_, folded_, nullptr);
+  replacing_copy copy(check, count_, to);
+  if (!visit_candidates(hay, len - count_ + 1, copy)) {
+    copy_done rest;
+    rest.why = copy_done::handed_back;
+    return rest;
+  }
+  return copy.done();
 }
 
 // memchr for each case of the rare byte; the next occurrence of each is
@@ -324,6 +447,7 @@ const char* byte_finder::find(const char* hay, std::size_t len, search_work* wor
 const char* byte_finder::scan_with_memchr(const char* hay, std::size_t len,
                                           search_work* work) const {
   verifier check(hay, len, needle_, count_, folded_, work);
+  first_match first(check);
   const std::size_t k = rare_.at;
   const int lower = rare_.value;
   const int upper = rare_.fold ? ascii::to_upper(char(lower)) : lower;
@@ -331,7 +455,6 @@ const char* byte_finder::scan_with_memchr(const char* hay, std::size_t len,
   const char* next_lower = hay + k;
   const char* next_upper = lower == upper ? stop : hay + k;
   const char* from = hay + k;
-  const char* result = nullptr;
   for (;;) {
     if (next_lower != stop && next_lower < from) next_lower = from;
     if (next_upper != stop && next_upper < from) next_upper = from;
@@ -345,7 +468,7 @@ const char* byte_finder::scan_with_memchr(const char* hay, std::size_t len,
     }
     const char* hit = next_lower < next_upper ? next_lower : next_upper;
     if (hit == stop) return nullptr;
-    if (check.settles(std::size_t(hit - k - hay), result)) return result;
+    if (first(std::size_t(hit - k - hay)) == kStop) return first.result();
     from = hit + 1;
   }
 }

@@ -31,6 +31,31 @@ class byte_finder {
   // comparisons made are added to it.
   const char* find(const char* hay, std::size_t len, search_work* work = nullptr) const noexcept;
 
+  // Where copy_replacing writes: out[0, room), each occurrence becoming
+  // with[0, with_length).
+  struct copy_target {
+    char* out;
+    std::size_t room;
+    const char* with;
+    std::size_t with_length;
+  };
+  // How far copy_replacing got: hay[0, read) became out[0, written), with
+  // `count` occurrences replaced; read is the end of the last occurrence
+  // (the text after it is not copied). Why it stopped: no occurrence is
+  // left, the next one would not fit in the room, or the rest is for find
+  // (verifying candidates grew costly, or the processor has no block
+  // filter).
+  struct copy_done {
+    std::size_t read = 0;
+    std::size_t written = 0;
+    std::size_t count = 0;
+    enum reason { no_more, no_room, handed_back } why = no_more;
+  };
+  // One scan over hay[0, len) that copies it through the occurrences find
+  // would give one after another, each replaced, so that a replace loop
+  // does not search again for every match. The needle must not be empty.
+  copy_done copy_replacing(const char* hay, std::size_t len, const copy_target& to) const noexcept;
+
  private:
   // The filter byte at offset `at`: a candidate's byte b passes when
   // (b | fold) == value; fold is 0x20 for a letter of a folded search.
@@ -43,6 +68,10 @@ class byte_finder {
     }
   };
   const char* scan_with_memchr(const char* hay, std::size_t len, search_work* work) const;
+  // Hands each candidate of hay[0, positions + count_ - 1) to visit; false
+  // when the processor has no block filter (nothing was visited).
+  template <class Visit>
+  bool visit_candidates(const char* hay, std::size_t positions, Visit& visit) const;
 
   const char* needle_;
   std::size_t count_;

@@ -196,5 +196,100 @@ TEST(ByteSearchTest, OrdinaryTextDoesNotNeedTheFallback) {
   }
 }
 
+// Replaces every occurrence the way the replace loops do with
+// copy_replacing: a room of at most `room` bytes at a time, in an output
+// block of exactly that size (so that AddressSanitizer sees a write past
+// it), and find for what the copy hands back.
+struct copy_outcome {
+  std::string text;
+  std::size_t count = 0;
+  bool handed_back = false;
+};
+copy_outcome replace_by_copy(const byte_finder& finder, std::size_t needle_length,
+                             const std::string& hay, const std::string& with, std::size_t room) {
+  copy_outcome got;
+  std::size_t read = 0;
+  for (;;) {
+    std::unique_ptr<char[]> out(new char[room == 0 ? 1 : room]);
+    const byte_finder::copy_done done = finder.copy_replacing(
+        hay.data() + read, hay.size() - read, {out.get(), room, with.data(), with.size()});
+    EXPECT_LE(done.written, room);
+    got.text.append(out.get(), done.written);
+    read += done.read;
+    got.count += done.count;
+    if (done.why == byte_finder::copy_done::no_more) break;
+    if (done.why == byte_finder::copy_done::handed_back) {
+      got.handed_back = true;
+      while (const char* match = finder.find(hay.data() + read, hay.size() - read)) {
+        got.text.append(hay, read, std::size_t(match - hay.data()) - read).append(with);
+        read = std::size_t(match - hay.data()) + needle_length;
+        ++got.count;
+      }
+      break;
+    }
+    room = room * 2 + 1;  // no room for the next occurrence
+  }
+  got.text.append(hay, read, std::string::npos);
+  return got;
+}
+
+copy_outcome replace_plainly(const std::string& hay, const std::string& needle,
+                             const std::string& with, bool folded) {
+  copy_outcome want;
+  std::string rest = hay;
+  while (const char* match = naive(rest, needle, folded)) {
+    const std::size_t at = std::size_t(match - rest.data());
+    want.text.append(rest, 0, at).append(with);
+    rest.erase(0, at + needle.size());
+    ++want.count;
+  }
+  want.text += rest;
+  return want;
+}
+
+// The one-scan copy gives exactly the text and count of replacing match by
+// match: dense and self-overlapping needles, replacements shorter and
+// longer than the needle, rooms too small for one gap, and texts on either
+// side of a block's width.
+TEST(ByteSearchTest, CopyReplacingAgreesWithReplacingMatchByMatch) {
+  std::mt19937 random(13);
+  const std::string alphabets[] = {"ab", "aAbB", "sesion \n", "xyz\n\xE9"};
+  const std::string withs[] = {"", "Z", "connection", std::string(300, 'w')};
+  for (const std::string& alphabet : alphabets) {
+    for (int round = 0; round < 1500; ++round) {
+      std::string hay, needle;
+      for (int i = int(random() % 200); i > 0; --i) hay.push_back(alphabet[random() % alphabet.size()]);
+      for (int i = 1 + int(random() % 5); i > 0; --i)
+        needle.push_back(alphabet[random() % alphabet.size()]);
+      const std::string& with = withs[random() % 4];
+      const std::size_t room = random() % 2 ? hay.size() * (with.size() + 1) + 1 : random() % 40;
+      for (bool folded : {false, true}) {
+        const byte_finder finder(needle.data(), needle.size(), folded);
+        const copy_outcome got = replace_by_copy(finder, needle.size(), hay, with, room);
+        const copy_outcome want = replace_plainly(hay, needle, with, folded);
+        ASSERT_EQ(got.text, want.text) << "hay=" << hay << " needle=" << needle << " folded=" << folded;
+        ASSERT_EQ(got.count, want.count) << "hay=" << hay << " needle=" << needle;
+      }
+    }
+  }
+}
+
+// Where candidates cost more than a linear scan allows, the copy stops and
+// leaves the rest to find, whose two-way fallback keeps the work linear.
+TEST(ByteSearchTest, CopyReplacingHandsCostlyTextsBackToFind) {
+  // Both filter bytes pass once in every period of the text, and each
+  // candidate compares most of the needle.
+  std::string unit, periods;
+  for (char c = 'a'; c <= 't'; ++c) unit.push_back(c);
+  for (int i = 0; i < 2000; ++i) periods += unit;
+  const std::string needle = unit + unit + unit + unit + unit + "b";
+  const std::string hay = "b" + needle + periods + needle;
+  const byte_finder finder(needle.data(), needle.size(), false);
+  const copy_outcome got = replace_by_copy(finder, needle.size(), hay, "<>", hay.size());
+  EXPECT_TRUE(got.handed_back);
+  EXPECT_EQ(got.count, 2u);
+  EXPECT_EQ(got.text, "b<>" + periods + "<>");
+}
+
 }  // namespace
 }  // namespace Velk
