@@ -139,6 +139,7 @@ class verifier {
   }
 
   const char* hay_at(std::size_t at) const { return hay_ + at; }
+  std::size_t length() const { return len_; }
 
   // The two-way search's answer for the text after a costly candidate.
   const char* two_way_after(std::size_t at) const {
@@ -223,7 +224,18 @@ class replacing_copy {
       done_.why = byte_finder::copy_done::no_room;
       return kStop;
     }
-    copy(to_.out + done_.written, check_.hay_at(done_.read), gap);
+    // A short gap is copied as a fixed 128 bytes where the text and the
+    // room have them (what follows is overwritten next): no loop whose
+    // length varies from match to match, so no mispredicted exit.
+    constexpr std::size_t kOvercopy = 128;
+    if (gap <= kOvercopy && done_.read + kOvercopy <= check_.length() &&
+        kOvercopy <= to_.room - done_.written) {
+      char* to = to_.out + done_.written;
+      const char* from = check_.hay_at(done_.read);
+      for (std::size_t i = 0; i < kOvercopy; i += 32) std::memcpy(to + i, from + i, 32);
+    } else {
+      copy(to_.out + done_.written, check_.hay_at(done_.read), gap);
+    }
     copy(to_.out + done_.written + gap, to_.with, to_.with_length);
     done_.written += gap + to_.with_length;
     done_.read = at + count_;
