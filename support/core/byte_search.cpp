@@ -164,6 +164,7 @@ constexpr std::size_t kStop = SIZE_MAX;
 // Looks for the first match only.
 class first_match {
  public:
+  static constexpr bool gathers = false;  // stops at the first
   explicit first_match(verifier& check) : check_(check) {}
   std::size_t operator()(std::size_t at) {
     switch (check_.test(at)) {
@@ -207,6 +208,7 @@ class replacing_copy {
   }
 
  public:
+  static constexpr bool gathers = true;  // goes on to the end, mostly
   replacing_copy(verifier& check, std::size_t count, const byte_finder::copy_target& to)
       : check_(check), count_(count), to_(to) {}
   std::size_t operator()(std::size_t at) {
@@ -263,7 +265,7 @@ bool have_sse2() {
 #ifdef VELK_AVX2_FILTER
 // AVX2 compares 32 candidate positions at once, where the processor has it.
 bool have_avx2() {
-  static const bool yes = __builtin_cpu_supports("avx2");
+  static const bool yes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
   return yes;
 }
 #endif
@@ -367,12 +369,90 @@ __attribute__((target("sse2"))) void scan_sse2(const unsigned char (*lanes)[16],
 }
 
 #ifdef VELK_AVX2_FILTER
+// The candidates among positions [p, p + 64) (those below `positions`),
+// one bit each; p < positions and positions >= 32. Short of a full pair of
+// blocks, the last block ends at the last position and overlaps the one
+// before it.
+__attribute__((target("avx2"), always_inline)) inline std::uint64_t pair_mask(
+    const avx2_filter& f, const char* hay, std::size_t p, std::size_t positions) {
+  constexpr std::size_t width = avx2_filter::width;
+  if (p + 2 * width <= positions) return f.block(hay + p) | f.block(hay + p + width) << width;
+  const std::size_t last = positions - width;
+  if (p > last) return f.block(hay + last) >> (p - last);
+  return f.block(hay + p) | f.block(hay + last) << (last - p);
+}
+
+// Gathers the candidates of many blocks into a list first and then hands
+// them to visit in order. Where candidates are dense, a block's bits are
+// written out without a branch on how many it has: testing each block and
+// looping over a varying few would mispredict about once per match. Where
+// they are sparse, empty blocks are skipped, which is then the branch that
+// goes one way. Each batch decides by the density of the one before.
+template <bool kDense>
+__attribute__((target("avx2,popcnt"), always_inline)) inline std::size_t gather(
+    const avx2_filter& f, const char* hay, std::size_t& p, std::size_t end,
+    std::size_t positions, std::uint32_t* found, std::size_t most) {
+  constexpr std::size_t kStep = 2 * avx2_filter::width;
+  constexpr unsigned kWritten = 4;  // bits written out unconditionally
+  const std::size_t base = p;
+  std::size_t n = 0;
+  for (; p < end && n < most; p += kStep) {
+    std::uint64_t mask = pair_mask(f, hay, p, positions);
+    if (!kDense && mask == 0) continue;
+    const unsigned count = unsigned(__builtin_popcountll(mask));
+    const std::uint32_t offset = std::uint32_t(p - base);
+    std::uint32_t* to = found + n;
+    // An empty mask's writes land beyond the list and are overwritten.
+    for (unsigned i = 0; i < kWritten; ++i) {
+      to[i] = offset + std::uint32_t(__builtin_ctzll(mask | std::uint64_t(1) << 63));
+      mask &= mask - 1;
+    }
+    for (unsigned i = kWritten; i < count; ++i) {
+      to[i] = offset + std::uint32_t(__builtin_ctzll(mask));
+      mask &= mask - 1;
+    }
+    n += count;
+  }
+  if (p > end) p = end;
+  return n;
+}
+
 template <class Visit>
-__attribute__((target("avx2"))) void scan_avx2(const unsigned char (*lanes)[16],
-                                               std::size_t rare_at, std::size_t second_at,
-                                               const char* hay, std::size_t positions,
-                                               Visit& visit) {
-  scan_blocks(avx2_filter(lanes, rare_at, second_at), hay, positions, visit);
+__attribute__((target("avx2,popcnt"), always_inline)) inline void scan_gathered(
+    const avx2_filter& f, const char* hay, std::size_t positions, Visit& visit) {
+  constexpr std::size_t kBatch = 512;      // candidates verified together
+  constexpr std::size_t kSpan = 1 << 20;   // positions gathered at most per batch
+  constexpr std::size_t kDenseEvery = 512; // dense: a candidate per this many positions
+  std::uint32_t found[kBatch + 2 * avx2_filter::width];
+  std::size_t p = 0;
+  std::size_t wanted = 0;
+  constexpr std::size_t kFirstBatch = 64;  // enough to tell the density
+  bool dense = false;
+  for (std::size_t most = kFirstBatch; p < positions; most = kBatch) {
+    const std::size_t base = p;
+    const std::size_t end = positions - base > kSpan ? base + kSpan : positions;
+    const std::size_t n = dense ? gather<true>(f, hay, p, end, positions, found, most)
+                                : gather<false>(f, hay, p, end, positions, found, most);
+    dense = n * kDenseEvery >= p - base;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t at = base + found[i];
+      if (at < wanted) continue;
+      wanted = visit(at);
+      if (wanted == kStop) return;
+    }
+  }
+}
+
+template <class Visit>
+__attribute__((target("avx2,popcnt"))) void scan_avx2(const unsigned char (*lanes)[16],
+                                                      std::size_t rare_at,
+                                                      std::size_t second_at, const char* hay,
+                                                      std::size_t positions, Visit& visit) {
+  const avx2_filter f(lanes, rare_at, second_at);
+  if (Visit::gathers)
+    scan_gathered(f, hay, positions, visit);
+  else
+    scan_blocks(f, hay, positions, visit);
 }
 #endif  // VELK_AVX2_FILTER
 #endif

@@ -235,15 +235,22 @@ copy_outcome replace_by_copy(const byte_finder& finder, std::size_t needle_lengt
 
 copy_outcome replace_plainly(const std::string& hay, const std::string& needle,
                              const std::string& with, bool folded) {
+  const auto same = [&](char a, char b) {
+    return folded ? ascii::to_lower(a) == ascii::to_lower(b) : a == b;
+  };
   copy_outcome want;
-  std::string rest = hay;
-  while (const char* match = naive(rest, needle, folded)) {
-    const std::size_t at = std::size_t(match - rest.data());
-    want.text.append(rest, 0, at).append(with);
-    rest.erase(0, at + needle.size());
-    ++want.count;
+  std::size_t i = 0;
+  while (i < hay.size()) {
+    std::size_t k = 0;
+    while (k < needle.size() && i + k < hay.size() && same(hay[i + k], needle[k])) ++k;
+    if (k == needle.size()) {
+      want.text += with;
+      i += needle.size();
+      ++want.count;
+    } else {
+      want.text.push_back(hay[i++]);
+    }
   }
-  want.text += rest;
   return want;
 }
 
@@ -270,6 +277,29 @@ TEST(ByteSearchTest, CopyReplacingAgreesWithReplacingMatchByMatch) {
         ASSERT_EQ(got.text, want.text) << "hay=" << hay << " needle=" << needle << " folded=" << folded;
         ASSERT_EQ(got.count, want.count) << "hay=" << hay << " needle=" << needle;
       }
+    }
+  }
+}
+
+// Texts of several megabytes: candidates are gathered in batches of a
+// bounded span, dense or sparse as the batch before, so matches sit at
+// batch edges, in runs, and far apart.
+TEST(ByteSearchTest, CopyReplacingLongTextsAgreesWithReplacingMatchByMatch) {
+  std::mt19937 random(17);
+  const std::string needle = "session";
+  for (int round = 0; round < 4; ++round) {
+    std::string hay(std::size_t(3) << 20, ' ');
+    for (char& c : hay) c = "abcdefghijklmnopqrstuvwxyz ssn\n"[random() % 31];
+    // Dense stretches, then single matches around each mebibyte.
+    for (std::size_t at = 5000; at < 300000; at += 40 + random() % 200) hay.replace(at, 7, needle);
+    for (std::size_t mib = 1; mib < 3; ++mib)
+      for (std::ptrdiff_t d : {-9, -7, -3, 0, 5, 64}) hay.replace((mib << 20) + d + round, 7, needle);
+    for (bool folded : {false, true}) {
+      const byte_finder finder(needle.data(), needle.size(), folded);
+      const copy_outcome got = replace_by_copy(finder, needle.size(), hay, "connection", hay.size() * 2);
+      const copy_outcome want = replace_plainly(hay, needle, "connection", folded);
+      ASSERT_EQ(got.count, want.count) << "round " << round << " folded=" << folded;
+      ASSERT_TRUE(got.text == want.text) << "round " << round << " folded=" << folded;
     }
   }
 }
