@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/expand_template.h"
+#include "engine/literal_copy.h"
 #include "engine/match_walker.h"
 #include "engine/translate.h"
 #include "support/core/ascii.h"
@@ -85,24 +86,15 @@ class append_cursor {
     base_[used_] = '\0';
   }
   void put(const char* bytes, std::size_t count) {
-    make_room(count);
-    std::memcpy(base_ + used_, bytes, count);
-    used_ += count;
-  }
-  std::size_t length() const { return used_; }
-
-  // Room for count more bytes; then free() points at them, and advance
-  // takes those written there.
-  void make_room(std::size_t count) {
     if (used_ + count + 1 > room_) {
       out_.set_length(narrow_buffer::size_type(used_));
       out_.reserve_grow(used_ + count + 1);
       Take();
     }
+    std::memcpy(base_ + used_, bytes, count);
+    used_ += count;
   }
-  char* free() const { return base_ + used_; }
-  std::size_t room() const { return room_ - used_ - 1; }
-  void advance(std::size_t count) { used_ += count; }
+  std::size_t length() const { return used_; }
 
  private:
   void Take() {
@@ -123,27 +115,16 @@ class append_cursor {
 std::size_t stream_replacer::feed_literal(const char* window, std::size_t length, bool at_end,
                                           narrow_buffer& out) {
   const std::size_t find_length = find_.length();
-  append_cursor cursor(out, length);
-  const std::size_t out_base = cursor.length();
   std::size_t copied = 0;
   bool searched = find_length == 0;
   if (!searched && !log_) {
-    // One scan that copies and replaces as it finds. It stops early only
-    // when out of room (the room then grows) or when the rest is better
-    // searched match by match.
-    for (;;) {
-      const byte_finder::copy_target to{cursor.free(), cursor.room(), replacement_.c_str(),
-                                        replacement_.length()};
-      const byte_finder::copy_done done =
-          finder_.copy_replacing(window + copied, length - copied, to);
-      cursor.advance(done.written);
-      copied += done.read;
-      count_ += done.count;
-      searched = done.why == byte_finder::copy_done::no_more;
-      if (done.why != byte_finder::copy_done::no_room) break;
-      cursor.make_room(cursor.room() + length - copied + replacement_.length());
-    }
+    const literal_copy done = append_replacing(finder_, window, length, replacement_, out);
+    copied = done.read;
+    count_ += done.count;
+    searched = done.searched;
   }
+  append_cursor cursor(out, length - copied);
+  const std::size_t out_base = cursor.length();
   if (!searched) {
     for (;;) {
       const char* match = finder_.find(window + copied, length - copied);
