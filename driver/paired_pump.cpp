@@ -110,7 +110,9 @@ void PassOn(SHARED& s, HALF& half, char* data, std::size_t length, bool last,
     length += kept;
   }
   s.carry.assign(window + used, narrow_buffer::size_type(length - used));
-  if (used != 0 || !half.out.empty()) s.sink.Piece(half.out, s.input_start, used, found != 0);
+  narrow_buffer passed;
+  const narrow_buffer& piece = PieceOf(*half.replacer, window, used, half.out, passed);
+  if (used != 0 || !piece.empty()) s.sink.Piece(piece, s.input_start, used, found != 0);
   s.input_start += used;
   s.count += found;
 }
@@ -220,6 +222,7 @@ bool PumpInPairs(stream_replacer& replacer, TByteSource& source, TStreamSink& si
   for (unsigned i = 0; i < 2; ++i) {
     HALF& half = shared->halves[i];
     half.replacer = std::move(twins[i]);
+    half.replacer->set_pass_unchanged(true);  // each piece is passed on in turn, at once
     half.buffer.reserve_exact(room + chunk + 1);
     half.out.reserve_exact(chunk * STREAM_OUTPUT_RESERVE_FACTOR + 1);
   }

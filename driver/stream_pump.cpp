@@ -36,8 +36,14 @@ class CFeeder {
         behind_wanted_(sink.WritesBehind() && !logs_) {
     out_.reserve_exact(narrow_buffer::size_type(reserve_ + 1));
     if (logs_) replacer_.set_log(&log_);
+    // The sink takes each piece before Feed returns, until a writer thread
+    // takes them instead.
+    replacer_.set_pass_unchanged(true);
   }
-  ~CFeeder() { replacer_.set_log(nullptr); }
+  ~CFeeder() {
+    replacer_.set_log(nullptr);
+    replacer_.set_pass_unchanged(false);
+  }
   CFeeder(const CFeeder&) = delete;
   CFeeder& operator=(const CFeeder&) = delete;
 
@@ -53,7 +59,8 @@ class CFeeder {
       if (behind_)
         behind_->Hand(out_, input_start_, consumed, changed);
       else
-        sink_.Piece(out_, input_start_, consumed, changed);
+        sink_.Piece(PieceOf(replacer_, window, consumed, out_, passed_), input_start_, consumed,
+                    changed);
       out_.clear();
     }
     input_start_ += consumed;
@@ -70,6 +77,7 @@ class CFeeder {
     behind_wanted_ = false;
     try {
       behind_ = std::make_unique<CWriteBehind>(sink_, reserve_);
+      replacer_.set_pass_unchanged(false);  // the writer keeps what it is handed
     } catch (const threadExp&) {
       // No thread to spare: write on this one.
     }
@@ -80,6 +88,7 @@ class CFeeder {
   const bool logs_;
   ReplacementLog log_;  // the replacements of one piece, when the sink wants them
   narrow_buffer out_;
+  narrow_buffer passed_;  // a view of a window passed on unchanged
   std::uint64_t input_start_ = 0;  // input offset of the next window
   std::size_t reserve_;
   bool behind_wanted_;
@@ -158,6 +167,13 @@ std::uint64_t PumpReadingAhead(CFeeder& feeder, CReadAhead& reader, std::size_t 
 }
 
 }  // namespace
+
+const narrow_buffer& PieceOf(const stream_replacer& replacer, const char* window,
+                             std::size_t consumed, const narrow_buffer& out, narrow_buffer& view) {
+  if (!replacer.passed()) return out;
+  view.attach(window, narrow_buffer::size_type(consumed));
+  return view;
+}
 
 std::uint64_t PumpStream(stream_replacer& replacer, TByteSource& source, TStreamSink& sink,
                          std::size_t chunk) {

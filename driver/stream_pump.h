@@ -51,7 +51,8 @@ class TStreamSink {
   virtual ~TStreamSink() = default;
   // The result of the input bytes [input_start, input_start + input_length):
   // out (maybe empty); changed when at least one replacement lies in them.
-  // out is cleared after the call.
+  // out is cleared after the call, and may be a view of the input that
+  // lasts only as long as the call.
   virtual void Piece(const narrow_buffer& out, std::uint64_t input_start,
                      std::size_t input_length, bool changed) = 0;
   // Whether the sink wants each piece's input and replacements (a preview
@@ -69,6 +70,12 @@ class TStreamSink {
   // changed piece on, Piece is then called from that thread only.
   virtual bool WritesBehind() const { return false; }
 };
+
+// What a pump hands the sink after replacer fed window: out, or, when the
+// replacer passed the window on unchanged, window[0, consumed) itself,
+// through view (which must outlive the Piece call).
+const narrow_buffer& PieceOf(const stream_replacer& replacer, const char* window,
+                             std::size_t consumed, const narrow_buffer& out, narrow_buffer& view);
 
 // Reads source to its end; returns the number of input bytes read. chunk is
 // STREAM_CHUNK except in tests, which cut the input into pieces of a few

@@ -65,6 +65,7 @@ bool stream_replacer::begins_match_in(const char* window, std::size_t length, st
 
 std::size_t stream_replacer::feed(const char* window, std::size_t length, bool at_end,
                                   narrow_buffer& out) {
+  passed_ = false;
   if (method_ == FindMethod::Regex) return feed_regex(window, length, at_end, out);
   return feed_literal(window, length, at_end, out);
 }
@@ -122,6 +123,10 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
     copied = done.read;
     count_ += done.count;
     searched = done.searched;
+    if (searched && done.count == 0 && pass_unchanged_) {
+      passed_ = true;
+      return at_end ? length : length - kept_tail(window, length);
+    }
   }
   append_cursor cursor(out, length - copied);
   const std::size_t out_base = cursor.length();

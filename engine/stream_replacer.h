@@ -72,6 +72,13 @@ class stream_replacer {
   // records nothing).
   void set_log(ReplacementLog* log) { log_ = log; }
 
+  // From now on a window of a literal find without a match (and without a
+  // log) appends nothing to out: its result is window[0, consumed) itself,
+  // which passed() tells after the feed, so that a caller handing the
+  // result on at once has nothing copied.
+  void set_pass_unchanged(bool pass) { pass_unchanged_ = pass; }
+  bool passed() const { return passed_; }
+
  private:
   std::size_t feed_literal(const char* window, std::size_t length, bool at_end,
                            narrow_buffer& out);
@@ -89,6 +96,8 @@ class stream_replacer {
   narrow_buffer expanded_;
   std::uint64_t count_ = 0;
   ReplacementLog* log_ = nullptr;
+  bool pass_unchanged_ = false;
+  bool passed_ = false;
 };
 
 }  // namespace Velk
