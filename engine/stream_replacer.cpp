@@ -174,17 +174,24 @@ std::size_t stream_replacer::kept_tail(const char* rest, std::size_t length) con
 }
 
 // Unless the window ends the text, it is searched up to the end of its
-// last line that some byte follows (so the text goes on behind the cut),
-// with REGEX_NOTEOL: no match contains a line feed, "^" at the window's
-// start is the line beginning after a line feed (or the text's start), and
-// "$" matches before each line feed exactly as in the whole text, but not
-// at the cut, which begins the next line. A match found at the cut is
-// empty and belongs to the next window, whose search from the cut finds
-// what the whole text's search would.
+// last line, with REGEX_NOTEOL: no match contains a line feed, "^" at the
+// window's start is the line beginning after a line feed (or the text's
+// start), and "$" matches before each line feed exactly as in the whole
+// text, but not at the cut, which begins the next line. A match found at
+// the cut is empty and belongs to the next window, whose search from the
+// cut finds what the whole text's search would. A window that ends with a
+// line feed is worked whole, so that a pipe or a terminal sees each line
+// as it comes; should the text end there, the next window is empty, and
+// the one match the whole text's search could still find, an empty one at
+// its very end, is looked for in the kept last line.
 std::size_t stream_replacer::feed_regex(const char* window, std::size_t length, bool at_end,
                                         narrow_buffer& out) {
-  const std::size_t cut =
-      at_end ? length : length == 0 ? 0 : end_of_last_line(window, length - 1);
+  if (at_end && length == 0) {
+    finish_last_line(out);
+    return 0;
+  }
+  last_line_kept_ = false;
+  const std::size_t cut = at_end ? length : end_of_last_line(window, length);
   if (cut == 0) return 0;
   std::size_t copied = 0;
   const std::size_t out_base = out.length();
@@ -204,8 +211,36 @@ std::size_t stream_replacer::feed_regex(const char* window, std::size_t length, 
       ++count_;
     }
   }
+  if (!at_end && cut == length && !matcher_.empty()) keep_last_line(window, cut);
   out.append(window + copied, std::uint32_t(cut - copied));
   return cut;
+}
+
+// A search of the last line from its start meets the matches the window's
+// search met in it (none crosses a line feed, and the line begins a line
+// as it did there), so it comes to the very end as the whole text's search
+// would: with a search that begins before it, or none.
+void stream_replacer::keep_last_line(const char* window, std::size_t cut) {
+  const std::size_t line = end_of_last_line(window, cut - 1);
+  last_line_.assign(window + line, narrow_buffer::size_type(cut - line));
+  last_line_kept_ = true;
+}
+
+void stream_replacer::finish_last_line(narrow_buffer& out) {
+  if (!last_line_kept_) return;
+  last_line_kept_ = false;
+  const std::uint32_t end = last_line_.length();
+  match_subject subject(last_line_.c_str(), end);
+  match_walker walker(*matcher_.engine(), subject, 0, 0, span_need_);
+  while (walker.next(spans_)) {
+    if (spans_[0].start != end) continue;
+    // An empty match, and so are its groups: they take nothing of the line.
+    expand_template_into(expanded_, replacement_, last_line_.c_str(), spans_);
+    if (log_) log_->push_back({0, 0, 0, expanded_.length()});
+    out.append(expanded_);
+    ++count_;
+    return;
+  }
 }
 
 }  // namespace Velk

@@ -85,6 +85,8 @@ class stream_replacer {
   std::size_t feed_regex(const char* window, std::size_t length, bool at_end,
                          narrow_buffer& out);
   std::size_t kept_tail(const char* rest, std::size_t length) const;
+  void keep_last_line(const char* window, std::size_t cut);
+  void finish_last_line(narrow_buffer& out);
 
   FindMethod method_;
   narrow_buffer find_;
@@ -94,6 +96,11 @@ class stream_replacer {
   std::uint32_t span_need_ = 1;
   SpanList spans_;
   narrow_buffer expanded_;
+  // A regular-expression find's window cut at its end, behind a line feed:
+  // its last line, for an empty match at the very end should the text end
+  // there.
+  narrow_buffer last_line_;
+  bool last_line_kept_ = false;
   std::uint64_t count_ = 0;
   ReplacementLog* log_ = nullptr;
   bool pass_unchanged_ = false;
