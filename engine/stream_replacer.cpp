@@ -186,8 +186,8 @@ std::size_t stream_replacer::kept_tail(const char* rest, std::size_t length) con
 // its very end, is looked for in the kept last line.
 std::size_t stream_replacer::feed_regex(const char* window, std::size_t length, bool at_end,
                                         narrow_buffer& out) {
-  if (at_end && length == 0) {
-    finish_last_line(out);
+  if (length == 0) {
+    if (at_end) finish_last_line(out);
     return 0;
   }
   last_line_kept_ = false;
