@@ -41,7 +41,7 @@ std::uint64_t StreamStandardInput(const RUN_SETTINGS& settings, const Matcher& m
   // chunks that stay in a processor's cache.
   const bool in_turns = ahead && settings.method != FindMethod::Regex;
   PumpStream(replacer, input, output,
-             ahead && !in_turns ? STREAM_CHUNK_READ_AHEAD : STREAM_CHUNK);
+             in_turns ? STREAM_CHUNK_IN_TURNS : ahead ? STREAM_CHUNK_READ_AHEAD : STREAM_CHUNK);
   return replacer.count();
 }
 

@@ -23,6 +23,10 @@ constexpr std::size_t STREAM_CHUNK = 256 * 1024;
 // The chunk of an input read ahead (TByteSource::ReadsAhead): larger, so
 // that the reader and the search hand chunks to each other less often.
 constexpr std::size_t STREAM_CHUNK_READ_AHEAD = 1024 * 1024;
+// The chunk of standard input read and searched by two threads in turn
+// (TByteSource::ReadsInTurns): smaller, so that what each thread reads,
+// searches and writes stays in a cache the two processors may share.
+constexpr std::size_t STREAM_CHUNK_IN_TURNS = 64 * 1024;
 // A chunk's result may be longer than the chunk (a long replacement); it is
 // reserved once at this multiple and grows by the buffer's policy.
 constexpr std::size_t STREAM_OUTPUT_RESERVE_FACTOR = 2;
