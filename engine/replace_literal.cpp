@@ -2,6 +2,8 @@
 // (support/core/byte_search.h). The expanding loops copy through the
 // matches in one scan unless they keep a log; the others search once per
 // match.
+#include <algorithm>
+
 #include "engine/inplace_rewriter.h"
 #include "engine/literal_copy.h"
 #include "engine/replace_all.h"
@@ -69,18 +71,18 @@ std::uint64_t replace_expanding(bool folded, const narrow_buffer& text,
   const byte_finder finder(find.c_str(), find.length(), folded);
   std::uint64_t count = 0;
   size_type copied = 0;
-  size_type from = start;
   bool searched = false;
   if (!log) {
     // The text before start has no match to replace.
     output.append(text.c_str(), start);
     const literal_copy done =
         append_replacing(finder, text.c_str() + start, text.length() - start, replacement, output);
-    copied = from = start + size_type(done.read);
+    copied = start + size_type(done.read);
     count = done.count;
     searched = done.searched;
   }
-  for (size_type m = searched ? npos : find_from(finder, text.c_str(), text.length(), from);
+  for (size_type m = searched ? npos
+                              : find_from(finder, text.c_str(), text.length(), std::max(start, copied));
        m != npos; m = find_from(finder, text.c_str(), text.length(), copied)) {
     output.append(text.c_str() + copied, m - copied);
     if (log) log->push_back({m, find.length(), output.length(), replacement.length()});

@@ -116,6 +116,11 @@ class append_cursor {
 std::size_t stream_replacer::feed_literal(const char* window, std::size_t length, bool at_end,
                                           narrow_buffer& out) {
   const std::size_t find_length = find_.length();
+  // All of the window but a tail that may begin a match behind the last one.
+  const auto consumed_after = [&](std::size_t copied) {
+    return at_end || find_length == 0 ? length
+                                      : length - kept_tail(window + copied, length - copied);
+  };
   std::size_t copied = 0;
   bool searched = find_length == 0;
   if (!searched && !log_) {
@@ -125,7 +130,7 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
     searched = done.searched;
     if (searched && done.count == 0 && pass_unchanged_) {
       passed_ = true;
-      return at_end ? length : length - kept_tail(window, length);
+      return consumed_after(0);
     }
   }
   append_cursor cursor(out, length - copied);
@@ -144,8 +149,7 @@ std::size_t stream_replacer::feed_literal(const char* window, std::size_t length
       ++count_;
     }
   }
-  std::size_t consumed = length;
-  if (!at_end && find_length != 0) consumed = length - kept_tail(window + copied, length - copied);
+  const std::size_t consumed = consumed_after(copied);
   cursor.put(window + copied, consumed - copied);
   return consumed;
 }
