@@ -163,8 +163,11 @@ int Run(int argc, const char* const* argv) {
     options.stop_on_failure = settings.stop_on_error;
     // Only a result for standard output (or a preview) that is not
     // streamed holds a whole file until it is reported; otherwise a job in
-    // flight holds a few lines.
-    options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 64;
+    // flight holds its name and a few lines. A wide window lets the workers
+    // go on for long while the emitter, which also lists, waits for its
+    // turn on a processor: on a tree of small files 64 jobs a worker left
+    // them waiting for it about 200 times in 20,000 files.
+    options.files_in_flight_per_worker = settings.stdout_mode || settings.diff_mode ? 4 : 256;
     // The file mode lists each file once.
     options.names_unique = true;
     // Under "-errstop" a folder that cannot be searched ends the run before
