@@ -123,11 +123,12 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
   // Names given one by one (a long list from the shell): those that share a
   // folder are looked up by one listing of it.
   std::vector<WALK_ENTRY> named;
+  std::vector<bool> absent;
   if (!settings_.include_subfolders) {
     std::vector<narrow_buffer> plain(patterns);
     for (std::uint32_t j = 0; j < patterns; ++j)
       if (!HasWildcard(args.GetPattern(j))) plain[j] = args.GetPattern(j);
-    base.FindNamedFiles(plain, named, true, true);
+    base.FindNamedFiles(plain, named, true, true, &absent);
   }
   bool refused = false;
   for (std::uint32_t j = 0; j < patterns; ++j) {
@@ -141,12 +142,15 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
       kept[j].entries.push_back(std::move(named[j]));
       continue;
     }
-    try {
-      base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true, filter);
-    } catch (const dirExp& error) {
-      if (error.GetCode() != 3) throw;
+    // A name its folder's listing did not hold needs no walk to be refused.
+    if (j >= absent.size() || !absent[j]) {
+      try {
+        base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true, filter);
+      } catch (const dirExp& error) {
+        if (error.GetCode() != 3) throw;
+      }
+      if (!kept[j].entries.empty() || CDir::IsExistingDir(pattern)) continue;
     }
-    if (!kept[j].entries.empty() || CDir::IsExistingDir(pattern)) continue;
     refused = true;
     narrow_buffer line =
         narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);

@@ -80,8 +80,13 @@ class CDir {
   // listing, a link, a folder, hidden and not wanted, not listed yet when
   // the listing's budget ran out, or names that ignore case). with_folders
   // keeps the folder open for the files found (WALK_ENTRY::folder).
+  // absent, when given, gets one flag per name: set where the folder was
+  // listed to its end without the name, so that WalkFiles would find
+  // nothing either (a list of names that are all missing then costs one
+  // listing, not one a name).
   void FindNamedFiles(const std::vector<narrow_buffer>& names, std::vector<WALK_ENTRY>& found,
-                      bool includeHidden, bool with_folders) const;
+                      bool includeHidden, bool with_folders,
+                      std::vector<bool>* absent = nullptr) const;
   // Opens the folder that pattern's folder part names, as WalkFiles does,
   // and throws as it would when that folder is missing.
   void CheckPatternFolder(narrow_buffer pattern) const {

@@ -428,8 +428,10 @@ constexpr std::size_t kEntriesFree = 1024;
 }  // namespace
 
 void CDir::FindNamedFiles(const std::vector<narrow_buffer>& names, std::vector<WALK_ENTRY>& found,
-                          bool includeHidden, bool with_folders) const {
+                          bool includeHidden, bool with_folders,
+                          std::vector<bool>* absent) const {
   found.assign(names.size(), WALK_ENTRY());
+  if (absent) absent->assign(names.size(), false);
   if (os::names_ignore_case()) return;
   // Each name's full path, and where its name begins, grouped by folder.
   std::vector<narrow_buffer> paths(names.size());
@@ -473,7 +475,13 @@ void CDir::FindNamedFiles(const std::vector<narrow_buffer>& names, std::vector<W
     const char* entry_name;
     std::size_t length;
     int error;
-    while (left != 0 && budget-- != 0 && reader.next(entry_name, length, error)) {
+    bool listed_to_end = false;
+    for (;;) {
+      if (left == 0 || budget-- == 0) break;
+      if (!reader.next(entry_name, length, error)) {
+        listed_to_end = error == 0;
+        break;
+      }
       const auto place = wanted.find(std::string_view(entry_name, length));
       if (place == wanted.end()) continue;
       const std::size_t first = place->second;
@@ -494,6 +502,10 @@ void CDir::FindNamedFiles(const std::vector<narrow_buffer>& names, std::vector<W
       }
     }
     reader.close();
+    // What the whole listing did not hold is not in the folder.
+    if (absent && listed_to_end)
+      for (const auto& [name, first] : wanted)
+        for (std::size_t i = first; i != std::size_t(-1); i = same[i]) (*absent)[i] = true;
   }
 }
 

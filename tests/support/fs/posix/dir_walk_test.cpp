@@ -378,22 +378,31 @@ TEST(DirWalkTest, NamesSharingAFolderAreFoundAsEachAloneIs) {
   }
   tree.file(".hidden");
   tree.link("f0.c", "link.c");
+  tree.link("gone.c", "dangling.c");
   tree.dir("folder");
   tree.dir("sub");
   tree.file("sub/alone.c");
   ASSERT_EQ(::mkfifo((tree / "fifo").c_str(), 0600), 0);
-  const std::vector<std::string> left = {"f3.c", ".hidden", "link.c", "folder", "fifo",
-                                         "missing.c", "sub/alone.c", "*.c", "", "./f4.c"};
+  const std::vector<std::string> left = {"f3.c",      ".hidden", "link.c",     "dangling.c",
+                                         "folder",    "fifo",    "missing.c",  "sub/alone.c",
+                                         "*.c",       "",        "./f4.c",     "missing.c",
+                                         "sub/no.c"};
   names.insert(names.end(), left.begin(), left.end());
   std::vector<narrow_buffer> given;
   for (const std::string& name : names) given.push_back(B(name));
   CDir dir(B(tree.path()), false, false);
   for (const bool hidden : {true, false}) {
     std::vector<WALK_ENTRY> found;
-    dir.FindNamedFiles(given, found, hidden, true);
+    std::vector<bool> absent;
+    dir.FindNamedFiles(given, found, hidden, true, &absent);
     ASSERT_EQ(found.size(), given.size());
+    ASSERT_EQ(absent.size(), given.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
       SCOPED_TRACE(names[i] + (hidden ? " with hidden names" : ""));
+      // Only a name missing from a folder listed whole is known absent; a
+      // link (even a dangling one) is in the listing, and a folder of few
+      // names is not listed.
+      EXPECT_EQ(absent[i], names[i] == "missing.c");
       const bool listed = (i < 10 || names[i] == "f3.c" || names[i] == "./f4.c" ||
                            (hidden && names[i] == ".hidden"));
       if (!listed) {
