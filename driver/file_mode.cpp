@@ -130,6 +130,24 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
       if (!HasWildcard(args.GetPattern(j))) plain[j] = args.GetPattern(j);
     base.FindNamedFiles(plain, named, true, true, &absent);
   }
+  // With sub-folders, a bare name is looked for in every folder of the
+  // tree: such names share one walk of it, so that a list of them from the
+  // shell (`rplc -s *.c` unquoted) does not walk the tree once a name.
+  std::vector<narrow_buffer> tree_names;
+  std::vector<TWalkSink*> tree_sinks;
+  std::vector<bool> in_tree_walk(patterns, false);
+  if (settings_.include_subfolders) {
+    for (std::uint32_t j = 0; j < patterns; ++j) {
+      const narrow_buffer pattern = args.GetPattern(j);
+      // A name of a folder here stands for that folder's files.
+      if (!CDir::IsBareName(pattern) || CDir::IsExistingDir(pattern)) continue;
+      in_tree_walk[j] = true;
+      tree_names.push_back(pattern);
+      tree_sinks.push_back(&kept[j]);
+    }
+    if (tree_names.size() < 2) in_tree_walk.assign(patterns, false);
+  }
+  bool tree_walked = false;
   bool refused = false;
   for (std::uint32_t j = 0; j < patterns; ++j) {
     const narrow_buffer pattern = args.GetPattern(j);
@@ -143,14 +161,18 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
       continue;
     }
     // A name its folder's listing did not hold needs no walk to be refused.
-    if (j >= absent.size() || !absent[j]) {
+    const bool known_absent = j < absent.size() && absent[j];
+    if (in_tree_walk[j]) {
+      if (!tree_walked) base.WalkTreeForNames(tree_names, tree_sinks, true, filter);
+      tree_walked = true;
+    } else if (!known_absent) {
       try {
         base.WalkFiles(kept[j], pattern, settings_.include_subfolders, true, filter);
       } catch (const dirExp& error) {
         if (error.GetCode() != 3) throw;
       }
-      if (!kept[j].entries.empty() || CDir::IsExistingDir(pattern)) continue;
     }
+    if (!known_absent && (!kept[j].entries.empty() || CDir::IsExistingDir(pattern))) continue;
     refused = true;
     narrow_buffer line =
         narrow_buffer::literal("[ERROR] no such file: ") + ShownName(pattern, true);

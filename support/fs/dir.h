@@ -87,6 +87,17 @@ class CDir {
   void FindNamedFiles(const std::vector<narrow_buffer>& names, std::vector<WALK_ENTRY>& found,
                       bool includeHidden, bool with_folders,
                       std::vector<bool>* absent = nullptr) const;
+  // Walks this folder and every sub-folder once for several names, each a
+  // bare name (IsBareName) that names no folder here (WalkFiles would take
+  // such a name for the folder's files): sinks[i] gets the files that
+  // WalkFiles(*sinks[i], names[i], true, includeHidden, filter) would find,
+  // in the same order, and a folder that fails goes to every sink.
+  void WalkTreeForNames(const std::vector<narrow_buffer>& names,
+                        const std::vector<TWalkSink*>& sinks, bool includeHidden,
+                        TWalkFilter* filter = nullptr) const;
+  // A name with neither wildcards nor a folder part, not "." or "..":
+  // a walk of sub-folders looks for it in each folder.
+  static bool IsBareName(const narrow_buffer& name);
   // Opens the folder that pattern's folder part names, as WalkFiles does,
   // and throws as it would when that folder is missing.
   void CheckPatternFolder(narrow_buffer pattern) const {

@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "support/core/ascii.h"
 #include "support/core/error_message.h"
 #include "support/core/exceptions.h"
 #include "support/fs/dir.h"
@@ -523,6 +525,73 @@ std::uint64_t CDir::WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recur
   search.filter = recursive ? filter : nullptr;
   Walk(search, path_);
   return search.found;
+}
+
+namespace {
+
+// Hands each file of a walk for all files to the sinks of the names it
+// answers to (two names may be one where names ignore case).
+class CNamesSink final : public TWalkSink {
+ public:
+  CNamesSink(const std::vector<narrow_buffer>& names, const std::vector<TWalkSink*>& sinks)
+      : sinks_(sinks), fold_(os::names_ignore_case()) {
+    keys_.reserve(names.size());
+    for (const narrow_buffer& name : names) keys_.emplace_back(Key(name.c_str(), name.length()));
+    for (std::size_t i = 0; i < names.size(); ++i) by_key_[keys_[i]].push_back(i);
+  }
+
+  void Found(WALK_ENTRY& entry) override {
+    const auto place = by_key_.find(Key(entry.path.c_str() + entry.name_offset,
+                                        entry.path.length() - entry.name_offset));
+    if (place == by_key_.end()) return;
+    for (const std::size_t i : place->second) {
+      WALK_ENTRY own = entry;
+      sinks_[i]->Found(own);
+    }
+  }
+  bool FolderFailed(const narrow_buffer& folder, const dirExp& error) override {
+    bool go_on = true;
+    for (TWalkSink* sink : sinks_) go_on = sink->FolderFailed(folder, error) && go_on;
+    return go_on;
+  }
+  bool WantsFolders() const override {
+    return std::any_of(sinks_.begin(), sinks_.end(),
+                       [](const TWalkSink* sink) { return sink->WantsFolders(); });
+  }
+
+ private:
+  // A literal name matches a file name exactly, ASCII case aside where names
+  // ignore case: the key is the name, its letters lowered then.
+  std::string_view Key(const char* name, std::size_t length) {
+    if (!fold_) return std::string_view(name, length);
+    lowered_.assign(name, length);
+    for (char& c : lowered_) c = ascii::to_lower(c);
+    return lowered_;
+  }
+
+  const std::vector<TWalkSink*>& sinks_;
+  const bool fold_;
+  std::string lowered_;
+  std::vector<std::string> keys_;
+  std::unordered_map<std::string_view, std::vector<std::size_t>> by_key_;
+};
+
+}  // namespace
+
+bool CDir::IsBareName(const narrow_buffer& name) {
+  return !name.empty() && !HasWildcard(name) &&
+         name.find_first_of(kPathDelimiters) == narrow_buffer::npos &&
+         !IsDots(name.c_str(), name.length());
+}
+
+void CDir::WalkTreeForNames(const std::vector<narrow_buffer>& names,
+                            const std::vector<TWalkSink*>& sinks, bool includeHidden,
+                            TWalkFilter* filter) const {
+  CNamesSink sink(names, sinks);
+  // A walk for every file visits the folders a walk for one name visits,
+  // in the same order, and lists their files in the same order.
+  SEARCH search{sink, kAll, true, true, includeHidden, false, 0, narrow_buffer(), filter, {}};
+  Walk(search, path_);
 }
 
 std::uint32_t CDir::GetAllFiles(FileList& list, narrow_buffer pattern,

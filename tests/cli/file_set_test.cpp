@@ -69,6 +69,32 @@ TEST(FileSetTest, NamesGivenOneByOne) {
   EXPECT_EQ(dir.Read("f299.txt"), "y");
 }
 
+// "rplc -s *.txt" with the wildcard expanded by the shell: each name is
+// looked for in every folder, in the order given, a folder's name stands
+// for its files, and a name found nowhere refuses the run.
+TEST(FileSetTest, NamesGivenWithSubFoldersAreEachLookedForInEveryFolder) {
+  TempDir dir;
+  for (const char* name : {"a.txt", "b.txt", "sub/a.txt", "sub/b.txt", "sub/deep/b.txt",
+                           "files/.h.txt"})
+    dir.Write(name, "x");
+  std::vector<std::string> args = {"-s", "b.txt", "a.txt", "files", "b.txt", "-f:x",
+                                   "-t:y", "-frc"};
+  const RunResult r = RunRplc(args, "", dir.path());
+  std::string expected;
+  for (const char* name : {"b.txt", "sub/b.txt", "sub/deep/b.txt", "a.txt", "sub/a.txt",
+                           "files/.h.txt"})
+    expected += std::string("\n## 1 replacements in file: ") + dir.path() + "/" + name + "\n";
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir.Read("sub/deep/b.txt"), "y");
+  args.insert(args.begin() + 3, "missing.txt");
+  const RunResult refused = RunRplc(args, "", dir.path());
+  EXPECT_EQ(refused.err, "[ERROR] no such file: missing.txt\n");
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.status, 255);
+}
+
 // A tree deeper than a path may be long is walked: its files are either
 // processed or reported as failures, never skipped in silence.
 TEST(FileSetTest, ADeepTreeIsNeverSkippedSilently) {

@@ -426,5 +426,51 @@ TEST(DirWalkTest, NamesSharingAFolderAreFoundAsEachAloneIs) {
   EXPECT_TRUE(found[0].path.empty() && found[1].path.empty());
 }
 
+// Names looked for in every folder of a tree by one walk: each name's sink
+// gets what that name's own walk finds, in the same order, also for names
+// given twice, hidden names, names of links and names that match nothing.
+TEST(DirWalkTest, OneWalkForSeveralNamesFindsWhatEachNameAloneFinds) {
+  TempTree tree;
+  for (const std::string folder : {"", "a/", "a/b/", "a/b/c/", ".hid/", "z/", "z/.git/"}) {
+    if (!folder.empty()) tree.dir(folder);
+    tree.file(folder + "f.c");
+    tree.file(folder + "g.c");
+    tree.file(folder + ".h.c");
+  }
+  tree.link("f.c", "a/lnk.c");
+  tree.dir("a/f.c.d");
+  tree.file("a/f.c.d/f.c");
+  tree.file("a/F.C");
+  const std::vector<std::string> names = {"f.c", "g.c", "f.c", ".h.c", "lnk.c", "F.C",
+                                          "missing.c", "f.c.d"};
+  std::vector<narrow_buffer> given;
+  for (const std::string& name : names) given.push_back(B(name));
+  CDir dir(B(tree.path()), false, false);
+  for (const bool hidden : {true, false}) {
+    std::vector<KEEP_ALL> together(names.size());
+    std::vector<TWalkSink*> sinks;
+    for (KEEP_ALL& sink : together) sinks.push_back(&sink);
+    dir.WalkTreeForNames(given, sinks, hidden);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      SCOPED_TRACE(names[i] + (hidden ? " with hidden names" : ""));
+      KEEP_ALL alone;
+      dir.WalkFiles(alone, given[i], true, hidden);
+      ASSERT_EQ(together[i].entries.size(), alone.entries.size());
+      for (std::size_t k = 0; k < alone.entries.size(); ++k) {
+        EXPECT_EQ(S(together[i].entries[k].path), S(alone.entries[k].path));
+        EXPECT_EQ(together[i].entries[k].name_offset, alone.entries[k].name_offset);
+        EXPECT_TRUE(together[i].entries[k].identity == alone.entries[k].identity);
+        EXPECT_EQ(together[i].entries[k].by_wildcard, alone.entries[k].by_wildcard);
+      }
+    }
+    // f.c in every folder a walk enters: ".", a, a/b, a/b/c, a/f.c.d, z
+    // and, with hidden names, .hid (never z/.git).
+    EXPECT_EQ(together[0].entries.size(), hidden ? 7u : 6u);
+  }
+  EXPECT_TRUE(CDir::IsBareName(B("f.c")));
+  for (const char* not_bare : {"", ".", "..", "a/f.c", "*.c", "f?.c", "a/"})
+    EXPECT_FALSE(CDir::IsBareName(B(not_bare))) << not_bare;
+}
+
 }  // namespace
 }  // namespace Velk
