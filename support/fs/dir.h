@@ -179,7 +179,9 @@ class CDir {
 
  private:
   bool __SplitPattern(narrow_buffer& pattern, CDir& sub) const;
-  bool __FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern, bool includeHidden) const;
+  // 1 when it found the file, 0 when it found that nothing has the name,
+  // -1 when it is left to a listing.
+  int __FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern, bool includeHidden) const;
   // The full path of path taken relative to this folder, "." and ".."
   // resolved by text.
   narrow_buffer __Resolve(const narrow_buffer& path) const;

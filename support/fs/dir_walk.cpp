@@ -392,28 +392,33 @@ bool CDir::__SplitPattern(narrow_buffer& pattern, CDir& sub) const {
 }
 
 // A name without wildcards names one path: one status call tells whether it
-// is a file (a symbolic link followed) to report as it stands. Folders,
-// hidden names that are not wanted and names that cannot be reached take
-// the general way, which lists a folder's files and reports a missing
-// folder.
-bool CDir::__FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern,
-                           bool includeHidden) const {
-  if (pattern.ends_with_any(kPathDelimiters)) return false;
+// is a file (a symbolic link followed) to report as it stands, and, for a
+// name in this folder where names are bytes, that nothing has the name (a
+// listing would find no regular file by it either: at most a dangling
+// link). Folders, hidden names that are not wanted and names that cannot be
+// reached otherwise take the general way, which lists a folder's files and
+// reports a missing folder.
+int CDir::__FindNamedFile(TWalkSink& sink, const narrow_buffer& pattern,
+                          bool includeHidden) const {
+  if (pattern.ends_with_any(kPathDelimiters)) return -1;
   const narrow_buffer::size_type slash = pattern.find_last_of(kPathDelimiters);
   const narrow_buffer name = slash == narrow_buffer::npos ? pattern : pattern.substr(slash + 1);
   if (HasWildcard(name) || (!includeHidden && IsHidden(name.c_str(), name.length())))
-    return false;
+    return -1;
   WALK_ENTRY entry;
   entry.path = __Resolve(pattern);
   os::entry_type type;
-  if (os::path_type(entry.path.c_str(), type, &entry.identity) != 0 ||
-      type == os::entry_type::directory)
-    return false;
+  if (const int error = os::path_type(entry.path.c_str(), type, &entry.identity)) {
+    const bool none = slash == narrow_buffer::npos && os::is_not_found_error(error) &&
+                      !os::names_ignore_case();
+    return none ? 0 : -1;
+  }
+  if (type == os::entry_type::directory) return -1;
   const narrow_buffer::size_type last = entry.path.find_last_of(kPathDelimiters);
   entry.name_offset = last == narrow_buffer::npos ? 0 : last + 1;
   entry.by_wildcard = false;
   sink.Found(entry);
-  return true;
+  return 1;
 }
 
 namespace {
@@ -516,7 +521,10 @@ std::uint64_t CDir::WalkFiles(TWalkSink& sink, narrow_buffer pattern, bool recur
   if (pattern.empty()) {
     pattern = kAll;
   } else {
-    if (!recursive && __FindNamedFile(sink, pattern, includeHidden)) return 1;
+    if (!recursive) {
+      const int found = __FindNamedFile(sink, pattern, includeHidden);
+      if (found >= 0) return std::uint64_t(found);
+    }
     CDir sub;
     if (__SplitPattern(pattern, sub))
       return sub.WalkFiles(sink, pattern, recursive, includeHidden, filter);

@@ -54,6 +54,10 @@ int path_type(const char* path, entry_type& type, file_id* identity = nullptr);
 // symbolic link or a file took its place since it was listed.
 bool is_no_folder_error(int error);
 
+// True when path_type failed because nothing has that name (a dangling
+// symbolic link included).
+bool is_not_found_error(int error);
+
 // A folder kept open so that files found in it can be opened from it
 // (open_file_in, file.h) after its listing is over: a descriptor on POSIX.
 // Windows has none: there the handle is always invalid and files are

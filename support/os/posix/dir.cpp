@@ -62,6 +62,8 @@ int path_type(const char* path, entry_type& type, file_id* identity) {
 
 bool is_no_folder_error(int error) { return error == ELOOP || error == ENOTDIR; }
 
+bool is_not_found_error(int error) { return error == ENOENT; }
+
 int make_dir(const char* path) {
   if (::mkdir(path, 0777) == 0 || errno == EEXIST) return 0;
   return errno;

@@ -30,6 +30,10 @@ bool is_no_folder_error(int error) {
   return error == ERROR_CANT_ACCESS_FILE || error == ERROR_DIRECTORY;
 }
 
+bool is_not_found_error(int error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 int make_dir(const char* path) {
   if (::CreateDirectoryA(path, nullptr)) return 0;
   const int error = windows::last_error_number();

@@ -182,6 +182,37 @@ TEST(DirWalkTest, AFileInAFolderThatCannotBeListedCanBeNamed) {
   EXPECT_EQ(result.output, tree / "locked/f.txt" + "|0");
 }
 
+// A name in the folder itself that nothing has (a dangling link's included)
+// is settled by its status call: the folder is not listed for it, so a long
+// list of such names costs a call each, and a folder that cannot be listed
+// gives no error for them.
+TEST(DirWalkTest, AMissingNameIsSettledWithoutAListing) {
+  TempTree tree;
+  tree.dir("locked");
+  tree.file("locked/f.txt");
+  tree.link("gone.txt", "locked/dangling.txt");
+  ASSERT_EQ(::chmod((tree / "locked").c_str(), 0711), 0);
+  const test::ChildResult result = test::RunInChild(
+      [&] {
+        CDir dir(B(tree / "locked"), false, false);
+        std::string out;
+        for (const char* name : {"nosuch.txt", "dangling.txt", "f.txt"}) {
+          FileList listed;
+          try {
+            dir.GetAllFiles(listed, B(name), false, true, false);
+            out += std::to_string(listed.size());
+          } catch (const dirExp&) {
+            out += "listed";
+          }
+        }
+        return out;
+      },
+      true);
+  if (result.status == 99) GTEST_SKIP() << "cannot drop privileges";
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, "001");
+}
+
 }  // namespace
 }  // namespace Velk
 
