@@ -1,5 +1,6 @@
 #include "driver/file_mode.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -181,6 +182,11 @@ CFileMode::collect_result CFileMode::List(const CArgList& args, TFileFeed& feed)
     WriteErrorLine(line);
   }
   if (refused) return collect_result::refused;
+  // When nothing is walked from here on, every file to come was found
+  // before anything was written: no rewrite can give one of them a new
+  // identity, so the jobs need not wait for the list's end to commit.
+  if (std::none_of(kept.begin(), kept.end(), [](const KEPT_WALK& walk) { return walk.again; }))
+    feed.ReleaseCommits();
 
   // Errors of the walk itself are not caught: they end the run through the
   // driver's fatal-error report, after the files listed before them.

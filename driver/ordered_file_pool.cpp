@@ -86,6 +86,10 @@ struct COrderedFilePool::STATE {
 
   std::mutex mutex;
   std::condition_variable workers_wake;  // names, window, same-name and commit-turn waits
+  // Jobs that wait for the list's end to commit wait apart: each name added
+  // would otherwise wake them for nothing, once a name.
+  std::condition_variable listing_wake;
+  unsigned listing_waiters = 0;
   std::condition_variable emitter_wake;
   std::deque<LISTED_FILE> waiting;  // added, not yet taken
   std::size_t added = 0;
@@ -129,8 +133,14 @@ struct COrderedFilePool::STATE {
     if (window_full || all_taken || first_failure != kNoJob || turn_waiters)
       emitter_wake.notify_one();
   }
+  // A name added wakes the workers only when one may take it now: with the
+  // window full, or for any other wait, it changes nothing.
+  void WakeForName() {
+    if (added - 1 < emitted + Window()) WakeWorkers();
+  }
   void WakeWorkers() {
     if (sleeping_workers) workers_wake.notify_all();
+    if (listing_waiters && (list_ended || stopping)) listing_wake.notify_all();
   }
   template <class Ready>
   void WorkerWait(std::unique_lock<std::mutex>& hold, Ready ready) {
@@ -168,6 +178,22 @@ class COrderedFilePool::CFeed final : public TFileFeed {
   ~CFeed() { __StopWorkers(); }
 
   bool AddFile(LISTED_FILE&& file) override { return __Add(std::move(file)); }
+
+  void ReleaseCommits() override {
+    if (!pool_.hold_commits_) return;
+    // What was held here is worked now, in its turn.
+    if (mode_ != mode::workers) {
+      pool_.hold_commits_ = false;
+      for (LISTED_FILE& entry : held_here_)
+        if (!__WorkHere(entry)) break;
+      held_here_.clear();
+      return;
+    }
+    STATE& s = *pool_.state_;
+    std::lock_guard<std::mutex> hold(s.mutex);
+    pool_.hold_commits_ = false;
+    if (s.listing_waiters) s.listing_wake.notify_all();
+  }
 
   // The list is complete: works or emits what is left.
   // The lister failed and nothing may be written: no more job is worked.
@@ -223,7 +249,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
           return true;
         }
         __StartWorkers();
-        if (mode_ == mode::here && pool_.options_.commit_after_listing) {
+        if (mode_ == mode::here && pool_.hold_commits_) {
           have_first_ = false;
           held_here_.push_back(std::move(first_));
           held_here_.push_back(std::move(entry));
@@ -242,7 +268,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
         return __QueueAndEmit(std::move(entry));
       case mode::here:
         // Nothing is written before the list is complete.
-        if (pool_.options_.commit_after_listing) {
+        if (pool_.hold_commits_) {
           held_here_.push_back(std::move(entry));
           return true;
         }
@@ -321,6 +347,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       s.stopping = true;
     }
     s.workers_wake.notify_all();
+    s.listing_wake.notify_all();
     threads_.clear();  // each worker's destructor waits for its end
     pool_.on_workers_ = false;
     if (here_started_) work_.WorkerEnds(0);
@@ -332,7 +359,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     std::lock_guard<std::mutex> hold(s.mutex);
     s.waiting.push_back(std::move(entry));
     ++s.added;
-    s.WakeWorkers();
+    s.WakeForName();
   }
 
   bool __QueueAndEmit(LISTED_FILE&& entry) {
@@ -343,8 +370,8 @@ class COrderedFilePool::CFeed final : public TFileFeed {
       std::lock_guard<std::mutex> hold(s.mutex);
       s.waiting.push_back(std::move(entry));
       ++s.added;
-      s.WakeWorkers();
-      held = !pool_.options_.commit_after_listing &&
+      s.WakeForName();
+      held = !pool_.hold_commits_ &&
              s.waiting.size() >= pool_.options_.names_waiting;
       ready = __Ready(s);
     }
@@ -465,6 +492,7 @@ bool COrderedFilePool::Run(TFileWork& work) {
 
 bool COrderedFilePool::Run(TFileWork& work, const FileLister& list) {
   listed_ = 0;
+  hold_commits_ = options_.commit_after_listing;
   std::exception_ptr list_error;
   bool completed;
   {
@@ -473,7 +501,7 @@ bool COrderedFilePool::Run(TFileWork& work, const FileLister& list) {
       list(feed);
     } catch (...) {
       list_error = std::current_exception();
-      if (options_.commit_after_listing) feed.Abandon();
+      if (hold_commits_) feed.Abandon();
     }
     feed.EndList();
     if (feed.Escaped()) std::rethrow_exception(feed.Escaped());
@@ -560,9 +588,13 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
       if (start_error) std::rethrow_exception(start_error);
       work.Prepare(worker, i, result);
     });
-    if (commit && options_.commit_after_listing) {
+    if (commit) {
       hold.lock();
-      s.WorkerWait(hold, [&] { return s.stopping || s.list_ended; });
+      if (hold_commits_) {
+        ++s.listing_waiters;
+        s.listing_wake.wait(hold, [&] { return s.stopping || s.list_ended || !hold_commits_; });
+        --s.listing_waiters;
+      }
       hold.unlock();
     }
     // An ended run writes nothing more.

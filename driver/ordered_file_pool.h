@@ -122,6 +122,10 @@ class TFileFeed {
     note.note = lines;
     return AddFile(std::move(note));
   }
+  // Every file still to come was found before anything was written: with
+  // commit_after_listing, jobs need then not wait for the list's end to
+  // commit (nor the lister to be left unheld).
+  virtual void ReleaseCommits() {}
 
  protected:
   ~TFileFeed() = default;
@@ -184,6 +188,9 @@ class COrderedFilePool {
   STATE* state_ = nullptr;
   std::atomic<bool> on_workers_{false};  // the jobs run on workers
   std::size_t listed_ = 0;
+  // commit_after_listing, until the lister releases the commits; changed
+  // under the state's mutex once there are workers.
+  bool hold_commits_ = false;
 };
 
 }  // namespace Velk

@@ -208,6 +208,7 @@ int Run(int argc, const char* const* argv) {
           seen = true;
           return feed.AddFile(std::move(file));
         }
+        void ReleaseCommits() override { feed.ReleaseCommits(); }
       } first(feed, matcher_error);
       found = files.List(args, first);
     });

@@ -126,6 +126,7 @@ struct Listing {
   std::size_t names_waiting = 1024;
   bool names_unique = false;
   bool commit_after_listing = false;
+  std::size_t release_at = std::size_t(-1);  // names listed before the commits are released
 };
 
 PoolRun RunPool(const std::vector<std::string>& names, const std::vector<Outcome>& outcomes,
@@ -149,6 +150,7 @@ PoolRun RunPool(const std::vector<std::string>& names, const std::vector<Outcome
       COrderedFilePool pool(options);
       run.completed = pool.Run(work, [&](TFileFeed& feed) {
         for (std::size_t i = 0; i < list.size(); ++i) {
+          if (i == listing.release_at) feed.ReleaseCommits();
           if (i == listing.fails_after) throw std::runtime_error("listing " + std::to_string(i));
           if (i % 7 == 3) std::this_thread::sleep_for(std::chrono::microseconds(50));
           if (!feed.Add(list[i])) return;
@@ -328,6 +330,59 @@ TEST(OrderedFilePool, CommitAfterListingWritesNothingWhenTheListingFails) {
       EXPECT_EQ(run.transcript, "");
     }
   }
+}
+
+// Commits released by the lister partway: the run is the one-thread run,
+// and a listing that fails afterwards leaves what was listed worked, as
+// without the hold.
+TEST(OrderedFilePool, CommitsReleasedWhileListingGiveTheOneThreadRun) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) names.push_back("f" + std::to_string(i));
+  const std::vector<Outcome> ok(30, Outcome::ok);
+  for (std::size_t release_at : {std::size_t(0), std::size_t(1), std::size_t(12)}) {
+    for (unsigned threads : {1u, 2u, 3u}) {
+      for (bool stop : {false, true}) {
+        SCOPED_TRACE(std::to_string(release_at) + " " + std::to_string(threads));
+        Listing held;
+        held.fed = true;
+        held.commit_after_listing = true;
+        held.release_at = release_at;
+        EXPECT_EQ(RunPool(names, ok, threads, stop, held).transcript,
+                  RunPool(names, ok, 1, stop).transcript);
+        Listing plain;
+        plain.fed = true;
+        plain.fails_after = held.fails_after = 20;
+        const PoolRun run = RunPool(names, ok, threads, stop, held);
+        EXPECT_EQ(run.thrown, "listing 20");
+        EXPECT_EQ(run.transcript, RunPool(names, ok, 1, stop, plain).transcript);
+      }
+    }
+  }
+}
+
+// Released, the commits go on before the list ends.
+TEST(OrderedFilePool, ReleasedCommitsDoNotWaitForTheListsEnd) {
+  struct CountingWork : TFileWork {
+    std::atomic<int> commits{0};
+    void Prepare(unsigned, std::size_t, FILE_JOB_RESULT&) override {}
+    void Commit(unsigned, std::size_t, FILE_JOB_RESULT&) override { ++commits; }
+    void Emit(std::size_t, FILE_JOB_RESULT&) override {}
+  } work;
+  FILE_POOL_OPTIONS options;
+  options.threads = 2;
+  options.commit_after_listing = true;
+  COrderedFilePool pool(options);
+  const narrow_buffer names[] = {narrow_buffer("a"), narrow_buffer("b"), narrow_buffer("c")};
+  bool committed_while_listing = false;
+  EXPECT_TRUE(pool.Run(work, [&](TFileFeed& feed) {
+    for (const narrow_buffer& name : names) ASSERT_TRUE(feed.Add(name));
+    feed.ReleaseCommits();
+    // A deadlock check, not a timing: the commits come long before this.
+    for (int i = 0; i < 10000 && work.commits < 3; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    committed_while_listing = work.commits == 3;
+  }));
+  EXPECT_TRUE(committed_while_listing);
 }
 
 // A lister far ahead of the workers is held back: it never has more than
