@@ -122,9 +122,9 @@ class TFileFeed {
     note.note = lines;
     return AddFile(std::move(note));
   }
-  // Every file still to come was found before anything was written: with
-  // commit_after_listing, jobs need then not wait for the list's end to
-  // commit (nor the lister to be left unheld).
+  // Every file still to come was found before anything was written: the
+  // jobs that commit_after_listing holds may commit from now on, as
+  // without it.
   virtual void ReleaseCommits() {}
 
  protected:
@@ -143,9 +143,10 @@ struct FILE_POOL_OPTIONS {
   // The lister never gives a name twice: no job waits for an earlier one
   // on the same file, and names are not compared.
   bool names_unique = false;
-  // No job commits before the lister has ended: a listing that fails then
-  // ends the run before any file was written. The lister is never held
-  // back then (the names waiting are all it holds).
+  // No job commits before the lister has ended (or released the commits,
+  // TFileFeed::ReleaseCommits): a listing that fails then ends the run
+  // before any file was written. The lister is never held back then (the
+  // names waiting are all it holds).
   bool commit_after_listing = false;
 };
 
