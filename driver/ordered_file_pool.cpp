@@ -184,9 +184,7 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     // What was held here is worked now, in its turn.
     if (mode_ != mode::workers) {
       pool_.hold_commits_ = false;
-      for (LISTED_FILE& entry : held_here_)
-        if (!__WorkHere(entry)) break;
-      held_here_.clear();
+      __WorkHeldHere();
       return;
     }
     STATE& s = *pool_.state_;
@@ -195,7 +193,6 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     if (s.listing_waiters) s.listing_wake.notify_all();
   }
 
-  // The list is complete: works or emits what is left.
   // The lister failed and nothing may be written: no more job is worked.
   void Abandon() {
     have_first_ = false;
@@ -209,10 +206,9 @@ class COrderedFilePool::CFeed final : public TFileFeed {
     s.WakeWorkers();
   }
 
+  // The list is complete: works or emits what is left.
   void EndList() {
-    for (LISTED_FILE& entry : held_here_)
-      if (!__WorkHere(entry)) break;
-    held_here_.clear();
+    __WorkHeldHere();
     if (have_first_) {
       have_first_ = false;
       __WorkHere(first_);
@@ -277,6 +273,13 @@ class COrderedFilePool::CFeed final : public TFileFeed {
         return __QueueAndEmit(std::move(entry));
     }
     return false;
+  }
+
+  // Works what the hold kept back here, in list order.
+  void __WorkHeldHere() {
+    for (LISTED_FILE& entry : held_here_)
+      if (!__WorkHere(entry)) break;
+    held_here_.clear();
   }
 
   bool __WorkHere(LISTED_FILE& entry) {
