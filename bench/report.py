@@ -123,6 +123,11 @@ def targets(rows):
             ratio(wl, "rg -l0", None, "", "rplc -s, one processor")
             ratio(wl, "find -exec sed", None, "", "rplc -s, one processor")
             ratio(wl, "read floor", None, "")
+            # How far the pipeline is above the floor: below 1.5, the target
+            # over the pipeline asks for less than reading the files costs.
+            ratio(wl, "rg -l0", None, "", "read floor (list, 4 calls a file)")
+            ratio(wl, "rg -l0", None, "", "read floor, no status call")
+            ratio(wl, "rg -l0", None, "", "read floor, io_uring")
     ratio("W3 names", "rplc '*.txt'", 1 / 1.5, "names within 1.5x of the wildcard")
     ratio("W4", "sd", 2.5, "")
     for wl in ("W1", "W1b", "W1 -noexp", "W4"):

@@ -297,8 +297,15 @@ if wanted W3; then
     run_one "$wl" "grep -rlZ | xargs sed -i" "$b" "tree:$T" $limit "grep -rlZF $TX . | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
     run_one "$wl" "rg -l0 | xargs sed -i" "$b" "tree:$T" $limit "rg -l0F $TX | xargs -0 -r sed -i 's/$TX/$TY/g'" "$restore"
     # What reading every file costs, for scale: about the least a tool that
-    # reads each file can take (it lists the tree before it reads).
-    [ -n "$floor" ] && run_one "$wl" "read floor (list, 4 calls a file)" "$b" none $limit "'$floor' . $(nproc)" "$restore"
+    # reads each file can take (it lists the tree before it reads); then the
+    # same reads without the status call, and through io_uring, to show
+    # that no other way of asking the kernel costs much less.
+    if [ -n "$floor" ]; then
+      run_one "$wl" "read floor (list, 4 calls a file)" "$b" none $limit "'$floor' . $(nproc)" "$restore"
+      run_one "$wl" "read floor, no status call" "$b" none $limit "'$floor' . $(nproc) no-status" "$restore"
+      "$floor" . 1 uring >/dev/null 2>&1 &&
+        run_one "$wl" "read floor, io_uring" "$b" none $limit "'$floor' . $(nproc) uring" "$restore"
+    fi
     cd "$work"
     rm -rf "$T" "$B"
     first_size=0
