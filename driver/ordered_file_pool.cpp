@@ -591,7 +591,8 @@ void COrderedFilePool::__WorkerLoop(TFileWork& work, unsigned worker) {
       if (start_error) std::rethrow_exception(start_error);
       work.Prepare(worker, i, result);
     });
-    if (commit) {
+    // Only a run that may hold its commits takes the lock for it.
+    if (commit && options_.commit_after_listing) {
       hold.lock();
       if (hold_commits_) {
         ++s.listing_waiters;
